@@ -1,0 +1,33 @@
+#include "base/failure.h"
+
+#include "platform/platform.h"
+
+namespace qorn {
+
+const char16_t kTextUnknownHeader[] = u"Unknown header";
+const char16_t kCaptionDefault[] = u"Qorn SFX";
+const char16_t kTextCannotCreateFolder[] = u"フォルダを作成できません";
+const char16_t kTextFolderExists[] = u"を解凍できません。同名のフォルダが存在します。";
+const char16_t kTextDamagedFormat[] = u"ファイル %s が壊れています。";
+// Kept as UTF-16 so that it reads right whatever the ANSI code page is.
+const char16_t kTextWriteFailed[] = u"ディスクに書き込めません\n";
+
+void showSystemMessage(RunReporter& reporter, uint32_t code, uint32_t flags) {
+    WideString text = platform::systemErrorText(code);
+    reporter.messageBox(BoxOwner::None, text.c_str(), nullptr, flags);
+}
+
+void showLastError(RunReporter& reporter) {
+    showSystemMessage(reporter, platform::lastError(), kBoxIconWarning);
+}
+
+void fatalWriteError(RunReporter& reporter, const char16_t* text) {
+    reporter.messageBox(BoxOwner::MainWindow, text, nullptr, kBoxOk);
+    platform::exitProcess(kExitWriteFailed);
+}
+
+void failAllocation() {
+    platform::exitProcess(kExitOutOfMemory);
+}
+
+}  // namespace qorn

@@ -1,0 +1,74 @@
+// Failure reporting: the message boxes a run can raise and the exit statuses.
+//
+// The core never talks to a window. Everything the user may see goes through
+// a RunReporter: the Windows shell implements it with message boxes and window
+// messages, the command-line tool prints to the terminal, tests record calls.
+#pragma once
+
+#include <cstdint>
+
+#include "base/wide_string.h"
+
+namespace qorn {
+
+// Message-box flags, with the values the Windows API gives them.
+enum : uint32_t {
+    kBoxOk = 0x00,
+    kBoxIconError = 0x10,
+    kBoxIconWarning = 0x30,
+};
+
+// Who owns a box: the progress window, or nobody (the system's own boxes).
+enum class BoxOwner { None, MainWindow };
+
+// Exit statuses of the stub.
+enum : int {
+    kExitDone = 0,
+    kExitWriteFailed = 1,
+    kExitStartupFailed = 2,
+    kExitOutOfMemory = 3,
+};
+
+class RunReporter {
+  public:
+    virtual ~RunReporter() = default;
+    // Before each member, with its path as stored (not yet cleaned).
+    virtual void memberStarted(const char16_t* path) { (void)path; }
+    // A new position for the progress bar (0..100, more means full).
+    virtual void progressPosition(uint32_t position) { (void)position; }
+    // A modal box; returns when the user has closed it.
+    virtual void messageBox(BoxOwner owner, const char16_t* text, const char16_t* caption,
+                            uint32_t flags) = 0;
+    // A file or folder appeared (the shell is told with its full path).
+    virtual void itemCreated(const char16_t* fullPath) { (void)fullPath; }
+    // The worker's last word: the run ended, finished or aborted.
+    virtual void runEnded(bool aborted) { (void)aborted; }
+};
+
+// The system's text for an error code in a box with no owner and no caption.
+void showSystemMessage(RunReporter& reporter, uint32_t code, uint32_t flags);
+// showSystemMessage for the calling thread's last error, as a warning.
+void showLastError(RunReporter& reporter);
+// The disk-write failure: one box, then the process ends with status 1.
+[[noreturn]] void fatalWriteError(RunReporter& reporter, const char16_t* text);
+// A failed allocation outside the input buffer: the process ends.
+[[noreturn]] void failAllocation();
+
+// Texts of the boxes.
+extern const char16_t kTextUnknownHeader[];
+extern const char16_t kCaptionDefault[];          // "Qorn SFX"
+extern const char16_t kTextCannotCreateFolder[];  // destination folder
+extern const char16_t kTextFolderExists[];        // appended after the path and a blank
+extern const char16_t kTextDamagedFormat[];       // "ファイル %s が壊れています。"
+extern const char16_t kTextWriteFailed[];         // disk full
+
+// Decoding errors and allocation failures are not C++ exceptions here: the
+// stub is built without exception support (it would not fit). See
+// decode/decode_session.h for how a decoding error travels.
+namespace HUFFMAN {
+enum HuffmanError { HUF_ERROR = 0 };
+}
+// The kind of a failed allocation; new (std::nothrow) returns null instead.
+class CNewException {};
+
+}  // namespace qorn

@@ -1,0 +1,92 @@
+#include "decode/bit_reader.h"
+
+#include <cstring>
+
+namespace qorn {
+
+uint16_t crcTable[8][256];
+
+uint8_t readInputByte(DecodeSession& s) {
+    if (s.inputPosition >= s.inputValid) {
+        if (s.inputPosition < s.inputBufferSize || s.inputBufferSize == 0) {
+            // The last read came up short (or there is no buffer): the payload
+            // ended inside the member.
+            s.inputShort = true;
+            return 0;
+        }
+        int64_t got =
+            s.inputFile ? s.inputFile->read(s.inputBuffer, static_cast<uint32_t>(s.inputBufferSize))
+                        : -1;
+        s.inputValid = got > 0 ? static_cast<uint64_t>(got) : 0;
+        s.inputPosition = 0;
+        if (s.inputValid == 0) {
+            s.inputShort = true;
+            return 0;
+        }
+    }
+    return s.inputBuffer[s.inputPosition++];
+}
+
+void refillBits(DecodeSession& s) {
+    // Whole bytes while the buffer holds them, eight at a time.
+    int want = (64 - s.bitCount) >> 3;
+    if (s.packedRemaining >= static_cast<uint64_t>(want) && s.inputPosition + 8 <= s.inputValid) {
+        const uint8_t* p = s.inputBuffer + s.inputPosition;
+        uint64_t word = (uint64_t(p[0]) << 56) | (uint64_t(p[1]) << 48) | (uint64_t(p[2]) << 40) |
+                        (uint64_t(p[3]) << 32) | (uint64_t(p[4]) << 24) | (uint64_t(p[5]) << 16) |
+                        (uint64_t(p[6]) << 8) | uint64_t(p[7]);
+        int keep = 8 * want;  // bits of word that are taken
+        word >>= 64 - keep;
+        s.bitWindow |= word << (64 - keep - s.bitCount);
+        s.bitCount += keep;
+        s.inputPosition += static_cast<uint64_t>(want);
+        s.packedRemaining -= static_cast<uint64_t>(want);
+        return;
+    }
+    while (s.bitCount <= 56) {
+        uint8_t byte = 0;
+        if (s.packedRemaining != 0) {
+            --s.packedRemaining;
+            byte = readInputByte(s);
+        }
+        s.bitWindow |= uint64_t(byte) << (56 - s.bitCount);
+        s.bitCount += 8;
+    }
+}
+
+void initBitReader(DecodeSession& s) {
+    s.bitWindow = 0;
+    s.bitCount = 0;
+    refillBits(s);
+}
+
+void makeCrcTable() {
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned r = i;
+        for (int k = 0; k < 8; ++k) r = (r & 1) ? (r >> 1) ^ 0xA001 : r >> 1;
+        crcTable[0][i] = static_cast<uint16_t>(r);
+    }
+    // Further tables fold eight bytes per step: table t gives the CRC of a
+    // byte followed by t zero bytes.
+    for (unsigned i = 0; i < 256; ++i)
+        for (int t = 1; t < 8; ++t) {
+            uint16_t prev = crcTable[t - 1][i];
+            crcTable[t][i] = static_cast<uint16_t>((prev >> 8) ^ crcTable[0][prev & 0xFF]);
+        }
+}
+
+void updateCrc(uint16_t& crc, const uint8_t* bytes, uint32_t count) {
+    uint32_t c = crc;
+    while (count >= 8) {
+        c ^= bytes[0] | (bytes[1] << 8);
+        c = crcTable[7][c & 0xFF] ^ crcTable[6][c >> 8] ^ crcTable[5][bytes[2]] ^
+            crcTable[4][bytes[3]] ^ crcTable[3][bytes[4]] ^ crcTable[2][bytes[5]] ^
+            crcTable[1][bytes[6]] ^ crcTable[0][bytes[7]];
+        bytes += 8;
+        count -= 8;
+    }
+    while (count--) c = (c >> 8) ^ crcTable[0][(c ^ *bytes++) & 0xFF];
+    crc = static_cast<uint16_t>(c);
+}
+
+}  // namespace qorn

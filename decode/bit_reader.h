@@ -1,0 +1,51 @@
+// Bit input and CRC-16.
+//
+// The stream is read most significant bit first. Decoders peek at
+// bitBuffer(), the next 16 bits, and consume what they used with
+// fillBuffer(n). Once the member's packed bytes are used up every further
+// bit is 0, so a truncated or over-read stream shows up in the CRC.
+#pragma once
+
+#include <cstdint>
+
+#include "decode/decode_session.h"
+
+namespace qorn {
+
+// Next byte of the compressed-input buffer, refilled from the file when it
+// runs empty. Bytes the file could not deliver read as 0.
+uint8_t readInputByte(DecodeSession& s);
+
+// Refills the window to at least 33 bits (bits past the data are zeros).
+void refillBits(DecodeSession& s);
+
+inline uint16_t bitBuffer(const DecodeSession& s) {
+    return static_cast<uint16_t>(s.bitWindow >> 48);
+}
+
+inline void fillBuffer(DecodeSession& s, unsigned n) {
+    while (n > 32) {
+        // Only corrupt data asks for this many; move in steps the window holds.
+        fillBuffer(s, 16);
+        n -= 16;
+    }
+    if (s.bitCount < static_cast<int>(n) + 16) refillBits(s);
+    s.bitWindow <<= n;
+    s.bitCount -= static_cast<int>(n);
+}
+
+inline uint16_t getBits(DecodeSession& s, unsigned n) {
+    if (n == 0) return 0;
+    uint16_t v = static_cast<uint16_t>(bitBuffer(s) >> (16 - n));
+    fillBuffer(s, n);
+    return v;
+}
+
+void initBitReader(DecodeSession& s);
+
+// CRC-16/ARC: reflected polynomial 0xA001, start 0, no final XOR.
+extern uint16_t crcTable[8][256];
+void makeCrcTable();
+void updateCrc(uint16_t& crc, const uint8_t* bytes, uint32_t count);
+
+}  // namespace qorn

@@ -1,0 +1,216 @@
+#include "decode/decode_session.h"
+
+#include <cstring>
+#include <new>
+
+#include "decode/bit_reader.h"
+#include "decode/decoders.h"
+
+namespace qorn {
+
+std::atomic<int> keepRunning{1};
+ProgressState progress;
+
+// Rows are null for methods this build leaves out.
+const MethodRow MethodTable[9] = {
+    {decodeAdaptiveCode, decodeStaticPosition, startLh1},       // -lh1-
+    {decodeAdaptiveCode, decodeAdaptivePosition, startLh2},     // -lh2-
+    {decodeStaticCode, decodeStaticPosition, startLh3},         // -lh3-
+    {decodeBlockCode, decodeBlockPosition, startBlockDecoder},  // -lh4-
+    {decodeBlockCode, decodeBlockPosition, startBlockDecoder},  // -lh5-
+    {decodeBlockCode, decodeBlockPosition, startBlockDecoder},  // -lh6-
+    {decodeBlockCode, decodeBlockPosition, startBlockDecoder},  // -lh7-
+    {decodeLzsCode, decodeLzsPosition, startLzs},               // -lzs-
+    {decodeLz5Code, decodeLz5Position, startLz5},               // -lz5-
+};
+
+int dictionaryBitsFor(int methodIndex) {
+    static const int8_t bits[12] = {0, 12, 13, 13, 12, 13, 15, 16, 11, 12, 0, 0};
+    return methodIndex >= 0 && methodIndex < 12 ? bits[methodIndex] : 0;
+}
+
+void DecodeSession::releaseBuffers() {
+    delete[] dictionary;
+    dictionary = nullptr;
+    delete[] inputBuffer;
+    inputBuffer = nullptr;
+}
+
+void resetProgress(RunReporter* reporter, uint32_t total) {
+    progress.total = total;
+    progress.done = 0;
+    progress.percent = 0;
+    progress.reporter = reporter;
+}
+
+void reportProgress(uint32_t count) {
+    if (progress.total == 0) return;
+    progress.done += count;
+    // The position runs one report ahead of the bytes done.
+    const uint32_t v = progress.done + count;
+    const uint32_t p =
+        progress.total > 1000 ? v / (progress.total / 100) : v * 100 / progress.total;
+    if (p != progress.percent) {
+        progress.percent = p;
+        if (progress.reporter) progress.reporter->progressPosition(p);
+    }
+}
+
+uint32_t copyStored(RunReporter& reporter, BinaryFile& input, BinaryFile& output, uint32_t size,
+                    uint16_t* crc, bool* readFailed) {
+    if (!output.isOpen() || size == 0) return 0;
+    uint8_t buffer[2048];
+    uint32_t copied = 0;
+    uint32_t remaining = size;
+    while (remaining > 0) {
+        const uint32_t chunk = remaining < sizeof buffer ? remaining : sizeof buffer;
+        const int64_t got = input.read(buffer, chunk);
+        // Keep what did arrive of a short last chunk; the member is damaged.
+        const uint32_t usable = got > 0 ? static_cast<uint32_t>(got) : 0;
+        if (usable && !output.write(buffer, usable)) fatalWriteError(reporter, kTextWriteFailed);
+        if (crc) updateCrc(*crc, buffer, usable);
+        copied += usable;
+        if (usable != chunk) {
+            if (readFailed) *readFailed = true;
+            return 0;
+        }
+        remaining -= chunk;
+        reportProgress(chunk);
+        if (!stillRunning()) return 0;
+    }
+    return copied;
+}
+
+void flushDictionary(DecodeSession& s, const uint8_t* bytes, uint32_t count) {
+    updateCrc(s.outputCrc, bytes, count);
+    if (!s.outputFile->write(bytes, count)) fatalWriteError(*s.reporter, kTextWriteFailed);
+}
+
+bool loadInputBuffer(DecodeSession& s) {
+    uint64_t request = s.packedSize;
+    const uint64_t available = platform::availablePhysicalMemory();
+    if (available != 0 && request > available) request = available;
+    // The buffer never shrinks below this: a zero-byte buffer could serve no byte.
+    uint64_t floor = s.packedSize < 4096 ? s.packedSize : 4096;
+    if (floor == 0) floor = 1;
+    if (request < floor) request = floor;
+    if (request > UINT32_MAX) request = UINT32_MAX;
+    for (;;) {
+        s.inputBuffer = new (std::nothrow) uint8_t[static_cast<size_t>(request)];
+        if (s.inputBuffer) break;
+        if (request == floor) return false;
+        request >>= 1;
+        if (request < floor) request = floor;
+    }
+    s.inputBufferSize = request;
+    s.inputPosition = 0;
+    const uint32_t want = static_cast<uint32_t>(request < s.packedSize ? request : s.packedSize);
+    const int64_t got = want ? s.inputFile->read(s.inputBuffer, want) : 0;
+    s.inputValid = got > 0 ? static_cast<uint64_t>(got) : 0;
+    // A member that fits reads whole; a short read means the payload ended early.
+    if (s.inputValid < want) s.inputShort = true;
+    return true;
+}
+
+uint16_t decodeWithDictionary(DecodeSession& s) {
+    s.dictionary = new (std::nothrow) uint8_t[s.dictionarySize];
+    if (!s.dictionary) failAllocation();
+    // A match reaching back before the member's first byte reads spaces.
+    std::memset(s.dictionary, 0x20, s.dictionarySize);
+    s.row = &MethodTable[s.methodIndex - 1];
+    s.packedRemaining = s.packedSize;
+    if (!loadInputBuffer(s)) failAllocation();
+    s.row->start(s);
+
+    const uint32_t size = s.dictionarySize;
+    const uint32_t mask = size - 1;
+    uint8_t* const dict = s.dictionary;
+    s.lengthBias = s.methodIndex == 8 ? 254 : 253;
+    s.dictionaryPosition = 0;
+    s.outputCount = 0;
+    uint32_t pos = 0;
+    const CodeOperation code = s.row->code;
+    const PositionOperation position = s.row->position;
+
+    while (s.outputCount < s.originalSize && !s.error) {
+        const uint16_t c = code(s);
+        if (c < 256) {
+            dict[pos] = static_cast<uint8_t>(c);
+            if (++pos == size) {
+                reportProgress(size);
+                flushDictionary(s, dict, size);
+                pos = 0;
+            }
+            ++s.outputCount;
+        } else {
+            uint32_t length = static_cast<uint32_t>(c - s.lengthBias);
+            s.dictionaryPosition = pos;
+            const uint16_t d = position(s);
+            uint32_t source = (pos - d - 1u) & mask;
+            // A corrupt stream's last match may run past the member's end:
+            // the file never gets longer than its header says.
+            const uint64_t left = s.originalSize - s.outputCount;
+            if (length > left) {
+                s.overrun = true;
+                length = static_cast<uint32_t>(left);
+            }
+            s.outputCount += length;
+            if (pos + length < size && source + length <= size &&
+                (source >= pos || pos - source >= length)) {
+                // No wrap and no overlap that a forward byte copy would feed
+                // from itself: memmove gives the same bytes.
+                std::memmove(dict + pos, dict + source, length);
+                pos += length;
+            } else {
+                for (uint32_t i = 0; i < length; ++i) {
+                    dict[pos] = dict[(source + i) & mask];
+                    if (++pos == size) {
+                        reportProgress(size);
+                        flushDictionary(s, dict, size);
+                        pos = 0;
+                    }
+                }
+            }
+        }
+        s.dictionaryPosition = pos;
+        if (!stillRunning()) {
+            s.releaseBuffers();
+            return 0;
+        }
+    }
+    // What was decoded before an error stays in the file, like a member
+    // whose CRC is wrong.
+    if (pos != 0) flushDictionary(s, dict, pos);
+    s.releaseBuffers();
+    return s.outputCrc;
+}
+
+MemberResult decodeMember(RunReporter& reporter, BinaryFile& input, BinaryFile& output,
+                          uint32_t originalSize, uint32_t packedSize, int methodIndex) {
+    MemberResult result;
+    if (methodIndex == 0 || methodIndex == 10) {
+        uint16_t crc = 0;
+        bool readFailed = false;
+        // A stored member's two sizes must agree; copy no byte beyond its data.
+        const uint32_t size = originalSize < packedSize ? originalSize : packedSize;
+        copyStored(reporter, input, output, size, &crc, &readFailed);
+        result.crc = crc;
+        result.damaged = readFailed || originalSize != packedSize;
+        return result;
+    }
+    DecodeSession s;
+    s.reporter = &reporter;
+    s.inputFile = &input;
+    s.outputFile = &output;
+    s.originalSize = originalSize;
+    s.packedSize = packedSize;
+    s.methodIndex = methodIndex;
+    s.dictionaryBits = dictionaryBitsFor(methodIndex);
+    s.dictionarySize = 1u << s.dictionaryBits;
+    result.crc = decodeWithDictionary(s);
+    result.damaged = s.error || s.inputShort || s.overrun;
+    result.overrunOnly = s.overrun && !s.error && !s.inputShort;
+    return result;
+}
+
+}  // namespace qorn

@@ -1,0 +1,34 @@
+// The decoder operations of each method family, as the method table binds them.
+#pragma once
+
+#include <cstdint>
+
+#include "decode/decode_session.h"
+
+namespace qorn {
+
+// -lh4- to -lh7-: static Huffman blocks.
+void startBlockDecoder(DecodeSession& s);
+uint16_t decodeBlockCode(DecodeSession& s);
+uint16_t decodeBlockPosition(DecodeSession& s);
+
+// -lh1- and -lh2-: adaptive Huffman; -lh1- and -lh3- share the static positions.
+void startLh1(DecodeSession& s);
+void startLh2(DecodeSession& s);
+uint16_t decodeAdaptiveCode(DecodeSession& s);
+uint16_t decodeAdaptivePosition(DecodeSession& s);
+uint16_t decodeStaticPosition(DecodeSession& s);
+
+// -lh3-: static trees.
+void startLh3(DecodeSession& s);
+uint16_t decodeStaticCode(DecodeSession& s);
+
+// -lzs- and -lz5-: LZSS without Huffman coding.
+void startLzs(DecodeSession& s);
+uint16_t decodeLzsCode(DecodeSession& s);
+uint16_t decodeLzsPosition(DecodeSession& s);
+void startLz5(DecodeSession& s);
+uint16_t decodeLz5Code(DecodeSession& s);
+uint16_t decodeLz5Position(DecodeSession& s);
+
+}  // namespace qorn

@@ -1,0 +1,73 @@
+#include "decode/huffman_table.h"
+
+namespace qorn {
+
+uint8_t literalLengths[kLiteralSymbols];
+uint8_t positionLengths[128];
+uint16_t literalTable[4096];
+uint16_t positionTable[256];
+uint16_t leftChild[kTreeNodes];
+uint16_t rightChild[kTreeNodes];
+int positionCodeCount;
+
+bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* table,
+                uint32_t tableSize) {
+    uint16_t counts[17] = {};
+    uint16_t weight[17];
+    uint16_t start[18];
+    for (int len = 1; len <= 16; ++len) weight[len] = static_cast<uint16_t>(1u << (16 - len));
+    for (int s = 0; s < count; ++s) {
+        if (lengths[s] > 16) return false;
+        ++counts[lengths[s]];
+    }
+    // Code values are 16-bit and wrap; completeness is not required.
+    start[1] = 0;
+    for (int len = 1; len <= 16; ++len)
+        start[len + 1] = static_cast<uint16_t>(start[len] + weight[len] * counts[len]);
+
+    const int jut = 16 - tableBits;
+    for (int len = 1; len <= tableBits; ++len) {
+        start[len] = static_cast<uint16_t>(start[len] >> jut);
+        weight[len] = static_cast<uint16_t>(weight[len] >> jut);
+    }
+    const uint32_t first = static_cast<uint32_t>(start[tableBits + 1] >> jut);
+    const uint32_t end = (1u << tableBits) < tableSize ? (1u << tableBits) : tableSize;
+    // Entries left over from an earlier table stay when the short codes wrap
+    // the whole range; every entry is then theirs anyway.
+    if (first != 0)
+        for (uint32_t i = first; i < end; ++i) table[i] = 0;
+
+    uint32_t avail = static_cast<uint32_t>(count);
+    for (int s = 0; s < count; ++s) {
+        const int len = lengths[s];
+        if (len == 0) continue;
+        uint32_t k = start[len];
+        const uint32_t next = k + weight[len];
+        if (len <= tableBits) {
+            const uint32_t stop = next < tableSize ? next : tableSize;
+            for (uint32_t i = k; i < stop; ++i) table[i] = static_cast<uint16_t>(s);
+            start[len] = static_cast<uint16_t>(stop);
+        } else {
+            uint16_t* p = &table[k >> jut];
+            k = (k << tableBits) & 0xFFFF;
+            for (int i = len - tableBits; i > 0; --i) {
+                // 0 counts as empty, even where it meant symbol 0.
+                if (*p == 0) {
+                    // An over-full code can ask for more nodes than exist.
+                    if (avail >= kTreeNodes) return false;
+                    leftChild[avail] = rightChild[avail] = 0;
+                    *p = static_cast<uint16_t>(avail++);
+                } else if (*p >= kTreeNodes) {
+                    return false;
+                }
+                p = (k & 0x8000) ? &rightChild[*p] : &leftChild[*p];
+                k = (k << 1) & 0xFFFF;
+            }
+            *p = static_cast<uint16_t>(s);
+            start[len] = static_cast<uint16_t>(next);
+        }
+    }
+    return true;
+}
+
+}  // namespace qorn

@@ -1,0 +1,30 @@
+// Canonical Huffman lookup tables, shared by the -lh1- to -lh7- decoders.
+//
+// A table entry (or a child) below the symbol count is a symbol; any other
+// value names a tree node for codes longer than the table is wide. Only one
+// member is decoded at a time, so the arrays are process-wide.
+#pragma once
+
+#include <cstdint>
+
+namespace qorn {
+
+constexpr int kLiteralSymbols = 510;
+constexpr int kTreeNodes = 1020;
+
+extern uint8_t literalLengths[kLiteralSymbols];
+extern uint8_t positionLengths[128];
+extern uint16_t literalTable[4096];
+extern uint16_t positionTable[256];
+extern uint16_t leftChild[kTreeNodes];
+extern uint16_t rightChild[kTreeNodes];
+// Symbols of the position code in use (-lh1-: 64, -lh3-: 128, -lh4-..-lh7-: 14-17).
+extern int positionCodeCount;
+
+// Builds table (and the tree for longer codes) from count code lengths.
+// False for undecodable lengths (HUFFMAN::HUF_ERROR): a length above 16, or
+// an over-full code that would need more tree nodes than there are.
+bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* table,
+                uint32_t tableSize);
+
+}  // namespace qorn

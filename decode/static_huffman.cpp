@@ -1,0 +1,159 @@
+// -lh4- to -lh7-: blocks of static Huffman codes.
+//
+// Each block starts with its size in codes, then three code descriptions:
+// the code of the code lengths, the literal/length code and the position
+// code. The four methods differ only in how many position codes there are.
+#include "decode/bit_reader.h"
+#include "decode/decoders.h"
+#include "decode/huffman_table.h"
+
+namespace qorn {
+
+namespace {
+
+constexpr int kLengthCodeSymbols = 19;
+uint16_t blockCodesLeft;
+int positionCountBits;
+
+// Lengths of a small code (the length code or the position code).
+void readSmallLengths(DecodeSession& s, int count, int width, int special) {
+    const int n = getBits(s, static_cast<unsigned>(width));
+    if (n == 0) {
+        const uint16_t only = getBits(s, static_cast<unsigned>(width));
+        // A lone symbol outside the alphabet would send every lookup into
+        // nodes this block never built.
+        if (only >= count) return s.fail();
+        for (int i = 0; i < count; ++i) positionLengths[i] = 0;
+        for (uint16_t& e : positionTable) e = only;
+        return;
+    }
+    int i = 0;
+    while (i < n) {
+        unsigned v = bitBuffer(s) >> 13;
+        if (v == 7) {
+            // 7 and up: a run of 1 bits ended by a 0 bit.
+            for (unsigned m = 0x1000; bitBuffer(s) & m; m >>= 1) ++v;
+        }
+        fillBuffer(s, v < 7 ? 3 : v - 3);
+        positionLengths[i++] = static_cast<uint8_t>(v);
+        if (i == special) {
+            for (int z = getBits(s, 2); z > 0; --z) positionLengths[i++] = 0;
+        }
+    }
+    while (i < count) positionLengths[i++] = 0;
+    if (!buildTable(count, positionLengths, 8, positionTable, 256)) s.fail();
+}
+
+void readCodedLiteralLengths(DecodeSession& s) {
+    const int n = getBits(s, 9);
+    if (n == 0) {
+        const uint16_t only = getBits(s, 9);
+        if (only >= kLiteralSymbols) return s.fail();
+        for (uint8_t& len : literalLengths) len = 0;
+        for (uint16_t& e : literalTable) e = only;
+        return;
+    }
+    int i = 0;
+    while (i < n) {
+        uint16_t c = positionTable[bitBuffer(s) >> 8];
+        if (c >= kLengthCodeSymbols) {
+            unsigned mask = 0x80;
+            do {
+                // The window holds 8 bits past the table; a longer walk is a
+                // broken table.
+                if (mask == 0 || c >= kTreeNodes) return s.fail();
+                c = (bitBuffer(s) & mask) ? rightChild[c] : leftChild[c];
+                mask >>= 1;
+            } while (c >= kLengthCodeSymbols);
+        }
+        fillBuffer(s, positionLengths[c]);
+        if (c <= 2) {
+            int zeros = c == 0 ? 1 : c == 1 ? getBits(s, 4) + 3 : getBits(s, 9) + 20;
+            for (; zeros > 0; --zeros) {
+                if (i >= kLiteralSymbols) return s.fail();
+                literalLengths[i++] = 0;
+            }
+        } else {
+            if (i >= kLiteralSymbols) return s.fail();
+            literalLengths[i++] = static_cast<uint8_t>(c - 2);
+        }
+    }
+    while (i < kLiteralSymbols) literalLengths[i++] = 0;
+    if (!buildTable(kLiteralSymbols, literalLengths, 12, literalTable, 4096)) s.fail();
+}
+
+void readBlockHeader(DecodeSession& s) {
+    blockCodesLeft = getBits(s, 16);
+    readSmallLengths(s, kLengthCodeSymbols, 5, 3);
+    if (s.error) return;
+    readCodedLiteralLengths(s);
+    if (s.error) return;
+    readSmallLengths(s, positionCodeCount, positionCountBits, -1);
+}
+
+}  // namespace
+
+void startBlockDecoder(DecodeSession& s) {
+    if (s.dictionaryBits <= 14) {
+        positionCodeCount = 14;
+        positionCountBits = 4;
+    } else {
+        positionCodeCount = s.dictionaryBits == 16 ? 17 : 16;
+        positionCountBits = 5;
+    }
+    initBitReader(s);
+    blockCodesLeft = 0;
+}
+
+uint16_t decodeBlockCode(DecodeSession& s) {
+    if (blockCodesLeft == 0) {
+        readBlockHeader(s);
+        if (s.error) return 0;
+    }
+    --blockCodesLeft;  // a block size of 0 lasts 65536 codes
+    uint16_t j = literalTable[bitBuffer(s) >> 4];
+    if (j < kLiteralSymbols) {
+        fillBuffer(s, literalLengths[j]);
+        return j;
+    }
+    fillBuffer(s, 12);
+    // At most 16 bits stand in the window; a walk that has not reached a
+    // symbol by then runs through a broken or stale tree.
+    for (unsigned mask = 0x8000; j >= kLiteralSymbols; mask >>= 1) {
+        if (mask == 0 || j >= kTreeNodes) {
+            s.fail();
+            return 0;
+        }
+        j = (bitBuffer(s) & mask) ? rightChild[j] : leftChild[j];
+    }
+    fillBuffer(s, static_cast<uint8_t>(literalLengths[j] - 12));
+    return j;
+}
+
+uint16_t decodeBlockPosition(DecodeSession& s) {
+    uint16_t j = positionTable[bitBuffer(s) >> 8];
+    if (j < positionCodeCount) {
+        fillBuffer(s, positionLengths[j]);
+    } else {
+        fillBuffer(s, 8);
+        unsigned mask = 0x8000;
+        do {
+            if (j >= kTreeNodes) {
+                s.fail();
+                return 0;
+            }
+            j = (bitBuffer(s) & mask) ? rightChild[j] : leftChild[j];
+            mask >>= 1;
+            // Sixteen steps is an error even when the last reached a symbol.
+            if (mask == 0) {
+                s.fail();
+                return 0;
+            }
+        } while (j >= positionCodeCount);
+        fillBuffer(s, static_cast<uint8_t>(positionLengths[j] - 8));
+    }
+    if (j != 0) j = static_cast<uint16_t>((1u << (j - 1)) + getBits(s, j - 1u));
+    return j;
+}
+
+}  // namespace qorn

@@ -1,0 +1,65 @@
+// LHA member headers, levels 0, 1 and 2.
+#pragma once
+
+#include <cstdint>
+
+#include "base/failure.h"
+#include "base/wide_string.h"
+#include "payload/binary_file.h"
+
+namespace qorn {
+
+constexpr uint32_t HeaderBufferSize = 4096;
+
+struct ArchiveEntry {
+    char method[5] = {};
+    uint32_t packedSize = 0;    // data bytes behind the header
+    uint32_t originalSize = 0;  // bytes after decoding
+    WideString path;            // folder text then name text, as stored
+    uint16_t crc = 0;
+    bool hasCrc = false;
+    int64_t modifiedTime = 0;  // seconds since 1970 UTC
+    uint8_t level = 0;
+    uint8_t osId = 0;
+
+    void clear();
+};
+
+// The method ids; the position is the method index.
+constexpr int kMethodCount = 12;
+extern const char MethodIds[kMethodCount][6];
+enum MethodIndex {
+    kMethodLh0 = 0,
+    kMethodLh1,
+    kMethodLh2,
+    kMethodLh3,
+    kMethodLh4,
+    kMethodLh5,
+    kMethodLh6,
+    kMethodLh7,
+    kMethodLzs,
+    kMethodLz5,
+    kMethodLz4,
+    kMethodLhd,
+};
+// -1 when the id is not one of MethodIds.
+int methodIndex(const char method[5]);
+
+enum class HeaderResult {
+    Member,  // a member was read; the file stands at its first data byte
+    End,     // the end mark, or the end of the file where a header would start
+    Bad,     // a header that cannot be read; the archive is damaged
+};
+
+// Reads the next header at the file's position. An unknown layout shows the
+// "Unknown header" box through the reporter.
+HeaderResult readEntryHeader(BinaryFile& file, ArchiveEntry& entry, RunReporter& reporter);
+
+// Total of the original sizes of all members from the file's position on,
+// which is restored afterwards. Wraps at 32 bits.
+uint32_t sumOriginalSizes(BinaryFile& file);
+
+// MS-DOS local time stamp to seconds since 1970 UTC.
+int64_t dosStampToTime(uint32_t stamp);
+
+}  // namespace qorn

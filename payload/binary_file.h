@@ -1,0 +1,42 @@
+// One open file: the payload or a member's output.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace qorn {
+
+class BinaryFile {
+  public:
+    BinaryFile() = default;
+    explicit BinaryFile(platform::FileHandle handle);
+    ~BinaryFile() { close(); }
+    BinaryFile(const BinaryFile&) = delete;
+    BinaryFile& operator=(const BinaryFile&) = delete;
+
+    static BinaryFile* openForReading(const char16_t* path);
+    static BinaryFile* createForWriting(const char16_t* path);
+
+    bool isOpen() const { return handle_ != platform::kNoFile; }
+    // Bytes read, or -1 on failure.
+    int64_t read(void* buffer, uint32_t count);
+    bool readByte(uint8_t& byte) { return read(&byte, 1) == 1; }
+    bool write(const void* buffer, uint32_t count);
+    bool moveTo(int64_t offset) {
+        return platform::seekFile(handle_, offset, platform::Seek::Begin);
+    }
+    bool moveBy(int64_t distance) {
+        return platform::seekFile(handle_, distance, platform::Seek::Current);
+    }
+    int64_t position() const { return platform::filePosition(handle_); }
+    // Size when the file was opened.
+    int64_t size() const { return size_; }
+    void close();
+
+  private:
+    platform::FileHandle handle_ = platform::kNoFile;
+    int64_t size_ = 0;
+};
+
+}  // namespace qorn

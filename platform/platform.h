@@ -1,0 +1,86 @@
+// The thin layer between the core and the operating system.
+//
+// One interface, two implementations: platform_win32.cpp for the stub and
+// platform_posix.cpp for the native tool and the tests. Paths are UTF-16
+// everywhere; the POSIX side converts them to UTF-8 at its edge.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/wide_string.h"
+
+namespace qorn::platform {
+
+using FileHandle = intptr_t;
+constexpr FileHandle kNoFile = -1;
+
+enum class Seek { Begin, Current };
+
+// Shared reading, existing file only (the payload).
+FileHandle openForReading(const char16_t* path);
+// Exclusive writing, always created anew (a member's output).
+FileHandle createForWriting(const char16_t* path);
+// Bytes read (may be fewer at the end of the file), or -1.
+int64_t readFile(FileHandle file, void* buffer, uint32_t count);
+bool writeFile(FileHandle file, const void* buffer, uint32_t count);
+bool seekFile(FileHandle file, int64_t distance, Seek origin);
+int64_t filePosition(FileHandle file);
+int64_t fileSize(FileHandle file);
+void closeFile(FileHandle file);
+
+bool deleteFile(const char16_t* path);
+enum class PathKind { Missing, File, Folder };
+PathKind pathKind(const char16_t* path);
+// False with lastError() set; lastErrorIsAlreadyExists() tells that case apart.
+bool createFolder(const char16_t* path);
+bool setCurrentDirectory(const char16_t* path);
+// Empty when the call fails or the path does not fit the system's limit.
+WideString currentDirectory();
+// Folder under which a destination without drive goes when the base flag is set.
+WideString programFilesFolder();
+// Is the path absolute (drive or root on Windows, '/' on POSIX)?
+bool hasDrive(const char16_t* path);
+// The path made absolute against the current directory.
+WideString absolutePath(const char16_t* path);
+
+uint32_t lastError();
+void setLastError(uint32_t code);
+bool lastErrorIsAlreadyExists();
+WideString systemErrorText(uint32_t code);
+
+// Text of the ANSI code page (CP_ACP on Windows, a setting here).
+WideString ansiToUtf16(const char* bytes, size_t count);
+
+uint64_t availablePhysicalMemory();
+// Access and modification time, seconds since 1970 UTC. False if not set.
+bool setFileTime(const char16_t* path, int64_t modified);
+// Seconds west of UTC, read anew on every call.
+int32_t timezoneOffset();
+
+bool startThread(void (*entry)(void*), void* argument);
+[[noreturn]] void exitProcess(int status);
+
+#ifndef _WIN32
+// Settings of the POSIX layer (the tool's --codepage, tests).
+bool setAnsiCodePage(const char* name);  // iconv name, default "CP932"
+void setProgramFilesFolder(const char16_t* path);
+
+// Fault injection for tests. Each counter counts down on every call of its
+// kind and makes the call fail when it reaches zero; -1 never fails.
+struct Faults {
+    int64_t failReadAfter = -1;        // calls of readFile
+    int64_t failWriteAfterBytes = -1;  // bytes written before writes fail
+    int64_t failCreateFolder = -1;     // calls of createFolder
+    uint64_t memoryLimit = 0;          // availablePhysicalMemory() result when non-zero
+    bool exitThrows = false;           // exitProcess calls the hook instead of exiting
+    void (*exitHook)(int) = nullptr;
+};
+Faults& faults();
+
+// UTF-8 for the terminal and POSIX paths; UTF-16 from command-line arguments.
+std::size_t toUtf8(const char16_t* text, char* out, std::size_t outSize);
+WideString fromUtf8(const char* text);
+#endif
+
+}  // namespace qorn::platform

@@ -1,0 +1,203 @@
+// Win32 side of the platform layer: the stub.
+#include <process.h>
+#include <shlobj.h>
+#include <sys/utime.h>
+#include <time.h>
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace qorn::platform {
+
+namespace {
+const wchar_t* w(const char16_t* s) {
+    return reinterpret_cast<const wchar_t*>(s);
+}
+HANDLE h(FileHandle f) {
+    return reinterpret_cast<HANDLE>(f);
+}
+bool valid(FileHandle f) {
+    return f != kNoFile && f != 0;
+}
+
+FileHandle openWith(const char16_t* path, DWORD access, DWORD share, DWORD disposition) {
+    HANDLE file =
+        CreateFileW(w(path), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
+}
+
+// A system call that fills a buffer of MAX_PATH characters; a result that does
+// not fit counts as a failure, never as a cut path.
+WideString fromPathBuffer(const wchar_t* buffer, DWORD result) {
+    if (result == 0 || result >= MAX_PATH) return WideString(u"");
+    return WideString(reinterpret_cast<const char16_t*>(buffer));
+}
+}  // namespace
+
+FileHandle openForReading(const char16_t* path) {
+    return openWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+}
+
+FileHandle createForWriting(const char16_t* path) {
+    return openWith(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+}
+
+int64_t readFile(FileHandle file, void* buffer, uint32_t count) {
+    if (!valid(file)) return -1;
+    DWORD done = 0;
+    if (!ReadFile(h(file), buffer, count, &done, nullptr)) return -1;
+    return done;
+}
+
+bool writeFile(FileHandle file, const void* buffer, uint32_t count) {
+    if (!valid(file)) return false;
+    DWORD done = 0;
+    return WriteFile(h(file), buffer, count, &done, nullptr) && done == count;
+}
+
+bool seekFile(FileHandle file, int64_t distance, Seek origin) {
+    if (!valid(file)) return false;
+    LARGE_INTEGER d;
+    d.QuadPart = distance;
+    return SetFilePointerEx(h(file), d, nullptr, origin == Seek::Begin ? FILE_BEGIN : FILE_CURRENT);
+}
+
+int64_t filePosition(FileHandle file) {
+    if (!valid(file)) return -1;
+    LARGE_INTEGER zero, now;
+    zero.QuadPart = 0;
+    if (!SetFilePointerEx(h(file), zero, &now, FILE_CURRENT)) return -1;
+    return now.QuadPart;
+}
+
+int64_t fileSize(FileHandle file) {
+    LARGE_INTEGER size;
+    if (!valid(file) || !GetFileSizeEx(h(file), &size)) return -1;
+    return size.QuadPart;
+}
+
+void closeFile(FileHandle file) {
+    if (valid(file)) CloseHandle(h(file));
+}
+
+bool deleteFile(const char16_t* path) {
+    return DeleteFileW(w(path));
+}
+
+PathKind pathKind(const char16_t* path) {
+    DWORD a = GetFileAttributesW(w(path));
+    if (a == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+    return (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
+}
+
+bool createFolder(const char16_t* path) {
+    return CreateDirectoryW(w(path), nullptr);
+}
+
+bool setCurrentDirectory(const char16_t* path) {
+    return SetCurrentDirectoryW(w(path));
+}
+
+WideString currentDirectory() {
+    wchar_t buffer[MAX_PATH] = {};
+    return fromPathBuffer(buffer, GetCurrentDirectoryW(MAX_PATH, buffer));
+}
+
+WideString programFilesFolder() {
+    wchar_t buffer[MAX_PATH] = {};
+    LPITEMIDLIST list = nullptr;
+    if (FAILED(SHGetFolderLocation(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, &list)))
+        return WideString(u"");
+    BOOL ok = SHGetPathFromIDListW(list, buffer);
+    CoTaskMemFree(list);
+    return ok ? WideString(reinterpret_cast<const char16_t*>(buffer)) : WideString(u"");
+}
+
+bool hasDrive(const char16_t* path) {
+    return path && path[0] && path[1] == u':' &&
+           ((path[0] >= u'A' && path[0] <= u'Z') || (path[0] >= u'a' && path[0] <= u'z'));
+}
+
+WideString absolutePath(const char16_t* path) {
+    DWORD need = GetFullPathNameW(w(path), 0, nullptr, nullptr);
+    if (need == 0) return WideString(path);
+    char16_t* buffer = allocateText(need);
+    DWORD got = GetFullPathNameW(w(path), need, reinterpret_cast<wchar_t*>(buffer), nullptr);
+    if (got == 0 || got >= need) {
+        delete[] buffer;
+        return WideString(path);
+    }
+    return WideString::adopt(buffer);
+}
+
+uint32_t lastError() {
+    return GetLastError();
+}
+void setLastError(uint32_t code) {
+    SetLastError(code);
+}
+bool lastErrorIsAlreadyExists() {
+    return GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+WideString systemErrorText(uint32_t code) {
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&text), 0,
+                   nullptr);
+    if (!text) {
+        // No text for the code: show its number, so the box is never blank.
+        char16_t number[32] = u"Error ";
+        char16_t digits[12];
+        int n = 0;
+        do digits[n++] = static_cast<char16_t>(u'0' + code % 10);
+        while ((code /= 10) != 0);
+        int at = 6;
+        while (n) number[at++] = digits[--n];
+        number[at] = 0;
+        return WideString(number);
+    }
+    WideString result(reinterpret_cast<const char16_t*>(text));
+    LocalFree(text);
+    return result;
+}
+
+WideString ansiToUtf16(const char* bytes, size_t count) {
+    int need = MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(count), nullptr, 0);
+    if (need < 0) need = 0;
+    char16_t* buffer = allocateText(static_cast<size_t>(need));
+    if (need)
+        MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(count),
+                            reinterpret_cast<wchar_t*>(buffer), need);
+    return WideString::adopt(buffer);
+}
+
+uint64_t availablePhysicalMemory() {
+    MEMORYSTATUSEX status = {};
+    status.dwLength = sizeof status;
+    GlobalMemoryStatusEx(&status);
+    return status.ullAvailPhys;
+}
+
+bool setFileTime(const char16_t* path, int64_t modified) {
+    __utimbuf64 times;
+    times.actime = times.modtime = modified;
+    return _wutime64(w(path), &times) == 0;
+}
+
+int32_t timezoneOffset() {
+    // msvcrt.dll of 32-bit Windows has no _get_timezone; _timezone after
+    // _tzset gives the same value.
+    _tzset();
+    return static_cast<int32_t>(_timezone);
+}
+
+bool startThread(void (*entry)(void*), void* argument) {
+    return _beginthread(entry, 0, argument) != static_cast<uintptr_t>(-1);
+}
+
+void exitProcess(int status) {
+    ExitProcess(static_cast<UINT>(status));
+}
+
+}  // namespace qorn::platform

@@ -1,0 +1,13 @@
+// qornsfx make and pack: not built yet.
+#include "tools/commands.h"
+
+namespace qorn::tool {
+int runMake(const Arguments&) {
+    std::fprintf(stderr, "qornsfx: make is not available yet\n");
+    return kExitUsage;
+}
+int runPack(const Arguments&) {
+    std::fprintf(stderr, "qornsfx: pack is not available yet\n");
+    return kExitUsage;
+}
+}  // namespace qorn::tool
