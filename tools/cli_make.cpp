@@ -1,13 +1,9 @@
-// qornsfx make and pack: not built yet.
+// qornsfx make: not built yet.
 #include "tools/commands.h"
 
 namespace qorn::tool {
 int runMake(const Arguments&) {
     std::fprintf(stderr, "qornsfx: make is not available yet\n");
-    return kExitUsage;
-}
-int runPack(const Arguments&) {
-    std::fprintf(stderr, "qornsfx: pack is not available yet\n");
     return kExitUsage;
 }
 }  // namespace qorn::tool
