@@ -1,15 +1,159 @@
 #include "extract/extraction_worker.h"
 
+#include "decode/bit_reader.h"
+#include "decode/decode_session.h"
+#include "extract/entry_paths.h"
 #include "platform/platform.h"
 
 namespace qorn {
-void extractionWorker(void* job) {
-    static_cast<ExtractionJob*>(job)->reporter->runEnded(false);
+
+namespace {
+
+// The damaged-file box text fits this many characters with its terminator.
+constexpr size_t kDamagedTextSize = 256;
+
+// Fills "ファイル %s が壊れています。" with the path. A path too long for the
+// box keeps its end (the file name) behind an ellipsis, so the text is never
+// cut off in the middle of the sentence.
+WideString damagedText(const char16_t* path) {
+    const char16_t* format = kTextDamagedFormat;
+    size_t marker = 0;
+    while (format[marker] && !(format[marker] == u'%' && format[marker + 1] == u's')) ++marker;
+    const char16_t* suffix = format[marker] ? format + marker + 2 : format + marker;
+    const size_t suffixLength = textLength(suffix);
+    const size_t room = kDamagedTextSize - 1 - marker - suffixLength;
+    size_t pathLength = textLength(path);
+    WideString text(format, marker);
+    if (pathLength > room) {
+        text.appendChar(u'\u2026');
+        path += pathLength - (room - 1);
+        pathLength = room - 1;
+    }
+    text.append(path, pathLength);
+    text.append(suffix);
+    return text;
 }
-bool extractEntry(ExtractionJob&, ArchiveEntry&) {
+
+// The shell learns of every member under its full path with backslashes.
+void notifyCreated(ExtractionJob& job, const WideString& storedPath) {
+    WideString full =
+        job.destinationFolder.isEmpty() ? platform::currentDirectory() : job.destinationFolder;
+    full.appendIfMissing(u'\\');
+    WideString member(storedPath);
+    member.replaceSeparators(u'\\');
+    full.append(member);
+    job.reporter->itemCreated(full.c_str());
+}
+
+// A -lhd- member of a Unix archive whose name reads "name|target" is a
+// symbolic link. Links are never made: one could point anywhere, and a later
+// member written through it would leave the destination. The member is
+// passed over like one of an unknown method.
+bool isSymbolicLink(const WideString& path) {
+    for (const char16_t* p = path.c_str(); *p; ++p)
+        if (*p == u'|') return true;
     return false;
 }
+
+}  // namespace
+
+void extractionWorker(void* argument) {
+    ExtractionJob& job = *static_cast<ExtractionJob*>(argument);
+    RunReporter& reporter = *job.reporter;
+    BinaryFile& payload = *job.payloadFile;
+
+    makeCrcTable();
+    resetProgress(&reporter, sumOriginalSizes(payload));
+
+    ArchiveEntry entry;
+    for (;;) {
+        const HeaderResult header = readEntryHeader(payload, entry, reporter);
+        if (header == HeaderResult::End) break;
+        if (header == HeaderResult::Bad) {
+            // The archive is damaged: whatever follows is missing, so the run
+            // must not count as complete (no shortcuts, nothing opened).
+            job.failed = true;
+            break;
+        }
+        const int64_t dataStart = payload.position();
+        reporter.memberStarted(entry.path.c_str());
+        if (!extractEntry(job, entry)) {
+            job.failed = true;
+            break;
+        }
+        notifyCreated(job, entry.path);
+        // Folders and skipped members never reach the decoder's own check, so
+        // an abort during a run of them is seen here.
+        if (!stillRunning()) {
+            job.failed = true;
+            break;
+        }
+        // Whatever the decoder consumed, the next header follows the data.
+        if (!payload.moveTo(dataStart + static_cast<int64_t>(entry.packedSize))) {
+            job.failed = true;
+            break;
+        }
+    }
+    reporter.runEnded(!stillRunning());
+}
+
+bool extractEntry(ExtractionJob& job, ArchiveEntry& entry) {
+    RunReporter& reporter = *job.reporter;
+    WideString path(entry.path);
+    sanitizeEntryPath(path);
+
+    const int method = methodIndex(entry.method);
+    if (method < 0) return true;
+    if (method == kMethodLhd && isSymbolicLink(entry.path)) return true;
+
+    if (platform::pathKind(path.c_str()) == platform::PathKind::Folder) {
+        WideString text(path);
+        text.appendChar(u' ');
+        text.append(kTextFolderExists);
+        reporter.messageBox(BoxOwner::MainWindow, text.c_str(), nullptr, kBoxIconWarning);
+    }
+    platform::deleteFile(path.c_str());
+
+    if (method == kMethodLhd) {
+        if (createFolderTree(path.c_str())) return true;
+        showLastError(reporter);
+        return false;
+    }
+
+    BinaryFile* output = createOutputFile(path.c_str());
+    if (!output) {
+        showLastError(reporter);
+        return false;
+    }
+    // From here until the file is closed and checked, an abort deletes it.
+    job.currentFile = path;
+    const MemberResult result = decodeMember(reporter, *job.payloadFile, *output,
+                                             entry.originalSize, entry.packedSize, method);
+    delete output;
+
+    if (!stillRunning()) {
+        platform::deleteFile(path.c_str());
+        return false;
+    }
+    // The file is complete as far as it goes: neither kept nor damaged ones
+    // may be deleted by a later abort.
+    job.currentFile.clear();
+
+    // An overrun alone is caught by the CRC when the header has one.
+    const bool damaged = (result.damaged && !(result.overrunOnly && entry.hasCrc)) ||
+                         (entry.hasCrc && result.crc != entry.crc);
+    if (damaged) {
+        job.failed = true;
+        WideString text = damagedText(path.c_str());
+        reporter.messageBox(BoxOwner::MainWindow, text.c_str(), nullptr, kBoxIconWarning);
+        return false;
+    }
+    applyEntryTime(path.c_str(), entry);
+    return true;
+}
+
 bool startExtraction(ExtractionJob& job) {
     return platform::startThread(extractionWorker, &job);
 }
+
 }  // namespace qorn
