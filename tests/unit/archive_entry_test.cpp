@@ -1,0 +1,298 @@
+// Member headers: hand-built headers of every form, hostile sizes, and the
+// real archives of the corpus.
+#include "payload/archive_entry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "platform/platform.h"
+#include "tests/support/corpus.h"
+#include "tests/support/header_bytes.h"
+
+namespace qorn {
+namespace {
+
+using corpus::Bytes;
+using corpus::Extended;
+
+struct Opened {
+    std::string path;
+    BinaryFile* file;
+    ~Opened() { delete file; }
+};
+
+// The bytes as a file, opened at offset 0.
+BinaryFile* openBytes(const Bytes& bytes) {
+    static const std::string dir = corpus::makeTempFolder();
+    static int serial = 0;
+    const std::string path = dir + "/h" + std::to_string(serial++);
+    corpus::writeAll(path, bytes);
+    return BinaryFile::openForReading(platform::fromUtf8(path.c_str()).c_str());
+}
+
+struct Read {
+    HeaderResult result;
+    ArchiveEntry entry;
+    corpus::RecordingReporter reporter;
+    int64_t position;
+};
+
+void readOne(const Bytes& bytes, Read& r) {
+    BinaryFile* f = openBytes(bytes);
+    ASSERT_NE(f, nullptr);
+    r.result = readEntryHeader(*f, r.entry, r.reporter);
+    r.position = f->position();
+    delete f;
+}
+
+std::string utf8(const WideString& w) {
+    char buffer[8192];
+    platform::toUtf8(w.c_str(), buffer, sizeof buffer);
+    return buffer;
+}
+
+bool sawUnknownHeader(const Read& r) {
+    return r.reporter.boxes.size() == 1 && r.reporter.boxes[0].text == u"Unknown header" &&
+           r.reporter.boxes[0].caption == u"Qorn SFX" && r.reporter.boxes[0].flags == kBoxIconError;
+}
+
+TEST(EntryHeader, LevelZeroFormsByHeaderMinusNameLength) {
+    // H - N = 20: no CRC; 22: CRC; 24 and more: CRC and OS id; 21 and 23: unknown.
+    const struct {
+        Bytes extra;
+        bool member, hasCrc;
+    } cases[] = {
+        {{}, true, false},
+        {{0x34}, false, false},
+        {{0x34, 0x12}, true, true},
+        {{0x34, 0x12, 'M'}, false, false},
+        {{0x34, 0x12, 'M', 0}, true, true},
+        {{0x34, 0x12, 'M', 0, 9, 9}, true, true},
+    };
+    for (const auto& c : cases) {
+        Read r;
+        readOne(corpus::level01(0, "-lh5-", 10, 20, 0, "a\\b.txt", c.extra), r);
+        ASSERT_EQ(r.result == HeaderResult::Member, c.member) << c.extra.size();
+        if (!c.member) {
+            EXPECT_TRUE(sawUnknownHeader(r));
+            continue;
+        }
+        EXPECT_EQ(r.entry.hasCrc, c.hasCrc);
+        if (c.hasCrc) {
+            EXPECT_EQ(r.entry.crc, 0x1234);
+        }
+        EXPECT_EQ(utf8(r.entry.path), "a\\b.txt");  // level-0 separators left as stored
+        EXPECT_EQ(r.entry.packedSize, 10u);
+        EXPECT_EQ(r.entry.originalSize, 20u);
+        EXPECT_EQ(r.position, static_cast<int64_t>(22 + 7 + c.extra.size()));
+    }
+}
+
+TEST(EntryHeader, LevelOneSubtractsExtendedHeadersFromPackedSize) {
+    // Extended headers of 7 and 5 bytes, stored packed size 112: 100 data bytes.
+    Read r;
+    Bytes b = corpus::level01(1, "-lh5-", 100, 300, 0, "", {0x01, 0x00, 'U'},
+                              {{0x01, corpus::text("name")}, {0x50, {1, 2}}});
+    readOne(b, r);
+    ASSERT_EQ(r.result, HeaderResult::Member);
+    EXPECT_EQ(r.entry.packedSize, 100u);
+    EXPECT_EQ(utf8(r.entry.path), "name");
+    EXPECT_EQ(r.position, static_cast<int64_t>(b.size()));
+}
+
+TEST(EntryHeader, Utf16NamesWinWhateverTheirOrder) {
+    for (bool utf16First : {true, false}) {
+        std::vector<Extended> ext = {{0x01, corpus::text("ansi.txt")},
+                                     {0x02, corpus::text("ansidir\xFF")}};
+        std::vector<Extended> wide = {{0x44, corpus::utf16(u"日本.txt")},
+                                      {0x45, corpus::utf16(u"フォルダ\xFFFF")}};
+        ext.insert(utf16First ? ext.begin() : ext.end(), wide.begin(), wide.end());
+        Read r;
+        readOne(corpus::level2("-lh0-", 0, 0, 1, 0, ext), r);
+        ASSERT_EQ(r.result, HeaderResult::Member);
+        EXPECT_EQ(utf8(r.entry.path), "フォルダ/日本.txt") << utf16First;
+    }
+}
+
+TEST(EntryHeader, FolderSeparatorsAndDoubleByteTrailBytes) {
+    Read r;
+    readOne(corpus::level2("-lhd-", 0, 0, 1, 0,
+                           {{0x02, corpus::text("a\xFF"
+                                                "b\xFF")}}),
+            r);
+    ASSERT_EQ(r.result, HeaderResult::Member);
+    EXPECT_EQ(utf8(r.entry.path), "a/b/");
+    // 0x95 0x5C is one character in Shift_JIS; its trail byte is not a separator.
+    Read s;
+    readOne(corpus::level2("-lhd-", 0, 0, 1, 0, {{0x02, corpus::text("\x95\x5C\\x\\")}}), s);
+    ASSERT_EQ(s.result, HeaderResult::Member);
+    EXPECT_EQ(utf8(s.entry.path), "表/x/");
+}
+
+TEST(EntryHeader, LevelTwoTimeIsSignedAndZeroLowByteIsTheEnd) {
+    Read r;
+    readOne(corpus::level2("-lh5-", 0, 0, 0xFFFFFFFFu, 0, {{0x01, corpus::text("x")}}), r);
+    ASSERT_EQ(r.result, HeaderResult::Member);
+    EXPECT_EQ(r.entry.modifiedTime, -1);
+    // Pad the header to 256 bytes: its first byte is 0, the end mark.
+    Bytes b = corpus::level2("-lh5-", 0, 0, 1, 0, {{0x01, corpus::text("x")}});
+    Bytes padded = corpus::level2("-lh5-", 0, 0, 1, 0, {{0x01, corpus::text("x")}},
+                                  static_cast<int>(256 - b.size()));
+    ASSERT_EQ(padded.size(), 256u);
+    Read e;
+    readOne(padded, e);
+    EXPECT_EQ(e.result, HeaderResult::End);
+    EXPECT_TRUE(e.reporter.boxes.empty());
+}
+
+TEST(EntryHeader, HostileSizesEndTheWalkAsDamage) {
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        bool box;
+    };
+    Bytes shortLevel2 = corpus::level2("-lh5-", 0, 0, 1, 0, {});
+    shortLevel2[0] = 5;  // L = 5: shorter than the fixed fields
+    Bytes level3Like = corpus::level01(0, "-lh5-", 0, 0, 0, "", {});
+    level3Like[0] = 4;  // H = 4, as a level-3 header's first word
+    Bytes extOne = corpus::level2("-lh5-", 0, 0, 1, 0, {{0x01, corpus::text("x")}});
+    extOne[24] = 1;  // first extended header claims 1 byte
+    Bytes extTwo = extOne;
+    extTwo[24] = 2;
+    Bytes extPastEnd = extOne;
+    extPastEnd[24] = 200;
+    Bytes level1Over =
+        corpus::level01(1, "-lh5-", 0, 0, 0, "", {0, 0, 'U'}, {{0x01, corpus::text("x")}});
+    level1Over[7] = 2;  // stored packed size smaller than the extended headers
+    Bytes level1Huge = corpus::level01(1, "-lh5-", 0, 0, 0, "", {0, 0, 'U'},
+                                       {{0x01, Bytes(4000, 'a')}, {0x01, Bytes(200, 'b')}});
+    Bytes truncated = corpus::level2("-lh5-", 0, 0, 1, 0, {{0x01, corpus::text("name")}});
+    truncated.resize(truncated.size() - 3);
+    const Case cases[] = {
+        {"level-2 length below the fixed fields", shortLevel2, true},
+        {"level-3 style header length 4", level3Like, true},
+        {"extended header of size 1", extOne, true},
+        {"extended header of size 2", extTwo, true},
+        {"extended header past the header", extPastEnd, false},
+        {"extended headers larger than the packed size", level1Over, true},
+        {"level-1 extended headers past 4096 bytes", level1Huge, false},
+        {"header cut short by the end of the file", truncated, true},
+    };
+    for (const Case& c : cases) {
+        Read r;
+        readOne(c.bytes, r);
+        EXPECT_EQ(r.result, HeaderResult::Bad) << c.what;
+        if (c.box) {
+            EXPECT_TRUE(sawUnknownHeader(r)) << c.what;
+        } else {
+            EXPECT_TRUE(r.reporter.boxes.empty()) << c.what;
+        }
+    }
+}
+
+TEST(EntryHeader, EndMarkAndEmptyFile) {
+    Read r;
+    readOne({0}, r);
+    EXPECT_EQ(r.result, HeaderResult::End);
+    Read e;
+    readOne({}, e);
+    EXPECT_EQ(e.result, HeaderResult::End);
+}
+
+TEST(EntryHeader, SumOfOriginalSizesRestoresPositionAndStopsOnWrap) {
+    Bytes archive = corpus::level01(0, "-lh0-", 3, 3, 0, "a", {0, 0});
+    archive.insert(archive.end(), {'x', 'y', 'z'});
+    Bytes second = corpus::level01(0, "-lh5-", 0, 1000, 0, "b", {0, 0});
+    archive.insert(archive.end(), second.begin(), second.end());
+    archive.push_back(0);
+    BinaryFile* f = openBytes(archive);
+    EXPECT_EQ(sumOriginalSizes(*f), 1003u);
+    EXPECT_EQ(f->position(), 0);
+    delete f;
+    // A packed size that wraps the next position to this header must not loop.
+    Bytes wrap = corpus::level01(0, "-lh5-", 0xFFFFFFDEu, 7, 0, "0123456789", {0, 0});
+    ASSERT_EQ(wrap.size(), 34u);
+    BinaryFile* g = openBytes(wrap);
+    EXPECT_EQ(sumOriginalSizes(*g), 7u);
+    delete g;
+}
+
+TEST(DosStamp, ConvertsLocalTimeWithTheZoneOffset) {
+    setenv("TZ", "JST-9", 1);
+    auto stamp = [](int y, int mo, int d, int h, int mi, int s) {
+        return static_cast<uint32_t>(((y - 1980) << 25) | (mo << 21) | (d << 16) | (h << 11) |
+                                     (mi << 5) | (s / 2));
+    };
+    EXPECT_EQ(dosStampToTime(stamp(2019, 4, 22, 10, 31, 0)), 1555896660);
+    EXPECT_EQ(
+        dosStampToTime(stamp(2000, 3, 1, 0, 0, 0)) - dosStampToTime(stamp(2000, 2, 29, 0, 0, 0)),
+        86400);
+    EXPECT_EQ(dosStampToTime(0), 0);
+    // No month 0, 13-15 or day 0: treated as no stamp, never a read outside the table.
+    EXPECT_EQ(dosStampToTime(0x00010000u), 0);
+    EXPECT_EQ(dosStampToTime(stamp(2001, 13, 1, 0, 0, 0)), 0);
+    EXPECT_EQ(dosStampToTime(stamp(2001, 5, 0, 0, 0, 0)), 0);
+    // Past 2038 the result stays in the future (2040-06-01 00:00 JST).
+    EXPECT_EQ(dosStampToTime(stamp(2040, 6, 1, 0, 0, 0)), 2222121600 - 32400);
+    setenv("TZ", "UTC", 1);
+}
+
+TEST(MethodIds, IndexByExactId) {
+    EXPECT_EQ(methodIndex("-lh0-"), 0);
+    EXPECT_EQ(methodIndex("-lz5-"), 9);
+    EXPECT_EQ(methodIndex("-lhd-"), 11);
+    EXPECT_EQ(methodIndex("-lhx-"), -1);
+    EXPECT_EQ(methodIndex("-LH5-"), -1);
+}
+
+// Every in-scope member of the corpus reads with the manifest's method,
+// sizes, CRC and path.
+TEST(EntryHeader, CorpusArchivesAgreeWithTheManifest) {
+    setenv("TZ", "UTC", 1);
+    int checked = 0;
+    for (const std::string& name : corpus::archives()) {
+        // Level-3 headers are not read (their first word is 4: an unknown header).
+        if (name == "lhasa/os2-b/h3_lh0.lzh") continue;
+        const auto expected = corpus::membersOf(name);
+        BinaryFile* f = BinaryFile::openForReading(
+            platform::fromUtf8((corpus::folder() + "/" + name).c_str()).c_str());
+        ASSERT_NE(f, nullptr) << name;
+        corpus::RecordingReporter reporter;
+        ArchiveEntry entry;
+        size_t i = 0;
+        HeaderResult r;
+        while ((r = readEntryHeader(*f, entry, reporter)) == HeaderResult::Member &&
+               i < expected.size()) {
+            const corpus::Member& m = expected[i++];
+            const int64_t dataStart = f->position();
+            ASSERT_EQ(std::string(entry.method, 5), m.method) << name << " #" << m.index;
+            if (m.inScope) {
+                EXPECT_EQ(entry.originalSize, static_cast<uint32_t>(m.size)) << name;
+                if (!m.crc16.empty()) {
+                    char hex[5];
+                    std::snprintf(hex, sizeof hex, "%04x", entry.crc);
+                    EXPECT_EQ(hex, m.crc16) << name;
+                }
+                std::string path = utf8(entry.path);
+                for (char& c : path)
+                    if (c == '\\') c = '/';
+                // Names in other encodings than the code page differ by design.
+                bool plain = true;
+                for (unsigned char c : m.path) plain = plain && c < 0x80;
+                // A Unix symlink keeps its target after '|' in the name.
+                if (plain && m.type != "symlink") {
+                    EXPECT_EQ(path, m.path) << name;
+                }
+                ++checked;
+            }
+            ASSERT_TRUE(f->moveTo(dataStart + entry.packedSize));
+        }
+        EXPECT_EQ(i, expected.size()) << name;
+        delete f;
+    }
+    EXPECT_GT(checked, 150);
+}
+
+}  // namespace
+}  // namespace qorn
