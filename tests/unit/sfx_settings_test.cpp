@@ -104,11 +104,14 @@ TEST(SfxSettings, EmptyTitleAndDestinationResolution) {
     under.append(u"\\Qorn\\App");
     ASSERT_TRUE(readBlock(fullBlock(nullptr, u"t", u"Qorn\\App", 0), s));
     EXPECT_TRUE(s.destination == under.c_str());
-    platform::setProgramFilesFolder(u"/pf/");
+    platform::setProgramFilesFolder(u"/pf");
     ASSERT_TRUE(readBlock(fullBlock(nullptr, u"t", u"Qorn", 1), s));
-    EXPECT_TRUE(s.destination == u"/pf/Qorn");  // no second separator
+    EXPECT_TRUE(s.destination == u"/pf\\Qorn");
+    platform::setProgramFilesFolder(u"/pf\\");
+    ASSERT_TRUE(readBlock(fullBlock(nullptr, u"t", u"Qorn", 1), s));
+    EXPECT_TRUE(s.destination == u"/pf\\Qorn");  // no second separator
     ASSERT_TRUE(readBlock(fullBlock(nullptr, u"t", u"\\Qorn", 1), s));
-    EXPECT_TRUE(s.destination == u"/pf/\\Qorn");  // a leading backslash is no root
+    EXPECT_TRUE(s.destination == u"/pf\\\\Qorn");  // a leading backslash is no root
     platform::setProgramFilesFolder(u"");
     ASSERT_TRUE(readBlock(fullBlock(nullptr, u"t", u"Qorn", 1), s));
     EXPECT_TRUE(s.destination == u"\\Qorn");  // an empty base becomes one backslash
