@@ -291,9 +291,8 @@ WideString programFilesFolder() {
     return currentDirectory();
 }
 
-bool hasDrive(const char16_t* path) {
-    return path && (path[0] == u'/' || path[0] == u'\\');
-}
+// Only '/' makes a path absolute here, as only a drive does on Windows.
+bool hasDrive(const char16_t* path) { return path && path[0] == u'/'; }
 
 WideString absolutePath(const char16_t* path) {
     if (hasDrive(path)) return WideString(path);
