@@ -1,23 +1,323 @@
-// -lh1- and -lh2-: adaptive Huffman. Not built yet: members of these methods
-// are reported as undecodable.
+// -lh1- and -lh2-: adaptive Huffman codes, and the static position code
+// that -lh1- shares with -lh3-.
+//
+// Literals and match lengths share one adaptive tree; -lh2- codes positions
+// with a second one that gains a code for every 64 bytes of output. The
+// tree's shape depends only on the symbols decoded, never directly on the
+// input bits, and every symbol a walk can reach is a real leaf: whatever
+// the input, the trees stay well formed and every walk ends at a leaf.
+#include "decode/adaptive_tree.h"
+#include "decode/bit_reader.h"
 #include "decode/decoders.h"
+#include "decode/huffman_table.h"
 
 namespace qorn {
 
+AdaptiveTree adaptiveTree;
+int16_t runLeader[kAdaptiveNodes];
+int16_t leafNode[442];
+int lastPositionNode;
+uint16_t positionTotal;
+
+const int32_t FixedPositionLengths[2][16] = {
+    {3, 1, 4, 12, 24, 48},        // -lh1-: 64 codes of 3 to 8 bits
+    {2, 1, 1, 3, 6, 13, 31, 78},  // -lh3-: 128 codes of 2 to 9 bits
+};
+
+namespace {
+
+// Free run numbers: entries from freeIndex on. The number released last is
+// taken next, which decides the numbering but never the tree's shape.
+int16_t freeRuns[kAdaptiveNodes];
+int freeIndex;
+
+int symbolCount;
+int longestMatch;
+int escapeSymbol;
+int64_t growthThreshold;
+int64_t positionLimit;
+
+int takeRun(int leader) {
+    const int b = freeRuns[freeIndex++];
+    runLeader[b] = static_cast<int16_t>(leader);
+    return b;
+}
+
+// Puts a leaf or an internal node's child pair under node.
+inline void placeLink(int node, int v) {
+    AdaptiveTree& t = adaptiveTree;
+    t.link[node] = static_cast<int16_t>(v);
+    if (v < 0) {
+        leafNode[~v] = static_cast<int16_t>(node);
+    } else {
+        t.parent[v] = t.parent[v - 1] = static_cast<int16_t>(node);
+    }
+}
+
+// Reads one code of the tree rooted at root; returns the leaf's link, or 0
+// (never a link) after s.fail().
+int readAdaptiveCode(DecodeSession& s, int root) {
+    const int16_t* link = adaptiveTree.link;
+    int v = link[root];
+    if (v <= 0) return v;
+    uint64_t window = s.bitWindow;
+    int used = 0;
+    int valid = s.bitCount;
+    int refills = 0;
+    do {
+        if (used == valid) {
+            // The trees are at most a few dozen levels deep; a longer walk
+            // would mean a broken node store, never a broken stream.
+            if (++refills > 4) {
+                s.fail();
+                return 0;
+            }
+            fillBuffer(s, static_cast<unsigned>(used));
+            window = s.bitWindow;
+            valid = s.bitCount;
+            used = 0;
+        }
+        v = link[v - static_cast<int>(window >> 63)];
+        window <<= 1;
+        ++used;
+    } while (v > 0);
+    fillBuffer(s, static_cast<unsigned>(used));
+    return v;
+}
+
+}  // namespace
+
+// Adds one to a node's weight, first swapping it with the lowest node of its
+// run so the weights stay in order; returns the node to continue with.
+int incrementNode(int p) {
+    AdaptiveTree& t = adaptiveTree;
+    const int b = t.run[p];
+    const int q = runLeader[b];
+    if (q != p) {
+        const int mine = t.link[p];
+        placeLink(p, t.link[q]);
+        placeLink(q, mine);
+        p = q;
+    } else if (t.run[p + 1] != b) {
+        // Alone in its run: the run moves up with it, or joins the one above.
+        if (++t.weight[p] == t.weight[p - 1]) {
+            freeRuns[--freeIndex] = static_cast<int16_t>(b);
+            t.run[p] = t.run[p - 1];
+        }
+        return t.parent[p];
+    }
+    // p leads a run with followers: it leaves that run.
+    runLeader[b] = static_cast<int16_t>(p + 1);
+    if (++t.weight[p] == t.weight[p - 1]) {
+        t.run[p] = t.run[p - 1];
+    } else {
+        t.run[p] = static_cast<int16_t>(takeRun(p));
+    }
+    return t.parent[p];
+}
+
+void startLiteralTree() {
+    AdaptiveTree& t = adaptiveTree;
+    const int n = symbolCount;
+    escapeSymbol = n >= longestMatch + 254 ? 512 : n - 1;
+    for (int i = 0; i < kAdaptiveNodes; ++i) {
+        freeRuns[i] = static_cast<int16_t>(i);
+        t.run[i] = 0;
+    }
+    for (int i = 0; i < n; ++i) {
+        const int j = 2 * n - 2 - i;
+        leafNode[i] = static_cast<int16_t>(j);
+        t.weight[j] = 1;
+        t.link[j] = static_cast<int16_t>(~i);
+        t.run[j] = 1;
+    }
+    runLeader[1] = static_cast<int16_t>(n - 1);
+    freeIndex = 2;
+    for (int j = n - 2, i = 2 * n - 2; j >= 0; --j, i -= 2) {
+        t.weight[j] = static_cast<uint16_t>(t.weight[i] + t.weight[i - 1]);
+        t.link[j] = static_cast<int16_t>(i);
+        t.parent[i] = t.parent[i - 1] = static_cast<int16_t>(j);
+        if (t.weight[j] == t.weight[j + 1]) {
+            t.run[j] = t.run[j + 1];
+            runLeader[t.run[j]] = static_cast<int16_t>(j);
+        } else {
+            t.run[j] = static_cast<int16_t>(takeRun(j));
+        }
+    }
+}
+
+void startPositionTree(int dictionaryBits) {
+    AdaptiveTree& t = adaptiveTree;
+    t.link[kPositionRoot] = ~kPositionLeafBase;
+    t.weight[kPositionRoot] = 1;
+    t.run[kPositionRoot] = static_cast<int16_t>(takeRun(kPositionRoot));
+    leafNode[kPositionLeafBase] = kPositionRoot;
+    lastPositionNode = kPositionRoot;
+    // The node store holds 128 position codes, enough for an 8 KB dictionary.
+    positionLimit = dictionaryBits < 13 ? int64_t{1} << dictionaryBits : 8192;
+    growthThreshold = 64;
+    positionTotal = 0;
+}
+
+void rebuildTree(int first, int end) {
+    AdaptiveTree& t = adaptiveTree;
+    // Keep the leaves in their order, with halved weights; free every run.
+    int j = first;
+    for (int i = first; i < end; ++i) {
+        if (t.link[i] < 0) {
+            t.link[j] = t.link[i];
+            t.weight[j] = static_cast<uint16_t>((t.weight[i] + 1) / 2);
+            ++j;
+        }
+        if (runLeader[t.run[i]] == i) freeRuns[--freeIndex] = t.run[i];
+    }
+    // Pair the lightest nodes from the end; a new internal node goes ahead
+    // of every node of equal weight.
+    --j;
+    int i = end - 1;
+    for (int l = end - 2; i >= first; l -= 2) {
+        for (; i >= l; --i, --j) {
+            t.weight[i] = t.weight[j];
+            t.link[i] = t.link[j];
+        }
+        const uint32_t f = uint32_t{t.weight[l]} + t.weight[l + 1];
+        int k = first;
+        while (t.weight[k] > f) ++k;  // ends at l at the latest
+        for (; j >= k; --i, --j) {
+            t.weight[i] = t.weight[j];
+            t.link[i] = t.link[j];
+        }
+        t.weight[i] = static_cast<uint16_t>(f);
+        t.link[i] = static_cast<int16_t>(l + 1);
+        --i;
+    }
+    for (i = first; i < end; ++i) {
+        placeLink(i, t.link[i]);
+        if (i > first && t.weight[i] == t.weight[i - 1]) {
+            t.run[i] = t.run[i - 1];
+        } else {
+            t.run[i] = static_cast<int16_t>(takeRun(i));
+        }
+    }
+}
+
+void updateLiteral(int symbol) {
+    uint16_t* weight = adaptiveTree.weight;
+    if (weight[0] == 0x8000) rebuildTree(0, 2 * symbolCount - 1);
+    ++weight[0];
+    for (int q = leafNode[symbol]; q != 0;) q = incrementNode(q);
+}
+
+void updatePosition(int code) {
+    // A lone root leaf cannot be rebuilt, and cannot see 32768 positions
+    // either: every match adds output, and output grows the tree.
+    if (positionTotal == 0x8000 && lastPositionNode != kPositionRoot) {
+        rebuildTree(kPositionRoot, lastPositionNode + 1);
+        positionTotal = adaptiveTree.weight[kPositionRoot];
+        adaptiveTree.weight[kPositionRoot] = 65535;
+    }
+    for (int q = leafNode[kPositionLeafBase + code]; q != kPositionRoot;) q = incrementNode(q);
+    ++positionTotal;
+}
+
+void addPositionLeaf(int code) {
+    AdaptiveTree& t = adaptiveTree;
+    const int m = lastPositionNode, r = m + 1, q = m + 2;
+    placeLink(r, t.link[m]);
+    t.weight[r] = t.weight[m];
+    t.run[r] = t.run[m];
+    t.link[q] = static_cast<int16_t>(~(kPositionLeafBase + code));
+    t.weight[q] = 0;
+    t.link[m] = static_cast<int16_t>(q);
+    if (m == kPositionRoot) {
+        // The root's weight is pinned so that no node ever joins its run;
+        // positionTotal keeps the real count.
+        t.weight[m] = 65535;
+        ++runLeader[t.run[m]];
+    }
+    t.parent[r] = t.parent[q] = static_cast<int16_t>(m);
+    t.run[q] = static_cast<int16_t>(takeRun(q));
+    leafNode[kPositionLeafBase + code] = static_cast<int16_t>(q);
+    lastPositionNode = q;
+    updatePosition(code);
+}
+
+void loadFixedPositionLengths(int row) {
+    const int32_t* growth = FixedPositionLengths[row];
+    int length = growth[0];
+    int g = 1;
+    for (int i = 0; i < positionCodeCount; ++i) {
+        while (g < 16 && growth[g] == i) {
+            ++length;
+            ++g;
+        }
+        positionLengths[i] = static_cast<uint8_t>(length);
+    }
+}
+
 void startLh1(DecodeSession& s) {
-    s.fail();
+    symbolCount = 314;
+    longestMatch = 60;
+    initBitReader(s);
+    positionCodeCount = 64;
+    startLiteralTree();
+    loadFixedPositionLengths(0);
+    if (!buildTable(64, positionLengths, 8, positionTable, 256)) s.fail();
 }
+
 void startLh2(DecodeSession& s) {
-    s.fail();
+    symbolCount = 286;
+    longestMatch = 256;
+    initBitReader(s);
+    startLiteralTree();
+    startPositionTree(s.dictionaryBits);
 }
+
 uint16_t decodeAdaptiveCode(DecodeSession& s) {
-    return s.fail(), 0;
+    const int v = readAdaptiveCode(s, 0);
+    if (v == 0) return 0;
+    const int symbol = ~v;
+    updateLiteral(symbol);
+    if (symbol == escapeSymbol) return static_cast<uint16_t>(symbol + getBits(s, 8));
+    return static_cast<uint16_t>(symbol);
 }
+
 uint16_t decodeAdaptivePosition(DecodeSession& s) {
-    return s.fail(), 0;
+    // Code k joins once more than 64 * k bytes are out; a long match can
+    // pass several thresholds at once.
+    while (s.outputCount > static_cast<uint64_t>(growthThreshold)) {
+        addPositionLeaf(static_cast<int>(growthThreshold / 64));
+        growthThreshold += 64;
+        if (growthThreshold >= positionLimit) growthThreshold = INT64_MAX;
+    }
+    const int v = readAdaptiveCode(s, kPositionRoot);
+    if (v == 0) return 0;
+    const int code = ~v - kPositionLeafBase;
+    updatePosition(code);
+    return static_cast<uint16_t>((code << 6) + getBits(s, 6));
 }
+
 uint16_t decodeStaticPosition(DecodeSession& s) {
-    return s.fail(), 0;
+    uint16_t j = positionTable[bitBuffer(s) >> 8];
+    if (j < positionCodeCount) {
+        fillBuffer(s, positionLengths[j]);
+    } else {
+        fillBuffer(s, 8);
+        const uint16_t bits = bitBuffer(s);
+        // Position codes are at most 16 bits: 8 steps past the table. A
+        // longer walk runs through a broken or stale tree.
+        unsigned steps = 0;
+        do {
+            if (steps == 8 || j >= kTreeNodes) {
+                s.fail();
+                return 0;
+            }
+            j = (bits & (0x8000u >> steps)) ? rightChild[j] : leftChild[j];
+            ++steps;
+        } while (j >= positionCodeCount);
+        fillBuffer(s, steps);
+    }
+    return static_cast<uint16_t>((j << 6) + getBits(s, 6));
 }
 
 }  // namespace qorn

@@ -1,0 +1,48 @@
+// The adaptive Huffman trees of -lh1- and -lh2-, and the fixed position
+// code lengths that -lh1- and -lh3- share.
+//
+// One node store holds both trees: the literal/length tree in nodes 0..627
+// (root 0) and the -lh2- position tree in nodes 628..883 (root 628). Both
+// sides of the stream update their tree after every symbol, so the order of
+// the nodes and every tie-break decide which code a symbol has.
+#pragma once
+
+#include <cstdint>
+
+namespace qorn {
+
+constexpr int kAdaptiveNodes = 884;
+constexpr int kPositionRoot = 628;
+// Leaf numbers of the position codes follow the 314 literal/length symbols.
+constexpr int kPositionLeafBase = 314;
+
+struct AdaptiveTree {
+    // Internal node: index i of its children i-1 (bit 1) and i (bit 0).
+    // Leaf: the complement of its symbol, so always negative.
+    int16_t link[kAdaptiveNodes];
+    int16_t parent[kAdaptiveNodes];
+    uint16_t weight[kAdaptiveNodes];
+    // Number of the stretch of equal weights a node belongs to; 0 for none.
+    int16_t run[kAdaptiveNodes];
+};
+extern AdaptiveTree adaptiveTree;
+// Lowest node of each run, so an update finds its swap partner at once.
+extern int16_t runLeader[kAdaptiveNodes];
+// Leaf node of each literal/length symbol, then of each position code.
+extern int16_t leafNode[442];
+extern int lastPositionNode;
+extern uint16_t positionTotal;
+
+void startLiteralTree();
+void startPositionTree(int dictionaryBits);
+int incrementNode(int node);
+void updateLiteral(int symbol);
+void updatePosition(int code);
+void addPositionLeaf(int code);
+void rebuildTree(int first, int end);
+
+// Rows of a starting length and the codes at which the length grows.
+extern const int32_t FixedPositionLengths[2][16];
+void loadFixedPositionLengths(int row);
+
+}  // namespace qorn
