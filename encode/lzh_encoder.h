@@ -1,0 +1,39 @@
+// LZSS with static Huffman blocks: the -lh5-, -lh6- and -lh7- encoder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace qorn::encode {
+
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+    // Bytes read into buffer; 0 at the end, -1 on a read error.
+    virtual int64_t read(uint8_t* buffer, size_t count) = 0;
+};
+
+class ByteSink {
+  public:
+    virtual ~ByteSink() = default;
+    virtual bool write(const uint8_t* bytes, size_t count) = 0;
+};
+
+struct EncodeResult {
+    enum Status { Done, TooLarge, ReadFailed, WriteFailed, OutOfMemory } status = Done;
+    uint64_t originalSize = 0;
+    uint64_t packedSize = 0;
+    uint16_t crc = 0;  // CRC-16 of the input; only valid when Done
+};
+
+// Encodes the whole source with method index 5, 6 or 7 (-lh5- .. -lh7-).
+// Gives up with TooLarge as soon as more than packedLimit bytes would be
+// written, so a member that does not shrink costs little before it is stored.
+EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink,
+                          uint64_t packedLimit);
+
+// The same for a buffer in memory, without a limit; false only on failure.
+bool encodeBuffer(int methodIndex, const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+
+}  // namespace qorn::encode

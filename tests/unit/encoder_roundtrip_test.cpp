@@ -1,0 +1,126 @@
+// Streams from the encoder must decode with this project's decoder to the
+// same bytes, whatever the data and however the blocks fall.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "encode/block_writer.h"
+#include "encode/huffman_builder.h"
+#include "encode/lzh_encoder.h"
+#include "tests/support/lzh_roundtrip.h"
+
+namespace qorn {
+namespace {
+
+using test::decodeWithProject;
+
+struct Method {
+    int index;
+    uint32_t window;
+};
+const Method kMethods[] = {{5, 8192}, {6, 32768}, {7, 65536}};
+
+void expectRoundTrip(const std::vector<uint8_t>& data, const char* what) {
+    for (const Method& m : kMethods) {
+        SCOPED_TRACE(std::string(what) + ", -lh" + std::to_string(m.index) + "-");
+        std::vector<uint8_t> packed, back;
+        ASSERT_TRUE(encode::encodeBuffer(m.index, data.data(), data.size(), packed));
+        ASSERT_TRUE(decodeWithProject(m.index, packed, static_cast<uint32_t>(data.size()), back));
+        ASSERT_EQ(back.size(), data.size());
+        EXPECT_TRUE(back == data) << "first difference at "
+                                  << (std::mismatch(back.begin(), back.end(), data.begin()).first -
+                                      back.begin());
+    }
+}
+
+TEST(EncoderRoundTrip, TinyInputs) {
+    expectRoundTrip({}, "empty");
+    expectRoundTrip({'a'}, "one byte");
+    expectRoundTrip({'a', 'b'}, "two bytes");
+    expectRoundTrip({'a', 'a', 'a', 'a'}, "four equal bytes");
+}
+
+// Matches that reach back exactly to the edge of each window, and data that
+// wraps the decoder's ring.
+TEST(EncoderRoundTrip, WindowEdges) {
+    for (const Method& m : kMethods) {
+        for (uint32_t size : {m.window - 1, m.window, m.window + 1, 2 * m.window + 3}) {
+            std::vector<uint8_t> data = test::randomBytes(size, size);
+            // The first bytes come back near the end: the longest distance.
+            if (size > 64) std::memcpy(&data[size - 40], &data[0], 40);
+            expectRoundTrip(data, ("window edge " + std::to_string(size)).c_str());
+        }
+    }
+}
+
+TEST(EncoderRoundTrip, RepetitiveAndLongMatches) {
+    expectRoundTrip(std::vector<uint8_t>(300000, 'x'), "one byte repeated");
+    std::vector<uint8_t> period;
+    for (int i = 0; i < 200000; ++i) period.push_back(static_cast<uint8_t>("abcdefg"[i % 7]));
+    expectRoundTrip(period, "period 7");
+    // Runs around the longest match length.
+    std::vector<uint8_t> runs;
+    for (int r = 250; r < 262; ++r) {
+        runs.insert(runs.end(), static_cast<size_t>(r), static_cast<uint8_t>(r));
+        runs.push_back('|');
+    }
+    expectRoundTrip(runs, "runs near 256");
+}
+
+TEST(EncoderRoundTrip, RandomAndText) {
+    expectRoundTrip(test::randomBytes(200000, 7), "random");
+    expectRoundTrip(test::wordyBytes(1 << 20, 3), "1 MB of words");
+    // Random stretches between text change the statistics, so block cuts fall.
+    std::vector<uint8_t> mixed;
+    for (int i = 0; i < 6; ++i) {
+        auto part = (i % 2) ? test::randomBytes(40000, i) : test::wordyBytes(60000, i);
+        mixed.insert(mixed.end(), part.begin(), part.end());
+    }
+    expectRoundTrip(mixed, "text and random");
+}
+
+TEST(EncoderRoundTrip, RealFiles) {
+    const char* const files[] = {QORN_TEST_DATA "/../../decode/static_huffman.cpp", QORN_TOOL};
+    for (const char* path : files) {
+        std::vector<uint8_t> data;
+        ASSERT_TRUE(test::readFileBytes(path, data)) << path;
+        expectRoundTrip(data, path);
+    }
+}
+
+TEST(EncoderRoundTrip, TextShrinksAndRandomDoesNot) {
+    const auto text = test::wordyBytes(100000, 1);
+    const auto noise = test::randomBytes(100000, 1);
+    std::vector<uint8_t> packed;
+    ASSERT_TRUE(encode::encodeBuffer(5, text.data(), text.size(), packed));
+    EXPECT_LT(packed.size(), text.size() / 3);
+    ASSERT_TRUE(encode::encodeBuffer(5, noise.data(), noise.size(), packed));
+    EXPECT_GT(packed.size(), noise.size() * 99 / 100);
+}
+
+TEST(HuffmanBuilder, LengthsStayWithinLimitAndCodeIsComplete) {
+    // Fibonacci frequencies make the deepest possible tree.
+    uint32_t freq[40];
+    freq[0] = freq[1] = 1;
+    for (int i = 2; i < 40; ++i) freq[i] = freq[i - 1] + freq[i - 2];
+    uint8_t lengths[40];
+    ASSERT_EQ(encode::buildCodeLengths(freq, 40, 16, lengths), 40);
+    uint64_t kraft = 0;
+    for (uint8_t l : lengths) {
+        ASSERT_GE(l, 1);
+        ASSERT_LE(l, 16);
+        kraft += uint64_t{1} << (16 - l);
+    }
+    EXPECT_EQ(kraft, uint64_t{1} << 16);
+    // Canonical codes: shorter first, then by symbol, prefix-free.
+    uint16_t codes[40];
+    encode::assignCodes(lengths, 40, codes);
+    for (int a = 0; a < 40; ++a)
+        for (int b = 0; b < 40; ++b) {
+            if (a == b || lengths[a] > lengths[b]) continue;
+            EXPECT_NE(codes[b] >> (lengths[b] - lengths[a]), codes[a]) << a << " " << b;
+        }
+}
+
+}  // namespace
+}  // namespace qorn
