@@ -105,6 +105,10 @@ bool extractEntry(ExtractionJob& job, ArchiveEntry& entry) {
     const int method = methodIndex(entry.method);
     if (method < 0) return true;
     if (method == kMethodLhd && isSymbolicLink(entry.path)) return true;
+    // A folder member whose name cleans away to nothing ("/", "../", or the
+    // empty name some OS-9 archivers store) stands for the destination itself,
+    // which exists: there is nothing to make.
+    if (method == kMethodLhd && path.isEmpty()) return true;
 
     if (platform::pathKind(path.c_str()) == platform::PathKind::Folder) {
         WideString text(path);
