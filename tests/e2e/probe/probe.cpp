@@ -1,0 +1,174 @@
+// qorn-probe: reads and drives the stub's windows from a test, inside the
+// same Wine prefix. Control ids instead of screen coordinates: a click by id
+// reaches a button even when a message box covers it.
+//
+//   qorn-probe COMMAND [--title T] [--class C] [--control ID] [--timeout MS] ARGS
+//   find               the window's handle and title
+//   dump               the window and every child: id, class, state, text
+//   click ID           press a button
+//   check ID 0|1       set a check box
+//   settext ID TEXT    put a text into a control
+//   progress           position and range of the first progress bar
+//   close              ask the window to close (WM_CLOSE)
+//
+// Every command waits up to the timeout (default 10 s) for a visible
+// top-level window that matches all selectors. Exit status 0, or 1 when no
+// window appeared, 2 on a usage error. Output is UTF-8.
+#include <commctrl.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+
+namespace {
+
+struct Selector {
+    const wchar_t* title = nullptr;
+    const wchar_t* className = nullptr;
+    int control = -1;
+    HWND found = nullptr;
+};
+
+void write(const wchar_t* text) {
+    char buffer[8192];
+    int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, sizeof buffer, nullptr, nullptr);
+    if (n <= 1) return;
+    DWORD done;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), buffer, static_cast<DWORD>(n - 1), &done, nullptr);
+}
+
+void writef(const wchar_t* format, ...) {
+    wchar_t buffer[4096];
+    va_list args;
+    va_start(args, format);
+    _vsnwprintf(buffer, 4095, format, args);
+    va_end(args);
+    buffer[4095] = 0;
+    write(buffer);
+}
+
+BOOL CALLBACK matchWindow(HWND window, LPARAM param) {
+    Selector& s = *reinterpret_cast<Selector*>(param);
+    if (!IsWindowVisible(window)) return TRUE;
+    wchar_t text[512];
+    if (s.title) {
+        GetWindowTextW(window, text, 512);
+        if (wcscmp(text, s.title) != 0) return TRUE;
+    }
+    if (s.className) {
+        GetClassNameW(window, text, 512);
+        if (wcscmp(text, s.className) != 0) return TRUE;
+    }
+    if (s.control >= 0 && !GetDlgItem(window, s.control)) return TRUE;
+    s.found = window;
+    return FALSE;
+}
+
+HWND waitFor(Selector& s, DWORD timeout) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        s.found = nullptr;
+        EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&s));
+        if (s.found) return s.found;
+        if (GetTickCount() - start > timeout) return nullptr;
+        Sleep(100);
+    }
+}
+
+void describe(HWND window, int id) {
+    wchar_t className[128], text[1024];
+    GetClassNameW(window, className, 128);
+    GetWindowTextW(window, text, 1024);
+    RECT r;
+    GetWindowRect(window, &r);
+    LRESULT checked = 0;
+    if (_wcsicmp(className, L"Button") == 0) checked = SendMessageW(window, BM_GETCHECK, 0, 0);
+    writef(L"%d\t%ls\t%ls%ls%ls\t%ld,%ld,%ld,%ld\t%ls\n", id, className,
+           IsWindowVisible(window) ? L"visible" : L"hidden",
+           IsWindowEnabled(window) ? L",enabled" : L",disabled", checked ? L",checked" : L"",
+           r.left, r.top, r.right - r.left, r.bottom - r.top, text);
+}
+
+BOOL CALLBACK describeChild(HWND child, LPARAM) {
+    describe(child, GetDlgCtrlID(child));
+    return TRUE;
+}
+
+BOOL CALLBACK findProgress(HWND child, LPARAM param) {
+    wchar_t className[64];
+    GetClassNameW(child, className, 64);
+    if (wcscmp(className, PROGRESS_CLASSW) != 0) return TRUE;
+    *reinterpret_cast<HWND*>(param) = child;
+    return FALSE;
+}
+
+int usage() {
+    write(
+        L"usage: qorn-probe find|dump|click|check|settext|progress|close [--title T] "
+        L"[--class C] [--control ID] [--timeout MS] ARGS\n");
+    return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) return usage();
+    const wchar_t* command = argv[1];
+    Selector s;
+    DWORD timeout = 10000;
+    const wchar_t* rest[4] = {};
+    int restCount = 0;
+    for (int i = 2; i < argc; ++i) {
+        if (i + 1 < argc && wcscmp(argv[i], L"--title") == 0)
+            s.title = argv[++i];
+        else if (i + 1 < argc && wcscmp(argv[i], L"--class") == 0)
+            s.className = argv[++i];
+        else if (i + 1 < argc && wcscmp(argv[i], L"--control") == 0)
+            s.control = _wtoi(argv[++i]);
+        else if (i + 1 < argc && wcscmp(argv[i], L"--timeout") == 0)
+            timeout = static_cast<DWORD>(_wtoi(argv[++i]));
+        else if (restCount < 4)
+            rest[restCount++] = argv[i];
+        else
+            return usage();
+    }
+    HWND window = waitFor(s, timeout);
+    if (!window) {
+        write(L"no such window\n");
+        return 1;
+    }
+    if (wcscmp(command, L"find") == 0) {
+        describe(window, 0);
+    } else if (wcscmp(command, L"dump") == 0) {
+        describe(window, 0);
+        EnumChildWindows(window, describeChild, 0);
+    } else if (wcscmp(command, L"click") == 0 && restCount == 1) {
+        HWND button = GetDlgItem(window, _wtoi(rest[0]));
+        if (!button) return 1;
+        // Does not wait for the click's outcome: it may be a modal box.
+        DWORD_PTR result;
+        SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_NORMAL, 1000, &result);
+    } else if (wcscmp(command, L"check") == 0 && restCount == 2) {
+        HWND box = GetDlgItem(window, _wtoi(rest[0]));
+        if (!box) return 1;
+        SendMessageW(box, BM_SETCHECK, _wtoi(rest[1]) ? BST_CHECKED : BST_UNCHECKED, 0);
+    } else if (wcscmp(command, L"settext") == 0 && restCount == 2) {
+        HWND control = GetDlgItem(window, _wtoi(rest[0]));
+        if (!control) return 1;
+        SendMessageW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(rest[1]));
+    } else if (wcscmp(command, L"progress") == 0) {
+        HWND bar = nullptr;
+        EnumChildWindows(window, findProgress, reinterpret_cast<LPARAM>(&bar));
+        if (!bar) return 1;
+        PBRANGE range;
+        SendMessageW(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+        writef(L"%d %d %d\n", static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)), range.iLow,
+               range.iHigh);
+    } else if (wcscmp(command, L"close") == 0) {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    } else {
+        return usage();
+    }
+    return 0;
+}
