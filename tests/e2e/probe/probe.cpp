@@ -14,8 +14,9 @@
 // Every command waits up to the timeout (default 10 s) for a visible
 // top-level window that matches all selectors. Exit status 0, or 1 when no
 // window appeared, 2 on a usage error. Output is UTF-8.
-#include <commctrl.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
