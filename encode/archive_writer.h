@@ -1,0 +1,52 @@
+// Writing plain LHA archives from files and folders on disk.
+//
+// Members come in a fixed order (each root as given, folder contents sorted
+// by name), and nothing of the moment of packing (no current time, no access
+// times) goes into the headers, so the same input gives the same archive.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qorn::encode {
+
+struct PackOptions {
+    int methodIndex = 5;  // 5, 6 or 7: -lh5-, -lh6-, -lh7-
+    int headerLevel = 2;  // 0, 1 or 2
+    // iconv name of the ANSI code page names are stored in when they fit.
+    std::string codePage = "CP932";
+    // Bytes of file data done so far out of the total, and the member at hand.
+    std::function<void(uint64_t done, uint64_t total, const std::string& path)> progress;
+    // Things left out (links, devices); packing goes on.
+    std::function<void(const std::string& text)> warning;
+};
+
+// What one member's header says; the layout depends on the level.
+struct MemberHeader {
+    char method[5] = {'-', 'l', 'h', '0', '-'};
+    uint32_t packedSize = 0;
+    uint32_t originalSize = 0;
+    int64_t modifiedTime = 0;  // seconds since 1970 UTC
+    uint16_t crc = 0;
+    bool folder = false;
+    // Path inside the archive in UTF-8, '/' between folders; a folder member
+    // ends with '/'. Relative, without "." or ".." parts.
+    std::string path;
+};
+
+// The header bytes for a member, or false with a message when the path does
+// not fit the level's limits or cannot be stored.
+bool buildHeader(const MemberHeader& member, int level, const std::string& codePage,
+                 std::vector<uint8_t>& bytes, std::string& error);
+
+// Packs every root (a file, or a folder with all it holds) into out, which
+// must be seekable; the archive starts at out's position. A root written as
+// "dir/" or "." stores the folder's contents, "dir" stores the folder itself.
+// On failure error names the file and out holds a partial archive.
+bool writeArchive(const std::vector<std::string>& roots, const PackOptions& options, FILE* out,
+                  std::string& error);
+
+}  // namespace qorn::encode
