@@ -1,9 +1,239 @@
-// qornsfx make: not built yet.
+// qornsfx make: stub + settings block + LHA archive = a self-extracting file.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "payload/sfx_settings.h"
+#include "platform/platform.h"
 #include "tools/commands.h"
+#if __has_include("encode/archive_writer.h")
+#include "encode/archive_writer.h"
+#define QORN_MAKE_CAN_PACK 1
+#endif
 
 namespace qorn::tool {
-int runMake(const Arguments&) {
-    std::fprintf(stderr, "qornsfx: make is not available yet\n");
-    return kExitUsage;
+
+namespace {
+
+const char kMakeUsage[] =
+    "usage: qornsfx make -o OUT.exe [--title T] [--destination D] [--program-files]\n"
+    "         [--main-file F] [--start-menu N] [--desktop N] [--send-to N] [--open F]\n"
+    "         [--link-name L] [--no-settings] [--stub STUB.exe] ARCHIVE.lzh | DIR...\n"
+    "  N is a shortcut's option byte: 0 never, 1 offered, 2 always, 3 offered and checked\n";
+
+// The settings a user can give; without any of them the block still goes in
+// (a run with the dialog), unless --no-settings asks for a bare payload.
+const char* const kSettingOptions[] = {"title",     "destination", "program-files",
+                                       "main-file", "start-menu",  "desktop",
+                                       "send-to",   "open",        "link-name"};
+
+bool readWhole(const std::string& path, std::vector<uint8_t>& bytes) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    uint8_t chunk[1 << 16];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
 }
+
+// One length byte counting UTF-16 code units, then the units, little-endian.
+// A text that does not fit is an error: a shortened path would name some
+// other file.
+bool appendString(std::vector<uint8_t>& block, const char* option, const std::string& value) {
+    WideString text = wide(value);
+    const size_t units = text.length();
+    if (units > 255) {
+        std::fprintf(stderr,
+                     "qornsfx: --%s is %zu UTF-16 code units long; the settings block holds at "
+                     "most 255\n",
+                     option, units);
+        return false;
+    }
+    block.push_back(static_cast<uint8_t>(units));
+    for (size_t i = 0; i < units; ++i) {
+        const char16_t unit = text.c_str()[i];
+        block.push_back(static_cast<uint8_t>(unit & 0xFF));
+        block.push_back(static_cast<uint8_t>(unit >> 8));
+    }
+    return true;
+}
+
+bool optionByte(const Arguments& args, const char* option, uint8_t& value) {
+    const std::string text = args.value(option, "0");
+    if (text.size() != 1 || text[0] < '0' || text[0] > '3') {
+        std::fprintf(stderr,
+                     "qornsfx: --%s takes 0 to 3 (bit 1: make the shortcut, bit 0: the user may "
+                     "change that)\n",
+                     option);
+        return false;
+    }
+    value = static_cast<uint8_t>(text[0] - '0');
+    return true;
+}
+
+bool buildSettings(const Arguments& args, std::vector<uint8_t>& block) {
+    if (args.has("no-settings")) {
+        for (const char* option : kSettingOptions)
+            if (args.has(option)) {
+                std::fprintf(stderr, "qornsfx: --no-settings and --%s contradict each other\n",
+                             option);
+                return false;
+            }
+        block.push_back(0);
+        return true;
+    }
+    uint8_t startMenu, desktop, sendTo;
+    if (!optionByte(args, "start-menu", startMenu) || !optionByte(args, "desktop", desktop) ||
+        !optionByte(args, "send-to", sendTo))
+        return false;
+    block.push_back(1);
+    if (!appendString(block, "title", args.value("title"))) return false;
+    block.push_back(args.has("program-files") ? 1 : 0);
+    if (!appendString(block, "destination", args.value("destination")) ||
+        !appendString(block, "main-file", args.value("main-file")))
+        return false;
+    block.push_back(startMenu);
+    block.push_back(desktop);
+    block.push_back(sendTo);
+    return appendString(block, "open", args.value("open")) &&
+           appendString(block, "link-name", args.value("link-name"));
+}
+
+std::string toolFolder() {
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return ".";
+    path[n] = 0;
+    char* slash = std::strrchr(path, '/');
+    if (slash) *slash = 0;
+    return path;
+}
+
+bool exists(const std::string& path) {
+    struct stat s;
+    return stat(path.c_str(), &s) == 0 && S_ISREG(s.st_mode);
+}
+
+// --stub, else the stub this build made, else one beside the tool.
+std::string findStub(const Arguments& args) {
+    if (args.has("stub")) return args.value("stub");
+#ifdef QORN_DEFAULT_STUB
+    if (exists(QORN_DEFAULT_STUB)) return QORN_DEFAULT_STUB;
+#endif
+    const std::string folder = toolFolder();
+    for (const char* candidate : {"/qornsfx-stub.exe", "/../stub/qornsfx-stub.exe"})
+        if (exists(folder + candidate)) return folder + candidate;
+    return "";
+}
+
+bool loadStub(const std::string& path, std::vector<uint8_t>& stub) {
+    if (path.empty()) {
+        std::fprintf(stderr, "qornsfx: no stub found; build it or name one with --stub\n");
+        return false;
+    }
+    if (!readWhole(path, stub)) {
+        std::fprintf(stderr, "qornsfx: cannot read the stub %s: %s\n", path.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    // The stub reads its payload at a fixed offset, so it must end exactly
+    // there: a raw linker output would put the payload in the wrong place.
+    if (stub.size() != static_cast<size_t>(PayloadOffset) || stub[0] != 'M' || stub[1] != 'Z') {
+        std::fprintf(stderr,
+                     "qornsfx: %s is not a finished stub (%zu bytes; a stub is an executable "
+                     "padded to %lld bytes)\n",
+                     path.c_str(), stub.size(), static_cast<long long>(PayloadOffset));
+        return false;
+    }
+    return true;
+}
+
+bool looksLikeArchive(const std::vector<uint8_t>& archive) {
+    if (archive.size() == 1 && archive[0] == 0) return true;  // empty archive
+    return archive.size() >= 7 && archive[2] == '-' && archive[3] == 'l' &&
+           (archive[4] == 'h' || archive[4] == 'z') && archive[6] == '-';
+}
+
+bool isFolder(const std::string& path) {
+    struct stat s;
+    return stat(path.c_str(), &s) == 0 && S_ISDIR(s.st_mode);
+}
+
+bool loadArchive(const Arguments& args, std::vector<uint8_t>& archive) {
+    const std::string& first = args.positional[0];
+    if (args.positional.size() == 1 && !isFolder(first)) {
+        if (!readWhole(first, archive)) {
+            std::fprintf(stderr, "qornsfx: cannot read %s: %s\n", first.c_str(),
+                         std::strerror(errno));
+            return false;
+        }
+        if (!looksLikeArchive(archive)) {
+            std::fprintf(stderr, "qornsfx: %s is not an LHA archive\n", first.c_str());
+            return false;
+        }
+        return true;
+    }
+#ifdef QORN_MAKE_CAN_PACK
+    // Folders and files: packed here with the defaults of "pack".
+    FILE* temp = std::tmpfile();
+    if (!temp) {
+        std::fprintf(stderr, "qornsfx: cannot create a temporary file: %s\n", std::strerror(errno));
+        return false;
+    }
+    encode::PackOptions options;
+    if (args.has("codepage")) options.codePage = args.value("codepage");
+    std::string error;
+    const bool ok = encode::writeArchive(args.positional, options, temp, error);
+    if (ok) {
+        std::rewind(temp);
+        uint8_t chunk[1 << 16];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, temp)) > 0)
+            archive.insert(archive.end(), chunk, chunk + n);
+    }
+    std::fclose(temp);
+    if (!ok) std::fprintf(stderr, "qornsfx: %s\n", error.c_str());
+    return ok;
+#else
+    std::fprintf(stderr, "qornsfx: this build cannot pack folders; give an .lzh archive\n");
+    return false;
+#endif
+}
+
+}  // namespace
+
+int runMake(const Arguments& args) {
+    if (!args.has("o") || args.value("o").empty() || args.positional.empty()) {
+        std::fputs(kMakeUsage, stderr);
+        return kExitUsage;
+    }
+    std::vector<uint8_t> settings, stub, archive;
+    if (!buildSettings(args, settings)) return kExitUsage;
+    if (!loadStub(findStub(args), stub) || !loadArchive(args, archive)) return 1;
+    // The end mark: one 0 byte after the last member.
+    if (archive.empty() || archive.back() != 0) archive.push_back(0);
+
+    const std::string out = args.value("o");
+    const std::string temp = out + ".part";
+    FILE* f = std::fopen(temp.c_str(), "wb");
+    bool ok = f && std::fwrite(stub.data(), 1, stub.size(), f) == stub.size() &&
+              std::fwrite(settings.data(), 1, settings.size(), f) == settings.size() &&
+              std::fwrite(archive.data(), 1, archive.size(), f) == archive.size();
+    if (f && std::fclose(f) != 0) ok = false;
+    if (ok) chmod(temp.c_str(), 0755);
+    if (!ok || std::rename(temp.c_str(), out.c_str()) != 0) {
+        std::fprintf(stderr, "qornsfx: cannot write %s: %s\n", out.c_str(), std::strerror(errno));
+        std::remove(temp.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace qorn::tool
