@@ -1,0 +1,116 @@
+// qornsfx extract, run as a child process: exit statuses, destination, Ctrl-C.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/corpus.h"
+#include "tests/support/run_recorder.h"
+
+namespace qorn {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Child {
+    pid_t pid = -1;
+    FILE* errors = nullptr;  // the child's stderr
+};
+
+Child startTool(const std::vector<std::string>& args, const std::string& folder) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return {};
+    Child child;
+    child.pid = fork();
+    if (child.pid == 0) {
+        dup2(pipeFds[1], STDERR_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        if (chdir(folder.c_str()) != 0) _exit(99);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(QORN_TOOL));
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(QORN_TOOL, argv.data());
+        _exit(98);
+    }
+    close(pipeFds[1]);
+    child.errors = fdopen(pipeFds[0], "r");
+    return child;
+}
+
+int finish(Child& child, std::string* errors = nullptr) {
+    char line[4096];
+    while (std::fgets(line, sizeof line, child.errors))
+        if (errors) *errors += line;
+    std::fclose(child.errors);
+    int status = 0;
+    waitpid(child.pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class CliExtract : public ::testing::Test {
+  protected:
+    void SetUp() override { root_ = corpus::makeTempFolder(); }
+    void TearDown() override { fs::remove_all(root_); }
+    int runTool(const std::vector<std::string>& args, std::string* errors = nullptr) {
+        Child child = startTool(args, root_);
+        return finish(child, errors);
+    }
+    std::string root_;
+};
+
+TEST_F(CliExtract, ExtractsIntoTheGivenFolderAndCreatesIt) {
+    const std::string archive = corpus::folder() + "/lhasa/amiga-a/subdir.lzh";
+    ASSERT_EQ(runTool({"extract", "--archive", archive, "-d", "new/out"}), 0);
+    EXPECT_TRUE(fs::is_regular_file(root_ + "/new/out/subdir/subdir2/hello.txt"));
+}
+
+TEST_F(CliExtract, ExitStatusTellsFailureAndUsage) {
+    extract_test::TestMember bad{"-lh0-", "bad.txt", "data"};
+    bad.badCrc = true;
+    corpus::writeAll(root_ + "/bad.lzh", extract_test::archiveBytes({bad}));
+    std::string errors;
+    EXPECT_EQ(runTool({"extract", "--archive", "bad.lzh", "-d", "o"}, &errors), 1);
+    EXPECT_NE(errors.find("bad.txt"), std::string::npos) << errors;
+    EXPECT_EQ(runTool({"extract"}), 2);
+    EXPECT_EQ(runTool({"extract", "--archive", "missing.lzh"}), 1);
+}
+
+// Ctrl-C works like the abort button: the member being written goes, the
+// members before it stay, and the status says the run was aborted.
+TEST_F(CliExtract, InterruptAbortsAndDeletesThePartialFile) {
+    corpus::Bytes bytes = extract_test::archiveBytes({{"-lh0-", "first.txt", "first"}}, false);
+    // A gigabyte of zeros (CRC-16 0) that the archive holds as a sparse hole.
+    const uint32_t big = 1u << 30;
+    corpus::Bytes header =
+        corpus::level2("-lh0-", big, big, 0, 0, {{0x01, corpus::text("big.bin")}});
+    bytes.insert(bytes.end(), header.begin(), header.end());
+    const std::string archive = root_ + "/big.lzh";
+    corpus::writeAll(archive, bytes);
+    fs::resize_file(archive, bytes.size() + big);
+
+    Child child = startTool({"extract", "--archive", "big.lzh", "-d", "out"}, root_);
+    char line[4096];
+    bool sent = false;
+    while (!sent && std::fgets(line, sizeof line, child.errors)) {
+        // Without a terminal the tool names each member on a line of its own.
+        if (std::string(line) == "big.bin\n") {
+            usleep(20000);
+            kill(child.pid, SIGINT);
+            sent = true;
+        }
+    }
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(finish(child), 130);
+    EXPECT_TRUE(fs::exists(root_ + "/out/first.txt"));
+    EXPECT_FALSE(fs::exists(root_ + "/out/big.bin"));
+}
+
+}  // namespace
+}  // namespace qorn
