@@ -346,10 +346,18 @@ WideString ansiToUtf16(const char* bytes, size_t count) {
 
 uint64_t availablePhysicalMemory() {
     if (g_faults.memoryLimit) return g_faults.memoryLimit;
+    // Reading the figure parses /proc/meminfo; archives of many small members
+    // ask once per member, so a reading stays good for a second.
+    static thread_local uint64_t cached = 0;
+    static thread_local time_t cachedAt = 0;
+    const time_t now = time(nullptr);
+    if (cached && now == cachedAt) return cached;
     long pages = sysconf(_SC_AVPHYS_PAGES);
     long size = sysconf(_SC_PAGESIZE);
     if (pages < 0 || size < 0) return 0;
-    return static_cast<uint64_t>(pages) * static_cast<uint64_t>(size);
+    cached = static_cast<uint64_t>(pages) * static_cast<uint64_t>(size);
+    cachedAt = now;
+    return cached;
 }
 
 bool setFileTime(const char16_t* path, int64_t modified) {
