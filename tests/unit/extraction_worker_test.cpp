@@ -339,6 +339,30 @@ TEST_F(ExtractionWorker, AFileThatCannotBeReplacedStopsTheRun) {
     EXPECT_TRUE(job_->currentFile.isEmpty());
 }
 
+// Windows can neither delete nor overwrite a read-only file. The POSIX
+// counterpart is a read-only file in a read-only folder, which stops every
+// user but root: the check runs in a child that gives up root first.
+TEST_F(ExtractionWorker, AReadOnlyFileStopsTheRun) {
+    GTEST_FLAG_SET(death_test_style, "fast");
+    corpus::writeAll("locked.txt", {'o', 'l', 'd'});
+    corpus::writeAll(root_ + "/archive.lzh",
+                     archiveBytes({{"-lh0-", "locked.txt", "new"}, {"-lh0-", "x.txt", "x"}}));
+    ASSERT_EQ(chmod("locked.txt", 0444), 0);
+    ASSERT_EQ(chmod(root_.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dest_.c_str(), 0555), 0);
+    EXPECT_EXIT(
+        {
+            if (geteuid() == 0 && setuid(65534) != 0) _exit(3);
+            runFile(root_ + "/archive.lzh");
+            const bool stopped = job_->failed && recorder_->boxes.size() == 1 &&
+                                 recorder_->boxes[0].owner == BoxOwner::None &&
+                                 fileText("locked.txt") == "old" && !fs::exists("x.txt");
+            _exit(stopped ? 0 : 4);
+        },
+        ::testing::ExitedWithCode(0), "");
+    ASSERT_EQ(chmod(dest_.c_str(), 0755), 0);
+}
+
 TEST_F(ExtractionWorker, AFileWhereAFolderMustGoStopsTheRun) {
     corpus::writeAll("blocked", {'x'});
     run({{"-lh0-", "blocked/inside.txt", "data"}});
