@@ -78,9 +78,14 @@ HWND waitFor(Selector& s, DWORD timeout) {
 }
 
 void describe(HWND window, int id) {
-    wchar_t className[128], text[1024];
+    wchar_t className[128], text[1024] = {};
     GetClassNameW(window, className, 128);
-    GetWindowTextW(window, text, 1024);
+    // GetWindowTextW gives only the creation text of another process's
+    // controls; WM_GETTEXT asks the control itself (an edit field's text).
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text),
+                             SMTO_ABORTIFHUNG, 2000, &copied))
+        GetWindowTextW(window, text, 1024);
     RECT r;
     GetWindowRect(window, &r);
     LRESULT checked = 0;

@@ -1,0 +1,283 @@
+#!/bin/bash
+# End-to-end tests of the stub under Wine: each case builds a self-extracting
+# file with `qornsfx make`, runs it on a virtual display and reads what the
+# windows show through qorn-probe (a Win32 console helper in the same
+# prefix), then checks the files on disk and the exit status.
+#
+#   e2e.sh setup | cleanup | CASE
+# Environment (set by suite.cmake): QORN_E2E_DIR (work folder), QORN_TOOL,
+# QORN_PROBE, QORN_SOURCE.
+set -u
+
+E2E=${QORN_E2E_DIR:?}
+TOOL=${QORN_TOOL:?}
+PROBE=${QORN_PROBE:?}
+SRC=${QORN_SOURCE:?}
+SHOTS=$(dirname "$E2E")/e2e-screens
+
+export WINEPREFIX=$E2E/prefix HOME=$E2E/prefix.home WINEDEBUG=-all WINEARCH=win32
+export WINEDLLOVERRIDES="winemenubuilder.exe,mscoree,mshtml=d"
+# Japanese Windows: code page 932 for narrow names and the boxes' texts; the
+# time zone in a form the Windows C runtime understands as well.
+[ -d "$E2E/locale/ja_JP.UTF-8" ] && export LOCPATH=$E2E/locale
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 TZ=JST-9
+[ -f "$E2E/display" ] && export DISPLAY=$(cat "$E2E/display")
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+probe() { wine "$PROBE" "$@" 2>/dev/null | tr -d '\r'; }
+
+# Windows path of a Linux path (Z: is /).
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+setup() {
+    mkdir -p "$E2E" "$SHOTS"
+    if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+        mkdir -p "$E2E/locale"
+        localedef -i ja_JP -f UTF-8 "$E2E/locale/ja_JP.UTF-8" || fail "cannot make the ja_JP.UTF-8 locale"
+        export LOCPATH=$E2E/locale
+    fi
+    # A display of our own.
+    local n=90
+    while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
+    setsid Xvfb :$n -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+    echo $! > "$E2E/xvfb.pid"
+    echo ":$n" > "$E2E/display"
+    export DISPLAY=:$n
+    for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+    # A fresh prefix for every run: nothing left over from earlier runs.
+    rm -rf "$E2E/prefix" "$E2E/prefix.home" "$E2E/cases"
+    "$SRC/scripts/wine-prefix.sh" "$E2E/prefix" >/dev/null || fail "cannot make the Wine prefix"
+    # One wineserver for all cases; without our pipes, or ctest waits for it.
+    setsid wineserver -p5 </dev/null >/dev/null 2>&1 &
+    echo "display $DISPLAY, prefix $WINEPREFIX"
+}
+
+cleanup() {
+    wineserver -k 2>/dev/null
+    [ -f "$E2E/xvfb.pid" ] && kill "$(cat "$E2E/xvfb.pid")" 2>/dev/null
+    rm -f "$E2E/xvfb.pid" "$E2E/display"
+    return 0
+}
+
+# A case folder, empty; the stub runs with it as its current directory.
+CASE_DIR=
+new_case() {
+    CASE_DIR=$E2E/cases/$1
+    rm -rf "$CASE_DIR"
+    mkdir -p "$CASE_DIR"
+    cd "$CASE_DIR" || fail "no case folder"
+}
+
+archive() { python3 "$SRC/tests/e2e/lzh0.py" "$@" || fail "cannot write the archive"; }
+make_sfx() { "$TOOL" make "$@" || fail "qornsfx make $*"; }
+
+# Runs the stub in the background; finish() waits for its exit status.
+start() {
+    rm -f "$CASE_DIR/.rc"
+    (timeout 120 wine "$1" >"$CASE_DIR/.out" 2>&1; echo $? >"$CASE_DIR/.rc") </dev/null &
+}
+finish() {
+    for _ in $(seq 600); do
+        [ -s "$CASE_DIR/.rc" ] && { cat "$CASE_DIR/.rc"; return; }
+        sleep 0.1
+    done
+    echo timeout
+}
+
+shot() { import -window root "$SHOTS/$1.png" 2>/dev/null || echo "no screenshot $1" >&2; }
+
+expect_line() {  # TEXT REGEX WHAT
+    printf '%s\n' "$1" | grep -qE "$2" || { printf '%s\n' "$1" >&2; fail "$3"; }
+}
+
+# The message box of the stub: class #32770 without the folder field.
+read_box() {
+    local dump
+    dump=$(probe dump --class '#32770' --control 65535 --timeout 20000) || fail "no message box"
+    printf '%s\n' "$dump"
+}
+
+case_no_settings() {
+    new_case no_settings
+    archive a.lzh a.txt=text:alpha 'sub/b.txt=text:bravo' '日本語.txt=text:nihongo'
+    make_sfx -o sfx.exe --no-settings a.lzh
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ "$(cat a.txt)" = alpha ] && [ "$(cat sub/b.txt)" = bravo ] && [ "$(cat 日本語.txt)" = nihongo ] ||
+        fail "members not extracted into the current directory: $(find . | tr '\n' ' ')"
+}
+
+case_settings_ok() {
+    new_case settings_ok
+    archive a.lzh readme.txt=text:read-me 'bin/tool.exe=text:MZ-not-really'
+    make_sfx -o sfx.exe --title 'テスト展開' --destination 'proposed\dest' --main-file 'bin\tool.exe' \
+        --start-menu 3 --desktop 2 --send-to 1 --open readme.txt --link-name QornDemo a.lzh
+    start sfx.exe
+    local dump
+    dump=$(probe dump --class '#32770' --control 1000 --timeout 20000) || fail "no dialog"
+    local w=$(winpath "$CASE_DIR")
+    expect_line "$dump" $'^0\t#32770\t.*\tテスト展開$' "dialog title"
+    expect_line "$dump" "^1000	Edit	.*	$(printf '%s' "$w\\proposed\\dest" | sed 's/[\\.]/\\&/g')\$" "proposed destination"
+    expect_line "$dump" $'^1002\tButton\tvisible,enabled,checked\t' "start menu box: 0x03"
+    expect_line "$dump" $'^1003\tButton\tvisible,disabled,checked\t' "desktop box: 0x02"
+    expect_line "$dump" $'^1004\tButton\tvisible,enabled\t' "send-to box: 0x01"
+    shot dialog
+    probe check --control 1000 1004 1
+    probe settext --control 1000 1000 "$w\\x\\y\\z"
+    probe click --control 1000 1
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ "$(cat x/y/z/readme.txt)" = read-me ] && [ -f x/y/z/bin/tool.exe ] || fail "not extracted into x/y/z"
+    [ ! -e proposed ] || fail "the proposed folder was made too"
+    local c=$WINEPREFIX/drive_c user=$(id -un) target="$w\\x\\y\\z\\bin\\tool.exe"
+    for link in "$c/ProgramData/Microsoft/Windows/Start Menu/Programs/QornDemo.lnk" \
+        "$c/users/Public/Desktop/QornDemo.lnk" \
+        "$c/users/$user/AppData/Roaming/Microsoft/Windows/SendTo/QornDemo.lnk"; do
+        [ -f "$link" ] || fail "no shortcut $link"
+        python3 - "$link" "$target" <<'PY' || fail "shortcut $link does not point to $target"
+import sys
+data = open(sys.argv[1], "rb").read()
+t = sys.argv[2]
+sys.exit(0 if t.encode("utf-16-le") in data or t.encode("cp932") in data else 1)
+PY
+    done
+    for _ in $(seq 50); do [ -s "$c/qorn/opened.log" ] && break; sleep 0.2; done
+    grep -q 'x\\y\\z\\readme.txt' "$c/qorn/opened.log" 2>/dev/null || fail "readme.txt was not opened"
+}
+
+case_cancel() {
+    new_case cancel
+    archive a.lzh a.txt=text:alpha
+    make_sfx -o sfx.exe --destination 'target' --main-file a.txt --start-menu 0 --desktop 1 --send-to 2 a.lzh
+    start sfx.exe
+    local dump
+    dump=$(probe dump --class '#32770' --control 1000 --timeout 20000) || fail "no dialog"
+    expect_line "$dump" $'^0\t#32770\t.*\tQorn SFX$' "empty title reads Qorn SFX"
+    expect_line "$dump" $'^1002\tButton\tvisible,disabled\t' "start menu box: 0x00"
+    expect_line "$dump" $'^1003\tButton\tvisible,enabled\t' "desktop box: 0x01"
+    expect_line "$dump" $'^1004\tButton\tvisible,disabled,checked\t' "send-to box: 0x02"
+    probe click --control 1000 2
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ ! -e target ] && [ ! -e a.txt ] || fail "cancel extracted something"
+}
+
+case_relative_folder() {
+    new_case relative_folder
+    archive a.lzh a.txt=text:alpha
+    make_sfx -o sfx.exe a.lzh
+    start sfx.exe
+    probe find --class '#32770' --control 1000 --timeout 20000 >/dev/null || fail "no dialog"
+    probe settext --control 1000 1000 'rel1\rel2'
+    probe click --control 1000 1
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ -f rel1/rel2/a.txt ] && [ ! -e rel1/rel2/rel1 ] || fail "typed relative folder nested: $(find . -name a.txt)"
+}
+
+case_damaged() {
+    new_case damaged
+    archive a.lzh a.txt=text:alpha 'dir/b.txt=text:bravo-bravo' c.txt=text:charlie --damage 'dir/b.txt'
+    make_sfx -o sfx.exe --no-settings a.lzh
+    start sfx.exe
+    local box
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*\tファイル dir.b\\.txt が壊れています。$' "damaged-file text"
+    local window
+    window=$(probe find --class QORNSFXCLASS --timeout 2000) || fail "no progress window"
+    expect_line "$window" $'\tQorn SFX$' "progress window title without settings"
+    shot warning
+    probe click --control 65535 1
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ -f a.txt ] || fail "the member before the damaged one is missing"
+    [ ! -e c.txt ] || fail "a member after the damaged one was extracted"
+}
+
+case_unknown_header() {
+    new_case unknown_header
+    archive a.lzh a.txt=text:alpha --junk --no-end
+    make_sfx -o sfx.exe --no-settings a.lzh
+    start sfx.exe
+    local box
+    box=$(read_box)
+    expect_line "$box" $'^0\t#32770\t.*\tQorn SFX$' "caption"
+    expect_line "$box" $'^65535\tStatic\t.*\tUnknown header$' "text"
+    probe click --control 65535 1
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ -f a.txt ] || fail "a.txt missing"
+}
+
+case_abort() {
+    new_case abort
+    archive a.lzh a.txt=text:alpha big.bin=zeros:400000000
+    make_sfx -o sfx.exe --no-settings a.lzh
+    rm a.lzh
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local window
+    window=$(probe dump --class QORNSFXCLASS --timeout 20000) || fail "no progress window"
+    expect_line "$window" $'^0\tQORNSFXCLASS\t.*\tQorn SFX$' "title"
+    expect_line "$window" $'^1017\tButton\tvisible,enabled\t.*\t中止$' "abort button"
+    shot progress
+    probe click --class QORNSFXCLASS 1017
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ -f a.txt ] || fail "the completed member was deleted"
+    [ ! -e big.bin ] || fail "the aborted member is still there ($(stat -c %s big.bin) bytes)"
+}
+
+case_cannot_create() {
+    new_case cannot_create
+    archive a.lzh a.txt=text:alpha
+    echo file > blocker
+    make_sfx -o sfx.exe --destination 'blocker\sub' a.lzh
+    start sfx.exe
+    probe find --class '#32770' --control 1000 --timeout 20000 >/dev/null || fail "no dialog"
+    probe click --control 1000 1
+    local box
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*\tフォルダを作成できません$' "text"
+    probe click --control 65535 1
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ ! -e a.txt ] && [ -f blocker ] || fail "something was extracted"
+}
+
+case_settings_cut_short() {
+    new_case settings_cut_short
+    archive a.lzh a.txt=text:alpha
+    make_sfx -o full.exe --title 'abcdef' a.lzh
+    head -c $((45056 + 4)) full.exe > sfx.exe
+    start sfx.exe
+    local rc
+    rc=$(finish)
+    [ "$rc" != 0 ] && [ "$rc" != timeout ] || fail "exit status $rc"
+    [ ! -e a.txt ] || fail "something was extracted"
+    ! grep -q . "$CASE_DIR/.out" || true
+}
+
+case "${1:-}" in
+setup) setup ;;
+cleanup) cleanup ;;
+*)
+    declare -F "case_$1" >/dev/null || fail "no case $1"
+    "case_$1"
+    echo "ok: $1"
+    ;;
+esac

@@ -1,0 +1,32 @@
+# End-to-end tests: self-extracting files run under Wine on a virtual
+# display. They need the stub (cmake/stub.cmake), wine, Xvfb and python3; the
+# cases run one at a time, against one prefix made fresh by the setup.
+find_program(QORN_WINE wine)
+find_program(QORN_XVFB Xvfb)
+find_program(QORN_PYTHON python3)
+if(NOT TARGET stub OR NOT QORN_WINE OR NOT QORN_XVFB OR NOT QORN_PYTHON)
+  message(STATUS "End-to-end tests under Wine are off (need the stub, wine, Xvfb, python3)")
+  return()
+endif()
+
+set(QORN_E2E_ENV
+  QORN_E2E_DIR=${CMAKE_BINARY_DIR}/e2e
+  QORN_TOOL=$<TARGET_FILE:qornsfx>
+  QORN_PROBE=${QORN_PROBE}
+  QORN_SOURCE=${CMAKE_SOURCE_DIR})
+set(QORN_E2E_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/e2e.sh)
+
+add_test(NAME e2e.setup COMMAND ${QORN_E2E_SCRIPT} setup)
+set_tests_properties(e2e.setup PROPERTIES FIXTURES_SETUP wine TIMEOUT 180)
+add_test(NAME e2e.cleanup COMMAND ${QORN_E2E_SCRIPT} cleanup)
+set_tests_properties(e2e.cleanup PROPERTIES FIXTURES_CLEANUP wine)
+
+foreach(case no_settings settings_ok cancel relative_folder damaged unknown_header abort
+             cannot_create settings_cut_short)
+  add_test(NAME e2e.${case} COMMAND ${QORN_E2E_SCRIPT} ${case})
+  set_tests_properties(e2e.${case} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180
+    LABELS e2e)
+  list(APPEND QORN_E2E_TESTS e2e.${case})
+endforeach()
+set_tests_properties(e2e.setup e2e.cleanup ${QORN_E2E_TESTS} PROPERTIES
+  RESOURCE_LOCK wine ENVIRONMENT "${QORN_E2E_ENV}")
