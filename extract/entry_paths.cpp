@@ -33,12 +33,13 @@ bool isDeviceName(const char16_t* text, size_t count) {
     size_t base = 0;
     while (base < count && text[base] != u'.') ++base;
     while (base > 0 && text[base - 1] == u' ') --base;
-    static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL"};
+    static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     for (const char* name : kNames)
         if (equalsUpper(text, base, name)) return true;
-    if (base == 4 && text[3] >= u'1' && text[3] <= u'9')
-        return equalsUpper(text, 3, "COM") || equalsUpper(text, 3, "LPT");
-    return false;
+    // COM1-COM9 and LPT1-LPT9; Windows counts the superscript digits 1-3 too.
+    const bool digit = base == 4 && ((text[3] >= u'1' && text[3] <= u'9') || text[3] == 0xB9 ||
+                                     text[3] == 0xB2 || text[3] == 0xB3);
+    return digit && (equalsUpper(text, 3, "COM") || equalsUpper(text, 3, "LPT"));
 }
 
 bool onlyDotsAndSpaces(const char16_t* text, size_t count) {

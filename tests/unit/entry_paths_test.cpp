@@ -81,6 +81,8 @@ TEST(SanitizeEntryPath, DisarmsDeviceNamesAndTrailingDots) {
         {u"COM0", u"COM0"},
         {u"CONSOLE", u"CONSOLE"},
         {u"LPT10", u"LPT10"},
+        {u"conout$", u"_conout$"},
+        {u"COM\u00B9.txt", u"_COM\u00B9.txt"},
         {u"dir./name ", u"dir/name"},
         {u"a/b. . /c", u"a/b/c"},
     };
