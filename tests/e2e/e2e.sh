@@ -239,6 +239,26 @@ case_abort() {
     [ "$rc" = 0 ] || fail "exit status $rc"
     [ -f a.txt ] || fail "the completed member was deleted"
     [ ! -e big.bin ] || fail "the aborted member is still there ($(stat -c %s big.bin) bytes)"
+    rm -f ../sfx.exe
+}
+
+# Closing the window while a member is written: like the abort button, the
+# window waits for the worker to stop and the half-written file goes.
+case_close_during_run() {
+    new_case close_during_run
+    archive a.lzh a.txt=text:alpha big.bin=zeros:400000000
+    make_sfx -o sfx.exe --no-settings a.lzh
+    rm a.lzh
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    probe find --class QORNSFXCLASS --timeout 20000 >/dev/null || fail "no progress window"
+    probe close --class QORNSFXCLASS
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ -f a.txt ] || fail "the completed member was deleted"
+    [ ! -e big.bin ] || fail "the half-written member is still there ($(stat -c %s big.bin) bytes)"
+    rm -f ../sfx.exe
 }
 
 case_cannot_create() {
