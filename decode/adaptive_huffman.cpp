@@ -14,8 +14,8 @@
 namespace qorn {
 
 AdaptiveTree adaptiveTree;
-int16_t runLeader[kAdaptiveNodes];
-int16_t leafNode[442];
+int32_t runLeader[kAdaptiveNodes];
+int32_t leafNode[442];
 int lastPositionNode;
 uint16_t positionTotal;
 
@@ -28,7 +28,7 @@ namespace {
 
 // Free run numbers: entries from freeIndex on. The number released last is
 // taken next, which decides the numbering but never the tree's shape.
-int16_t freeRuns[kAdaptiveNodes];
+int32_t freeRuns[kAdaptiveNodes];
 int freeIndex;
 
 int symbolCount;
@@ -39,25 +39,25 @@ int64_t positionLimit;
 
 int takeRun(int leader) {
     const int b = freeRuns[freeIndex++];
-    runLeader[b] = static_cast<int16_t>(leader);
+    runLeader[b] = leader;
     return b;
 }
 
 // Puts a leaf or an internal node's child pair under node.
 inline void placeLink(int node, int v) {
     AdaptiveTree& t = adaptiveTree;
-    t.link[node] = static_cast<int16_t>(v);
+    t.link[node] = v;
     if (v < 0) {
-        leafNode[~v] = static_cast<int16_t>(node);
+        leafNode[~v] = node;
     } else {
-        t.parent[v] = t.parent[v - 1] = static_cast<int16_t>(node);
+        t.parent[v] = t.parent[v - 1] = node;
     }
 }
 
 // Reads one code of the tree rooted at root; returns the leaf's link, or 0
 // (never a link) after s.fail().
 int readAdaptiveCode(DecodeSession& s, int root) {
-    const int16_t* link = adaptiveTree.link;
+    const int32_t* link = adaptiveTree.link;
     int v = link[root];
     if (v <= 0) return v;
     uint64_t window = s.bitWindow;
@@ -85,11 +85,10 @@ int readAdaptiveCode(DecodeSession& s, int root) {
     return v;
 }
 
-}  // namespace
-
 // Adds one to a node's weight, first swapping it with the lowest node of its
 // run so the weights stay in order; returns the node to continue with.
-int incrementNode(int p) {
+// Inlined into the update loops, which spend most of the decoding time.
+__attribute__((always_inline)) inline int incrementStep(int p) {
     AdaptiveTree& t = adaptiveTree;
     const int b = t.run[p];
     const int q = runLeader[b];
@@ -101,19 +100,25 @@ int incrementNode(int p) {
     } else if (t.run[p + 1] != b) {
         // Alone in its run: the run moves up with it, or joins the one above.
         if (++t.weight[p] == t.weight[p - 1]) {
-            freeRuns[--freeIndex] = static_cast<int16_t>(b);
+            freeRuns[--freeIndex] = b;
             t.run[p] = t.run[p - 1];
         }
         return t.parent[p];
     }
     // p leads a run with followers: it leaves that run.
-    runLeader[b] = static_cast<int16_t>(p + 1);
+    runLeader[b] = p + 1;
     if (++t.weight[p] == t.weight[p - 1]) {
         t.run[p] = t.run[p - 1];
     } else {
-        t.run[p] = static_cast<int16_t>(takeRun(p));
+        t.run[p] = takeRun(p);
     }
     return t.parent[p];
+}
+
+}  // namespace
+
+int incrementNode(int p) {
+    return incrementStep(p);
 }
 
 void startLiteralTree() {
@@ -121,27 +126,27 @@ void startLiteralTree() {
     const int n = symbolCount;
     escapeSymbol = n >= longestMatch + 254 ? 512 : n - 1;
     for (int i = 0; i < kAdaptiveNodes; ++i) {
-        freeRuns[i] = static_cast<int16_t>(i);
+        freeRuns[i] = i;
         t.run[i] = 0;
     }
     for (int i = 0; i < n; ++i) {
         const int j = 2 * n - 2 - i;
-        leafNode[i] = static_cast<int16_t>(j);
+        leafNode[i] = j;
         t.weight[j] = 1;
-        t.link[j] = static_cast<int16_t>(~i);
+        t.link[j] = ~i;
         t.run[j] = 1;
     }
-    runLeader[1] = static_cast<int16_t>(n - 1);
+    runLeader[1] = n - 1;
     freeIndex = 2;
     for (int j = n - 2, i = 2 * n - 2; j >= 0; --j, i -= 2) {
         t.weight[j] = static_cast<uint16_t>(t.weight[i] + t.weight[i - 1]);
-        t.link[j] = static_cast<int16_t>(i);
-        t.parent[i] = t.parent[i - 1] = static_cast<int16_t>(j);
+        t.link[j] = i;
+        t.parent[i] = t.parent[i - 1] = j;
         if (t.weight[j] == t.weight[j + 1]) {
             t.run[j] = t.run[j + 1];
-            runLeader[t.run[j]] = static_cast<int16_t>(j);
+            runLeader[t.run[j]] = j;
         } else {
-            t.run[j] = static_cast<int16_t>(takeRun(j));
+            t.run[j] = takeRun(j);
         }
     }
 }
@@ -150,7 +155,7 @@ void startPositionTree(int dictionaryBits) {
     AdaptiveTree& t = adaptiveTree;
     t.link[kPositionRoot] = ~kPositionLeafBase;
     t.weight[kPositionRoot] = 1;
-    t.run[kPositionRoot] = static_cast<int16_t>(takeRun(kPositionRoot));
+    t.run[kPositionRoot] = takeRun(kPositionRoot);
     leafNode[kPositionLeafBase] = kPositionRoot;
     lastPositionNode = kPositionRoot;
     // The node store holds 128 position codes, enough for an 8 KB dictionary.
@@ -188,7 +193,7 @@ void rebuildTree(int first, int end) {
             t.link[i] = t.link[j];
         }
         t.weight[i] = static_cast<uint16_t>(f);
-        t.link[i] = static_cast<int16_t>(l + 1);
+        t.link[i] = l + 1;
         --i;
     }
     for (i = first; i < end; ++i) {
@@ -196,7 +201,7 @@ void rebuildTree(int first, int end) {
         if (i > first && t.weight[i] == t.weight[i - 1]) {
             t.run[i] = t.run[i - 1];
         } else {
-            t.run[i] = static_cast<int16_t>(takeRun(i));
+            t.run[i] = takeRun(i);
         }
     }
 }
@@ -205,7 +210,7 @@ void updateLiteral(int symbol) {
     uint16_t* weight = adaptiveTree.weight;
     if (weight[0] == 0x8000) rebuildTree(0, 2 * symbolCount - 1);
     ++weight[0];
-    for (int q = leafNode[symbol]; q != 0;) q = incrementNode(q);
+    for (int q = leafNode[symbol]; q != 0;) q = incrementStep(q);
 }
 
 void updatePosition(int code) {
@@ -216,7 +221,7 @@ void updatePosition(int code) {
         positionTotal = adaptiveTree.weight[kPositionRoot];
         adaptiveTree.weight[kPositionRoot] = 65535;
     }
-    for (int q = leafNode[kPositionLeafBase + code]; q != kPositionRoot;) q = incrementNode(q);
+    for (int q = leafNode[kPositionLeafBase + code]; q != kPositionRoot;) q = incrementStep(q);
     ++positionTotal;
 }
 
@@ -226,18 +231,18 @@ void addPositionLeaf(int code) {
     placeLink(r, t.link[m]);
     t.weight[r] = t.weight[m];
     t.run[r] = t.run[m];
-    t.link[q] = static_cast<int16_t>(~(kPositionLeafBase + code));
+    t.link[q] = ~(kPositionLeafBase + code);
     t.weight[q] = 0;
-    t.link[m] = static_cast<int16_t>(q);
+    t.link[m] = q;
     if (m == kPositionRoot) {
         // The root's weight is pinned so that no node ever joins its run;
         // positionTotal keeps the real count.
         t.weight[m] = 65535;
         ++runLeader[t.run[m]];
     }
-    t.parent[r] = t.parent[q] = static_cast<int16_t>(m);
-    t.run[q] = static_cast<int16_t>(takeRun(q));
-    leafNode[kPositionLeafBase + code] = static_cast<int16_t>(q);
+    t.parent[r] = t.parent[q] = m;
+    t.run[q] = takeRun(q);
+    leafNode[kPositionLeafBase + code] = q;
     lastPositionNode = q;
     updatePosition(code);
 }

@@ -19,17 +19,17 @@ constexpr int kPositionLeafBase = 314;
 struct AdaptiveTree {
     // Internal node: index i of its children i-1 (bit 1) and i (bit 0).
     // Leaf: the complement of its symbol, so always negative.
-    int16_t link[kAdaptiveNodes];
-    int16_t parent[kAdaptiveNodes];
+    int32_t link[kAdaptiveNodes];
+    int32_t parent[kAdaptiveNodes];
     uint16_t weight[kAdaptiveNodes];
     // Number of the stretch of equal weights a node belongs to; 0 for none.
-    int16_t run[kAdaptiveNodes];
+    int32_t run[kAdaptiveNodes];
 };
 extern AdaptiveTree adaptiveTree;
 // Lowest node of each run, so an update finds its swap partner at once.
-extern int16_t runLeader[kAdaptiveNodes];
+extern int32_t runLeader[kAdaptiveNodes];
 // Leaf node of each literal/length symbol, then of each position code.
-extern int16_t leafNode[442];
+extern int32_t leafNode[442];
 extern int lastPositionNode;
 extern uint16_t positionTotal;
 
