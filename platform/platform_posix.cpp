@@ -292,7 +292,9 @@ WideString programFilesFolder() {
 }
 
 // Only '/' makes a path absolute here, as only a drive does on Windows.
-bool hasDrive(const char16_t* path) { return path && path[0] == u'/'; }
+bool hasDrive(const char16_t* path) {
+    return path && path[0] == u'/';
+}
 
 WideString absolutePath(const char16_t* path) {
     if (hasDrive(path)) return WideString(path);
