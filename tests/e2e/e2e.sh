@@ -233,6 +233,10 @@ case_abort() {
     expect_line "$window" $'^0\tQORNSFXCLASS\t.*\tQorn SFX$' "title"
     expect_line "$window" $'^1017\tButton\tvisible,enabled\t.*\t中止$' "abort button"
     shot progress
+    # The bar keeps its default range; the worker moves it in percent.
+    local bar
+    bar=$(probe progress --class QORNSFXCLASS) || fail "no progress bar"
+    expect_line "$bar" '^[0-9]+ 0 100$' "progress range"
     probe click --class QORNSFXCLASS 1017
     local rc
     rc=$(finish)

@@ -167,10 +167,11 @@ int wmain(int argc, wchar_t** argv) {
         HWND bar = nullptr;
         EnumChildWindows(window, findProgress, reinterpret_cast<LPARAM>(&bar));
         if (!bar) return 1;
-        PBRANGE range;
-        SendMessageW(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
-        writef(L"%d %d %d\n", static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)), range.iLow,
-               range.iHigh);
+        // The range comes back as results: a PBRANGE pointer would point
+        // into this process, not the bar's.
+        const int low = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, TRUE, 0));
+        const int high = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+        writef(L"%d %d %d\n", static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)), low, high);
     } else if (wcscmp(command, L"close") == 0) {
         PostMessageW(window, WM_CLOSE, 0, 0);
     } else {
