@@ -1,32 +1,39 @@
 #include "encode/lzh_encoder.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "decode/bit_reader.h"
 #include "encode/block_writer.h"
+#include "encode/huffman_builder.h"
 
 namespace qorn::encode {
 
 namespace {
 
-// Search effort per method. The larger windows give more candidates, so the
-// chains are followed a little further there.
+// Search effort. Longer chains and a longer nice length gain well under 1% on
+// source text at twice the time.
 struct SearchParameters {
     int maxChain;    // candidates tried per position
-    int lazyLimit;   // a match this long is taken without looking one byte on
-    int niceLength;  // a match this long ends the search
+    int niceLength;  // a match this long ends the search and is taken as it is
 };
 
 SearchParameters parametersFor(int dictionaryBits) {
-    if (dictionaryBits <= 13) return {96, 48, 128};
-    return {128, 48, 128};
+    (void)dictionaryBits;
+    return {32, 48};
 }
 
-// A three-byte match further than this costs more bits than three literals.
-constexpr uint32_t kTooFarForThree = 4096;
+// Positions parsed together; matches do not run past the end of a segment.
+constexpr uint32_t kSegment = 16384;
+
+struct Match {
+    uint16_t length;
+    uint16_t distance;  // distance - 1, as the position code sends it
+};
 
 class MatchFinder {
   public:
@@ -34,13 +41,14 @@ class MatchFinder {
         : source_(source),
           window_(1u << dictionaryBits),
           hashBits_(dictionaryBits <= 13 ? 15 : 16),
-          bufferSize_(2 * window_ + 2 * kMaxMatch) {}
+          bufferSize_(2 * window_ + kSegment + 2 * kMaxMatch) {}
 
     bool allocate() {
         buffer_.reset(new (std::nothrow) uint8_t[bufferSize_]);
         head_.reset(new (std::nothrow) uint32_t[size_t{1} << hashBits_]());
+        head3_.reset(new (std::nothrow) uint32_t[size_t{1} << kHash3Bits]());
         prev_.reset(new (std::nothrow) uint32_t[window_]());
-        return buffer_ && head_ && prev_;
+        return buffer_ && head_ && head3_ && prev_;
     }
 
     // Reads until the buffer is full or the source ends.
@@ -63,12 +71,17 @@ class MatchFinder {
     // the oldest window is dropped. Candidates never reach back further than
     // one window, so they stay inside.
     bool prepare(uint64_t p) {
-        if (p - base_ < 2 * window_) return true;
-        std::memmove(buffer_.get(), buffer_.get() + window_, valid_ - window_);
-        valid_ -= window_;
-        base_ += window_;
-        return fill();
+        while (p - base_ >= 2 * window_) {
+            std::memmove(buffer_.get(), buffer_.get() + window_, valid_ - window_);
+            valid_ -= window_;
+            base_ += window_;
+            if (!fill()) return false;
+        }
+        return true;
     }
+
+    // Bytes available from p on.
+    size_t available(uint64_t p) const { return static_cast<size_t>(base_ + valid_ - p); }
 
     bool atEnd(uint64_t p) const { return p >= base_ + valid_; }
     uint8_t byteAt(uint64_t p) const { return buffer_[p - base_]; }
@@ -76,23 +89,45 @@ class MatchFinder {
     void insert(uint64_t p) {
         const size_t i = static_cast<size_t>(p - base_);
         if (i + kMinMatch > valid_) return;
-        const uint32_t h = hash(buffer_.get() + i);
+        head3_[hash3(buffer_.get() + i)] = static_cast<uint32_t>(p + 1);
+        if (i + 4 > valid_) return;
+        const uint32_t h = hash4(buffer_.get() + i);
         prev_[p & (window_ - 1)] = head_[h];
         head_[h] = static_cast<uint32_t>(p + 1);
     }
 
-    // Inserts p and returns the longest earlier match (length 0 if none).
-    uint32_t find(uint64_t p, uint32_t& distance, const SearchParameters& sp) {
+    // Inserts p and appends its matches to out, each longer and further than
+    // the one before: for every length, the nearest source. Returns the
+    // longest length found (0 if none). No match runs past limit bytes.
+    uint32_t findAll(uint64_t p, uint32_t limit, const SearchParameters& sp,
+                     std::vector<Match>& out) {
         const size_t i = static_cast<size_t>(p - base_);
         if (i + kMinMatch > valid_) return 0;
         const uint8_t* here = buffer_.get() + i;
-        const uint32_t h = hash(here);
-        uint32_t candidate = head_[h];
-        prev_[p & (window_ - 1)] = candidate;
-        head_[h] = static_cast<uint32_t>(p + 1);
-
-        const uint32_t maxLength = static_cast<uint32_t>(std::min<size_t>(kMaxMatch, valid_ - i));
+        const uint32_t maxLength = std::min<uint32_t>(
+            limit, static_cast<uint32_t>(std::min<size_t>(kMaxMatch, valid_ - i)));
+        // The chains link positions with the same four bytes; three-byte
+        // matches only ever need the nearest one, kept in a table of its own.
+        uint32_t* const slot3 = &head3_[hash3(here)];
+        const uint32_t near3 = *slot3;
+        *slot3 = static_cast<uint32_t>(p + 1);
+        uint32_t candidate = 0;
+        if (i + 4 <= valid_) {
+            const uint32_t h = hash4(here);
+            candidate = head_[h];
+            prev_[p & (window_ - 1)] = candidate;
+            head_[h] = static_cast<uint32_t>(p + 1);
+        }
+        if (maxLength < kMinMatch) return 0;
         uint32_t best = kMinMatch - 1;
+        if (near3 != 0 && p - (near3 - 1u) < window_) {
+            const uint8_t* there = buffer_.get() + (near3 - 1u - base_);
+            if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) {
+                best = matchLength(here, there, maxLength);
+                out.push_back({static_cast<uint16_t>(best), static_cast<uint16_t>(p - near3)});
+                if (best >= static_cast<uint32_t>(sp.niceLength) || best == maxLength) return best;
+            }
+        }
         int chain = sp.maxChain;
         while (candidate != 0 && chain-- > 0) {
             const uint64_t c = candidate - 1u;
@@ -105,24 +140,27 @@ class MatchFinder {
                 const uint32_t length = matchLength(here, there, maxLength);
                 if (length > best) {
                     best = length;
-                    distance = static_cast<uint32_t>(d);
+                    out.push_back({static_cast<uint16_t>(length), static_cast<uint16_t>(d - 1)});
                     if (length >= static_cast<uint32_t>(sp.niceLength) || length == maxLength)
                         break;
                 }
             }
             candidate = prev_[c & (window_ - 1)];
         }
-        if (best < kMinMatch) return 0;
-        if (best == kMinMatch && distance > kTooFarForThree) return 0;
-        return best;
+        return best < kMinMatch ? 0 : best;
     }
 
     uint16_t crc() const { return crc_; }
     uint64_t total() const { return total_; }
 
   private:
-    uint32_t hash(const uint8_t* b) const {
+    static uint32_t hash3(const uint8_t* b) {
         const uint32_t v = (uint32_t{b[0]} << 16) | (uint32_t{b[1]} << 8) | b[2];
+        return (v * 2654435761u) >> (32 - kHash3Bits);
+    }
+    uint32_t hash4(const uint8_t* b) const {
+        uint32_t v;
+        std::memcpy(&v, b, 4);
         return (v * 2654435761u) >> (32 - hashBits_);
     }
 
@@ -144,9 +182,11 @@ class MatchFinder {
     const int hashBits_;
     const size_t bufferSize_;
     std::unique_ptr<uint8_t[]> buffer_;
-    std::unique_ptr<uint32_t[]> head_;  // position + 1 of the newest entry per hash
-    std::unique_ptr<uint32_t[]> prev_;  // position + 1 of the previous entry, by position
-    uint64_t base_ = 0;                 // stream position of buffer_[0]
+    static constexpr int kHash3Bits = 14;
+    std::unique_ptr<uint32_t[]> head_;   // position + 1 of the newest entry per hash
+    std::unique_ptr<uint32_t[]> head3_;  // the same for three bytes, without chains
+    std::unique_ptr<uint32_t[]> prev_;   // position + 1 of the previous entry, by position
+    uint64_t base_ = 0;                  // stream position of buffer_[0]
     size_t valid_ = 0;
     uint64_t total_ = 0;
     uint16_t crc_ = 0;
@@ -179,6 +219,125 @@ class SinkDrain {
     uint64_t written_ = 0;
 };
 
+// Chooses the cheapest way through a segment: every position either sends a
+// literal or one of its matches cut to any length, priced in bits by the codes
+// the previous choices would get. Later segments start from the prices of
+// the one before; the first segment of a member is parsed a second time with
+// prices from its own first parse.
+class SegmentParser {
+  public:
+    explicit SegmentParser(int dictionaryBits)
+        : positionCodes_(dictionaryBits <= 14 ? 14 : (dictionaryBits == 16 ? 17 : 16)),
+          cost_(kSegment + 1),
+          from_(kSegment + 1) {
+        // Until there are statistics: 8 bits a literal, lengths a little more,
+        // positions by their extra bits.
+        for (int s = 0; s < kLiteralSymbols; ++s)
+            literalPrice_[s] = (s < 256 ? 8 : 9 + (s > 260)) * kScale;
+        for (int j = 0; j < kMaxPositionCodes; ++j)
+            positionPrice_[j] = (4 + (j > 0 ? j - 1 : 0)) * kScale;
+    }
+
+    void parse(const MatchFinder& finder, uint64_t p, uint32_t n, const std::vector<Match>& matches,
+               const std::vector<uint32_t>& firstMatch, BlockWriter& out) {
+        for (int pass = 0; pass < (first_ ? 2 : 1); ++pass) {
+            shortestPath(finder, p, n, matches, firstMatch);
+            pathStatistics(finder, p, n);
+        }
+        first_ = false;
+        // The path is followed backwards from the end; emit it forwards.
+        path_.clear();
+        for (uint32_t i = n; i > 0; i = from_[i].start) path_.push_back(i);
+        for (size_t k = path_.size(); k-- > 0;) {
+            const uint32_t end = path_[k];
+            const Step& step = from_[end];
+            if (end - step.start == 1 && step.distance == kLiteral)
+                out.literal(finder.byteAt(p + step.start));
+            else
+                out.match(end - step.start, step.distance + 1u);
+        }
+    }
+
+  private:
+    static constexpr uint32_t kLiteral = 0xFFFFFFFF;
+    // Prices are in sixteenths of a bit.
+    static constexpr uint32_t kScale = 16;
+    struct Step {
+        uint32_t start;
+        uint32_t distance;  // distance - 1, or kLiteral
+    };
+
+    void shortestPath(const MatchFinder& finder, uint64_t p, uint32_t n,
+                      const std::vector<Match>& matches, const std::vector<uint32_t>& firstMatch) {
+        cost_[0] = 0;
+        for (uint32_t i = 1; i <= n; ++i) cost_[i] = UINT32_MAX;
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint32_t here = cost_[i];
+            const uint32_t lit = here + literalPrice_[finder.byteAt(p + i)];
+            if (lit < cost_[i + 1]) {
+                cost_[i + 1] = lit;
+                from_[i + 1] = {i, kLiteral};
+            }
+            uint32_t length = kMinMatch;
+            for (uint32_t m = firstMatch[i]; m < firstMatch[i + 1]; ++m) {
+                const Match& match = matches[m];
+                const uint32_t base = here + positionPrice_[positionCode(match.distance)];
+                for (; length <= match.length; ++length) {
+                    const uint32_t c = base + literalPrice_[length - kMinMatch + 256];
+                    if (c < cost_[i + length]) {
+                        cost_[i + length] = c;
+                        from_[i + length] = {i, match.distance};
+                    }
+                }
+            }
+        }
+    }
+
+    // Prices for the next pass from the symbols the current path uses.
+    void pathStatistics(const MatchFinder& finder, uint64_t p, uint32_t n) {
+        uint32_t literal[kLiteralSymbols] = {};
+        uint32_t position[kMaxPositionCodes] = {};
+        for (uint32_t i = n; i > 0; i = from_[i].start) {
+            const Step& step = from_[i];
+            if (step.distance == kLiteral && i - step.start == 1) {
+                ++literal[finder.byteAt(p + step.start)];
+            } else {
+                ++literal[i - step.start - kMinMatch + 256];
+                ++position[positionCode(step.distance)];
+            }
+        }
+        setPrices(literal, kLiteralSymbols, literalPrice_, false);
+        setPrices(position, positionCodes_, positionPrice_, true);
+    }
+
+    // Entropy rather than code lengths: finer steps to compare paths by. A
+    // symbol not used yet is priced as if seen half a time.
+    static void setPrices(const uint32_t* freq, int count, uint32_t* price, bool extraBits) {
+        uint64_t total = 0;
+        int used = 0;
+        for (int s = 0; s < count; ++s) total += freq[s], used += freq[s] != 0;
+        for (int s = 0; s < count; ++s) {
+            uint32_t bits = kScale;
+            if (used >= 2) {
+                const double f = freq[s] ? freq[s] : 0.5;
+                bits =
+                    static_cast<uint32_t>(kScale * std::log2(static_cast<double>(total) / f) + 0.5);
+                bits = std::max(bits, kScale);
+            }
+            if (extraBits && s > 1) bits += static_cast<uint32_t>(s - 1) * kScale;
+            price[s] = bits;
+        }
+    }
+
+    const int positionCodes_;
+    bool first_ = true;
+    uint32_t literalPrice_[kLiteralSymbols];
+    uint32_t positionPrice_[kMaxPositionCodes];
+    std::vector<uint32_t> cost_;
+    std::vector<Step> from_;
+    std::vector<uint32_t> path_;
+};
+
 }  // namespace
 
 EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink,
@@ -200,41 +359,36 @@ EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink,
         return result;
     }
 
-    // Lazy parsing: a match is put off by one byte when the next position
-    // starts a longer one.
+    SegmentParser parser(dictionaryBits);
+    std::vector<Match> matches;
+    std::vector<uint32_t> firstMatch(kSegment + 1);
     uint64_t p = 0;
-    uint32_t length = 0, distance = 0;
-    bool haveMatch = false;  // length/distance already found for p
     while (true) {
         if (!finder.prepare(p)) {
             result.status = EncodeResult::ReadFailed;
             return result;
         }
-        if (finder.atEnd(p)) break;
-        if (!haveMatch) length = finder.find(p, distance, sp);
-        haveMatch = false;
-        if (length == 0) {
-            blocks->literal(finder.byteAt(p));
-            ++p;
-        } else {
-            uint64_t inserted = p;
-            if (length < static_cast<uint32_t>(sp.lazyLimit) && !finder.atEnd(p + 1)) {
-                uint32_t nextDistance = 0;
-                const uint32_t nextLength = finder.find(p + 1, nextDistance, sp);
-                inserted = p + 1;
-                if (nextLength > length) {
-                    blocks->literal(finder.byteAt(p));
-                    ++p;
-                    length = nextLength;
-                    distance = nextDistance;
-                    haveMatch = true;
-                    continue;
+        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(kSegment, finder.available(p)));
+        if (n == 0) break;
+        // All matches of the segment first; a long match is taken whole and
+        // the positions it covers are only entered in the chains.
+        matches.clear();
+        for (uint32_t i = 0; i < n;) {
+            firstMatch[i] = static_cast<uint32_t>(matches.size());
+            const uint32_t longest = finder.findAll(p + i, n - i, sp, matches);
+            if (longest >= static_cast<uint32_t>(sp.niceLength)) {
+                for (uint32_t k = 1; k < longest; ++k) {
+                    firstMatch[i + k] = static_cast<uint32_t>(matches.size());
+                    finder.insert(p + i + k);
                 }
+                i += longest;
+            } else {
+                ++i;
             }
-            blocks->match(length, distance);
-            for (uint64_t q = inserted + 1; q < p + length; ++q) finder.insert(q);
-            p += length;
         }
+        firstMatch[n] = static_cast<uint32_t>(matches.size());
+        parser.parse(finder, p, n, matches, firstMatch, *blocks);
+        p += n;
         if (blocks->output().size() >= 65536 && !drain.drain(blocks->output(), result))
             return result;
     }
