@@ -174,7 +174,8 @@ case_cancel() {
 case_relative_folder() {
     new_case relative_folder
     archive a.lzh a.txt=text:alpha
-    make_sfx -o sfx.exe a.lzh
+    # No link name: the shortcut is named after the main file.
+    make_sfx -o sfx.exe --main-file 'a.txt' --send-to 2 a.lzh
     start sfx.exe
     probe find --class '#32770' --control 1000 --timeout 20000 >/dev/null || fail "no dialog"
     probe settext --control 1000 1000 'rel1\rel2'
@@ -183,19 +184,31 @@ case_relative_folder() {
     rc=$(finish)
     [ "$rc" = 0 ] || fail "exit status $rc"
     [ -f rel1/rel2/a.txt ] && [ ! -e rel1/rel2/rel1 ] || fail "typed relative folder nested: $(find . -name a.txt)"
+    # The shortcut's target is absolute, not the relative text typed.
+    local link="$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Microsoft/Windows/SendTo/a.lnk"
+    [ -f "$link" ] || fail "no shortcut a.lnk"
+    python3 - "$link" "$(winpath "$CASE_DIR")\rel1\rel2\a.txt" <<'PY' || fail "a.lnk has the wrong target"
+import sys
+data = open(sys.argv[1], "rb").read()
+t = sys.argv[2]
+sys.exit(0 if t.encode("utf-16-le") in data or t.encode("cp932") in data else 1)
+PY
 }
 
 case_damaged() {
     new_case damaged
-    archive a.lzh a.txt=text:alpha 'dir/b.txt=text:bravo-bravo' c.txt=text:charlie --damage 'dir/b.txt'
+    local long=a-folder-name-far-too-wide-for-the-status-label/and-one-more-level
+    archive a.lzh a.txt=text:alpha "$long/b.txt=text:bravo-bravo" c.txt=text:charlie --damage "$long/b.txt"
     make_sfx -o sfx.exe --no-settings a.lzh
     start sfx.exe
     local box
     box=$(read_box)
-    expect_line "$box" $'^65535\tStatic\t.*\tファイル dir.b\\.txt が壊れています。$' "damaged-file text"
+    expect_line "$box" $'^65535\tStatic\t.*\tファイル '"$long"$'.b\\.txt が壊れています。$' "damaged-file text"
     local window
-    window=$(probe find --class QORNSFXCLASS --timeout 2000) || fail "no progress window"
-    expect_line "$window" $'\tQorn SFX$' "progress window title without settings"
+    window=$(probe dump --class QORNSFXCLASS --timeout 2000) || fail "no progress window"
+    expect_line "$window" $'^0\tQORNSFXCLASS\t.*\tQorn SFX$' "progress window title without settings"
+    # The member's path, shortened with an ellipsis to the label's width.
+    expect_line "$window" $'^0\tStatic\t.*\ta-folder.*\\.\\.\\..*b\\.txt$' "shortened status"
     shot warning
     probe click --control 65535 1
     local rc
@@ -230,7 +243,13 @@ case_abort() {
     start ../sfx.exe
     local window
     window=$(probe dump --class QORNSFXCLASS --timeout 20000) || fail "no progress window"
-    expect_line "$window" $'^0\tQORNSFXCLASS\t.*\tQorn SFX$' "title"
+    # The window goes 128 pixels left of the pointer and 32 below it. (Wine
+    # puts the pointer back in the middle of the screen when a program
+    # starts, so the test reads where it is rather than moving it.)
+    local x y
+    eval "$(xdotool getmouselocation --shell | grep -E '^[XY]=')"
+    x=$X y=$Y
+    expect_line "$window" $'^0\tQORNSFXCLASS\tvisible,enabled\t'"$((x - 128)),$((y + 32))"$',256,114\tQorn SFX$' "title and place"
     expect_line "$window" $'^1017\tButton\tvisible,enabled\t.*\t中止$' "abort button"
     shot progress
     # The bar keeps its default range; the worker moves it in percent.
