@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <thread>
 
 #include "decode/bit_reader.h"
 #include "encode/lzh_encoder.h"
@@ -387,17 +390,29 @@ struct Progress {
 
 class FileSource : public ByteSource {
   public:
-    FileSource(FILE* f, Progress& progress) : f_(f), progress_(progress) {}
+    FileSource(FILE* f, Progress* progress) : f_(f), progress_(progress) {}
     int64_t read(uint8_t* buffer, size_t count) override {
         const size_t n = std::fread(buffer, 1, count, f_);
         if (n == 0 && std::ferror(f_)) return -1;
-        progress_.add(n);
+        if (progress_) progress_->add(n);
         return static_cast<int64_t>(n);
     }
 
   private:
     FILE* f_;
-    Progress& progress_;
+    Progress* progress_;  // null on worker threads
+};
+
+class VectorSink : public ByteSink {
+  public:
+    explicit VectorSink(std::vector<uint8_t>& out) : out_(out) {}
+    bool write(const uint8_t* bytes, size_t count) override {
+        out_.insert(out_.end(), bytes, bytes + count);
+        return true;
+    }
+
+  private:
+    std::vector<uint8_t>& out_;
 };
 
 class FileSink : public ByteSink {
@@ -436,6 +451,219 @@ bool copyStored(FILE* in, FILE* out, Progress& progress, uint64_t& size, uint16_
 
 }  // namespace
 
+namespace {
+
+const char kWriteFailed[] = "cannot write the archive: ";
+
+void setMethod(MemberHeader& h, bool stored, int methodIndex) {
+    std::memcpy(h.method, "-lh0-", 5);
+    if (!stored) h.method[3] = static_cast<char>('0' + methodIndex);
+}
+
+bool storeFile(const Item& item, FILE* in, FILE* out, Progress& progress, uint64_t& size,
+               uint16_t& crc, std::string& error) {
+    bool readFailed = false;
+    if (copyStored(in, out, progress, size, crc, readFailed)) return true;
+    error =
+        readFailed ? item.disk + ": read error: " + systemError() : kWriteFailed + systemError();
+    return false;
+}
+
+std::string encodeError(const Item& item, EncodeResult::Status status) {
+    if (status == EncodeResult::ReadFailed) return item.disk + ": read error: " + systemError();
+    if (status == EncodeResult::OutOfMemory) return "out of memory";
+    return kWriteFailed + systemError();
+}
+
+// A member too large to keep in memory: encoded straight into the archive
+// behind a header that is rewritten, with the same length, once the sizes
+// are known.
+bool writeStreamed(Item& item, const PackOptions& options, FILE* out, Progress& progress,
+                   bool store, std::string& error) {
+    MemberHeader& h = item.header;
+    FILE* in = std::fopen(item.disk.c_str(), "rb");
+    if (!in) return (error = item.disk + ": " + systemError()), false;
+    std::vector<uint8_t> header;
+    const off_t headerStart = ftello(out);
+    bool ok = buildHeader(h, options.headerLevel, options.codePage, header, error);
+    const size_t headerLength = header.size();
+    if (ok && !writeBytes(out, header)) {
+        ok = false;
+        error = kWriteFailed + systemError();
+    }
+    const off_t dataStart = ftello(out);
+    uint64_t original = 0, packed = 0;
+    bool stored = true;
+    if (ok && !store && item.size > 0) {
+        FileSource source(in, &progress);
+        FileSink sink(out);
+        const uint64_t before = progress.done;
+        const EncodeResult r = encodeStream(options.methodIndex, source, sink, item.size - 1);
+        if (r.status == EncodeResult::Done) {
+            stored = false;
+            original = r.originalSize;
+            packed = r.packedSize;
+            h.crc = r.crc;
+        } else if (r.status == EncodeResult::TooLarge) {
+            // It does not shrink: store it, over what was written so far.
+            progress.done = before;
+            ok = fseeko(out, dataStart, SEEK_SET) == 0 && fseeko(in, 0, SEEK_SET) == 0;
+            if (!ok) error = kWriteFailed + systemError();
+        } else {
+            ok = false;
+            error = encodeError(item, r.status);
+        }
+    }
+    if (ok && stored) {
+        ok = storeFile(item, in, out, progress, original, h.crc, error);
+        packed = original;
+    }
+    std::fclose(in);
+    if (!ok) return false;
+    if (original > kMaxMemberSize)
+        return (error = item.disk + ": grew past 4 GiB while packed"), false;
+    setMethod(h, stored, options.methodIndex);
+    h.packedSize = static_cast<uint32_t>(packed);
+    h.originalSize = static_cast<uint32_t>(original);
+    const off_t end = ftello(out);
+    if (!buildHeader(h, options.headerLevel, options.codePage, header, error)) return false;
+    if (header.size() != headerLength) return (error = h.path + ": header changed length"), false;
+    if (fseeko(out, headerStart, SEEK_SET) != 0 || !writeBytes(out, header) ||
+        fseeko(out, end, SEEK_SET) != 0)
+        return (error = kWriteFailed + systemError()), false;
+    return true;
+}
+
+// Files up to this size are encoded by worker threads into memory, ahead of
+// the writer, which puts them into the archive in their order. Each member
+// is encoded on its own, so the archive does not depend on the timing.
+constexpr uint64_t kParallelFileLimit = 8u << 20;
+constexpr uint64_t kMaxBufferedBytes = 24u << 20;
+constexpr size_t kMaxJobsAhead = 64;
+
+struct Job {
+    Item* item = nullptr;
+    std::vector<uint8_t> packed;
+    EncodeResult result;
+    int error = 0;  // errno of a failed open or read
+    bool done = false;
+};
+
+class EncoderPool {
+  public:
+    EncoderPool(std::vector<Job>& jobs, int methodIndex) : jobs_(jobs), methodIndex_(methodIndex) {
+        unsigned n = std::thread::hardware_concurrency();
+        n = std::max(1u, std::min(n, 4u));
+        if (jobs_.empty()) n = 0;
+        for (unsigned i = 0; i < n; ++i) threads_.emplace_back([this] { work(); });
+    }
+    ~EncoderPool() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        for (std::thread& t : threads_) t.join();
+    }
+
+    // Waits for job k; the caller hands its memory back with release().
+    Job& wait(size_t k) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return jobs_[k].done; });
+        return jobs_[k];
+    }
+    void release(size_t k) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            buffered_ -= jobs_[k].packed.size();
+            std::vector<uint8_t>().swap(jobs_[k].packed);
+            written_ = k + 1;
+        }
+        changed_.notify_all();
+    }
+
+  private:
+    void work() {
+        while (true) {
+            size_t k;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [&] {
+                    return stop_ || (next_ < jobs_.size() && next_ < written_ + kMaxJobsAhead &&
+                                     buffered_ < kMaxBufferedBytes);
+                });
+                if (stop_) return;
+                k = next_++;
+                buffered_ += jobs_[k].item->size;  // at most this much comes back
+            }
+            Job& job = jobs_[k];
+            run(job);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                buffered_ -= job.item->size;
+                buffered_ += job.packed.size();
+                job.done = true;
+            }
+            changed_.notify_all();
+        }
+    }
+
+    void run(Job& job) {
+        FILE* in = std::fopen(job.item->disk.c_str(), "rb");
+        if (!in) {
+            job.error = errno;
+            job.result.status = EncodeResult::ReadFailed;
+            return;
+        }
+        FileSource source(in, nullptr);
+        VectorSink sink(job.packed);
+        job.result = encodeStream(methodIndex_, source, sink, job.item->size - 1);
+        if (job.result.status == EncodeResult::ReadFailed) job.error = errno;
+        if (job.result.status != EncodeResult::Done) std::vector<uint8_t>().swap(job.packed);
+        std::fclose(in);
+    }
+
+    std::vector<Job>& jobs_;
+    const int methodIndex_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    size_t next_ = 0;
+    size_t written_ = 0;
+    uint64_t buffered_ = 0;
+    bool stop_ = false;
+};
+
+bool writeFromJob(Job& job, const PackOptions& options, FILE* out, Progress& progress,
+                  std::string& error) {
+    Item& item = *job.item;
+    MemberHeader& h = item.header;
+    std::vector<uint8_t> header;
+    if (job.result.status == EncodeResult::Done) {
+        if (job.result.originalSize > kMaxMemberSize)
+            return (error = item.disk + ": grew past 4 GiB while packed"), false;
+        setMethod(h, false, options.methodIndex);
+        h.crc = job.result.crc;
+        h.originalSize = static_cast<uint32_t>(job.result.originalSize);
+        h.packedSize = static_cast<uint32_t>(job.packed.size());
+        if (!buildHeader(h, options.headerLevel, options.codePage, header, error)) return false;
+        if (!writeBytes(out, header) || !writeBytes(out, job.packed))
+            return (error = kWriteFailed + systemError()), false;
+        progress.add(job.result.originalSize);
+        return true;
+    }
+    if (job.result.status != EncodeResult::TooLarge) {
+        errno = job.error;
+        error = encodeError(item, job.result.status);
+        if (job.result.status == EncodeResult::ReadFailed && job.error)
+            error = item.disk + ": " + systemError();
+        return false;
+    }
+    return writeStreamed(item, options, out, progress, true, error);
+}
+
+}  // namespace
+
 bool writeArchive(const std::vector<std::string>& roots, const PackOptions& options, FILE* out,
                   std::string& error) {
     makeCrcTable();
@@ -445,85 +673,38 @@ bool writeArchive(const std::vector<std::string>& roots, const PackOptions& opti
         if (!collector.addRoot(root)) return false;
 
     Progress progress{options};
-    for (const Item& item : items) progress.total += item.size;
-    const char methodDigit = static_cast<char>('0' + options.methodIndex);
+    std::vector<Job> jobs;
+    std::vector<size_t> jobOf(items.size(), SIZE_MAX);
+    for (size_t i = 0; i < items.size(); ++i) {
+        progress.total += items[i].size;
+        if (!items[i].header.folder && items[i].size > 0 && items[i].size <= kParallelFileLimit) {
+            jobOf[i] = jobs.size();
+            jobs.emplace_back();
+            jobs.back().item = &items[i];
+        }
+    }
+    EncoderPool pool(jobs, options.methodIndex);
     std::vector<uint8_t> header;
-    const std::string writeFailed = "cannot write the archive: ";
-
-    for (Item& item : items) {
-        MemberHeader& h = item.header;
-        progress.path = &h.path;
-        if (h.folder) {
-            if (!buildHeader(h, options.headerLevel, options.codePage, header, error)) return false;
-            if (!writeBytes(out, header)) return (error = writeFailed + systemError()), false;
-            continue;
-        }
-        FILE* in = std::fopen(item.disk.c_str(), "rb");
-        if (!in) return (error = item.disk + ": " + systemError()), false;
-        const off_t headerStart = ftello(out);
-        // A first header with the sizes still 0 holds the place; it is
-        // written again with the same length once they are known.
-        bool ok = buildHeader(h, options.headerLevel, options.codePage, header, error);
-        const size_t headerLength = header.size();
-        if (ok && !writeBytes(out, header)) {
-            ok = false;
-            error = writeFailed + systemError();
-        }
-        const off_t dataStart = ftello(out);
-        uint64_t original = 0, packed = 0;
-        bool stored = true;
-        if (ok && item.size > 0) {
-            FileSource source(in, progress);
-            FileSink sink(out);
-            const uint64_t before = progress.done;
-            const EncodeResult r = encodeStream(options.methodIndex, source, sink, item.size - 1);
-            if (r.status == EncodeResult::Done) {
-                stored = false;
-                original = r.originalSize;
-                packed = r.packedSize;
-                h.crc = r.crc;
-            } else if (r.status == EncodeResult::TooLarge) {
-                // It does not shrink: store it, over what was written so far.
-                progress.done = before;
-                ok = fseeko(out, dataStart, SEEK_SET) == 0 && fseeko(in, 0, SEEK_SET) == 0;
-                if (!ok) error = writeFailed + systemError();
-            } else if (r.status == EncodeResult::ReadFailed) {
+    for (size_t i = 0; i < items.size(); ++i) {
+        Item& item = items[i];
+        progress.path = &item.header.path;
+        bool ok;
+        if (item.header.folder) {
+            ok = buildHeader(item.header, options.headerLevel, options.codePage, header, error);
+            if (ok && !writeBytes(out, header)) {
                 ok = false;
-                error = item.disk + ": read error: " + systemError();
-            } else if (r.status == EncodeResult::OutOfMemory) {
-                ok = false;
-                error = "out of memory";
-            } else {
-                ok = false;
-                error = writeFailed + systemError();
+                error = kWriteFailed + systemError();
             }
+        } else if (jobOf[i] != SIZE_MAX) {
+            ok = writeFromJob(pool.wait(jobOf[i]), options, out, progress, error);
+            pool.release(jobOf[i]);
+        } else {
+            ok = writeStreamed(item, options, out, progress, false, error);
         }
-        if (ok && stored) {
-            bool readFailed = false;
-            ok = copyStored(in, out, progress, original, h.crc, readFailed);
-            if (!ok)
-                error = readFailed ? item.disk + ": read error: " + systemError()
-                                   : writeFailed + systemError();
-            packed = original;
-        }
-        std::fclose(in);
         if (!ok) return false;
-        if (original > kMaxMemberSize)
-            return (error = item.disk + ": grew past 4 GiB while packed"), false;
-        std::memcpy(h.method, "-lh0-", 5);
-        if (!stored) h.method[3] = methodDigit;
-        h.packedSize = static_cast<uint32_t>(packed);
-        h.originalSize = static_cast<uint32_t>(original);
-        const off_t end = ftello(out);
-        if (!buildHeader(h, options.headerLevel, options.codePage, header, error)) return false;
-        if (header.size() != headerLength)
-            return (error = h.path + ": header changed length"), false;
-        if (fseeko(out, headerStart, SEEK_SET) != 0 || !writeBytes(out, header) ||
-            fseeko(out, end, SEEK_SET) != 0)
-            return (error = writeFailed + systemError()), false;
     }
     if (std::fputc(0, out) == EOF || std::fflush(out) != 0 || std::ferror(out))
-        return (error = writeFailed + systemError()), false;
+        return (error = kWriteFailed + systemError()), false;
     return true;
 }
 
