@@ -156,11 +156,13 @@ PY
 case_cancel() {
     new_case cancel
     archive a.lzh a.txt=text:alpha
-    make_sfx -o sfx.exe --destination 'target' --main-file a.txt --start-menu 0 --desktop 1 --send-to 2 a.lzh
+    make_sfx -o sfx.exe --program-files --destination 'Qorn Test' --main-file a.txt \
+        --start-menu 0 --desktop 1 --send-to 2 a.lzh
     start sfx.exe
     local dump
     dump=$(probe dump --class '#32770' --control 1000 --timeout 20000) || fail "no dialog"
     expect_line "$dump" $'^0\t#32770\t.*\tQorn SFX$' "empty title reads Qorn SFX"
+    expect_line "$dump" $'^1000\tEdit\t.*\tC:\\\\Program Files\\\\Qorn Test$' "destination under Program Files"
     expect_line "$dump" $'^1002\tButton\tvisible,disabled\t' "start menu box: 0x00"
     expect_line "$dump" $'^1003\tButton\tvisible,enabled\t' "desktop box: 0x01"
     expect_line "$dump" $'^1004\tButton\tvisible,disabled,checked\t' "send-to box: 0x02"
@@ -168,7 +170,7 @@ case_cancel() {
     local rc
     rc=$(finish)
     [ "$rc" = 0 ] || fail "exit status $rc"
-    [ ! -e target ] && [ ! -e a.txt ] || fail "cancel extracted something"
+    [ ! -e "$WINEPREFIX/drive_c/Program Files/Qorn Test" ] && [ ! -e a.txt ] || fail "cancel extracted something"
 }
 
 case_relative_folder() {

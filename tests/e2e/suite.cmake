@@ -1,6 +1,13 @@
 # End-to-end tests: self-extracting files run under Wine on a virtual
 # display. They need the stub (cmake/stub.cmake), wine, Xvfb and python3; the
 # cases run one at a time, against one prefix made fresh by the setup.
+# The stub itself: size, mark, checksum, imports. Needs no Wine.
+find_program(QORN_MINGW_OBJDUMP i686-w64-mingw32-objdump)
+if(TARGET stub AND QORN_MINGW_OBJDUMP)
+  add_test(NAME stub.layout
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/check_stub.sh ${QORN_STUB} ${QORN_MINGW_OBJDUMP})
+endif()
+
 find_program(QORN_WINE wine)
 find_program(QORN_XVFB Xvfb)
 find_program(QORN_PYTHON python3)
