@@ -113,14 +113,6 @@ void BlockWriter::finish() {
 }
 
 void BlockWriter::makeCodes(const Histogram& h, Codes& c) const {
-    c.literalOnly = -1;
-    if (buildCodeLengths(h.literal, kLiteralSymbols, kMaxCodeLength, c.literalLength) < 2) {
-        c.literalOnly = 0;
-        for (int s = 0; s < kLiteralSymbols; ++s)
-            if (h.literal[s]) c.literalOnly = s;
-    } else {
-        assignCodes(c.literalLength, kLiteralSymbols, c.literalCode);
-    }
     c.positionOnly = -1;
     if (buildCodeLengths(h.position, positionCodes_, kMaxCodeLength, c.positionLength) < 2) {
         c.positionOnly = 0;
@@ -129,6 +121,34 @@ void BlockWriter::makeCodes(const Histogram& h, Codes& c) const {
     } else {
         assignCodes(c.positionLength, positionCodes_, c.positionCode);
     }
+    c.literalOnly = -1;
+    if (buildCodeLengths(h.literal, kLiteralSymbols, kMaxCodeLength, c.literalLength) < 2) {
+        c.literalOnly = 0;
+        for (int s = 0; s < kLiteralSymbols; ++s)
+            if (h.literal[s]) c.literalOnly = s;
+        return;
+    }
+    // In a small block the literal/length lengths are a good part of the
+    // header. A lower length limit leaves fewer different lengths, which
+    // the length code sends in fewer bits; keep whichever limit costs least.
+    uint64_t best = UINT64_MAX;
+    uint8_t bestLengths[kLiteralSymbols];
+    for (int limit : {kMaxCodeLength, 12, 11, 10}) {
+        if (limit < kMaxCodeLength &&
+            buildCodeLengths(h.literal, kLiteralSymbols, limit, c.literalLength) < 2)
+            break;
+        BitWriter counter(true);
+        writeHeader(counter, c, 1);
+        uint64_t bits = counter.bitCount();
+        for (int s = 0; s < kLiteralSymbols; ++s)
+            bits += uint64_t{h.literal[s]} * c.literalLength[s];
+        if (bits < best) {
+            best = bits;
+            std::memcpy(bestLengths, c.literalLength, sizeof bestLengths);
+        }
+    }
+    std::memcpy(c.literalLength, bestLengths, sizeof bestLengths);
+    assignCodes(c.literalLength, kLiteralSymbols, c.literalCode);
 }
 
 uint64_t BlockWriter::cost(const Histogram& h) {

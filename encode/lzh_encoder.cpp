@@ -35,6 +35,19 @@ struct Match {
     uint16_t distance;  // distance - 1, as the position code sends it
 };
 
+// The matches of a segment. Room for a whole search is made before each one,
+// so adding needs no check.
+struct MatchList {
+    std::vector<Match> items;
+    uint32_t count = 0;
+    void makeRoom(uint32_t n) {
+        if (items.size() < count + n) items.resize((count + n) * 2);
+    }
+    void add(uint32_t length, uint64_t distanceMinusOne) {
+        items[count++] = {static_cast<uint16_t>(length), static_cast<uint16_t>(distanceMinusOne)};
+    }
+};
+
 class MatchFinder {
   public:
     MatchFinder(int dictionaryBits, ByteSource& source)
@@ -99,8 +112,7 @@ class MatchFinder {
     // Inserts p and appends its matches to out, each longer and further than
     // the one before: for every length, the nearest source. Returns the
     // longest length found (0 if none). No match runs past limit bytes.
-    uint32_t findAll(uint64_t p, uint32_t limit, const SearchParameters& sp,
-                     std::vector<Match>& out) {
+    uint32_t findAll(uint64_t p, uint32_t limit, const SearchParameters& sp, MatchList& out) {
         const size_t i = static_cast<size_t>(p - base_);
         if (i + kMinMatch > valid_) return 0;
         const uint8_t* here = buffer_.get() + i;
@@ -124,7 +136,7 @@ class MatchFinder {
             const uint8_t* there = buffer_.get() + (near3 - 1u - base_);
             if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) {
                 best = matchLength(here, there, maxLength);
-                out.push_back({static_cast<uint16_t>(best), static_cast<uint16_t>(p - near3)});
+                out.add(best, p - near3);
                 if (best >= static_cast<uint32_t>(sp.niceLength) || best == maxLength) return best;
             }
         }
@@ -140,7 +152,7 @@ class MatchFinder {
                 const uint32_t length = matchLength(here, there, maxLength);
                 if (length > best) {
                     best = length;
-                    out.push_back({static_cast<uint16_t>(length), static_cast<uint16_t>(d - 1)});
+                    out.add(length, d - 1);
                     if (length >= static_cast<uint32_t>(sp.niceLength) || length == maxLength)
                         break;
                 }
@@ -238,7 +250,7 @@ class SegmentParser {
             positionPrice_[j] = (4 + (j > 0 ? j - 1 : 0)) * kScale;
     }
 
-    void parse(const MatchFinder& finder, uint64_t p, uint32_t n, const std::vector<Match>& matches,
+    void parse(const MatchFinder& finder, uint64_t p, uint32_t n, const MatchList& matches,
                const std::vector<uint32_t>& firstMatch, BlockWriter& out) {
         for (int pass = 0; pass < (first_ ? 2 : 1); ++pass) {
             shortestPath(finder, p, n, matches, firstMatch);
@@ -267,8 +279,8 @@ class SegmentParser {
         uint32_t distance;  // distance - 1, or kLiteral
     };
 
-    void shortestPath(const MatchFinder& finder, uint64_t p, uint32_t n,
-                      const std::vector<Match>& matches, const std::vector<uint32_t>& firstMatch) {
+    void shortestPath(const MatchFinder& finder, uint64_t p, uint32_t n, const MatchList& matches,
+                      const std::vector<uint32_t>& firstMatch) {
         cost_[0] = 0;
         for (uint32_t i = 1; i <= n; ++i) cost_[i] = UINT32_MAX;
         for (uint32_t i = 0; i < n; ++i) {
@@ -280,7 +292,7 @@ class SegmentParser {
             }
             uint32_t length = kMinMatch;
             for (uint32_t m = firstMatch[i]; m < firstMatch[i + 1]; ++m) {
-                const Match& match = matches[m];
+                const Match& match = matches.items[m];
                 const uint32_t base = here + positionPrice_[positionCode(match.distance)];
                 for (; length <= match.length; ++length) {
                     const uint32_t c = base + literalPrice_[length - kMinMatch + 256];
@@ -360,7 +372,7 @@ EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink,
     }
 
     SegmentParser parser(dictionaryBits);
-    std::vector<Match> matches;
+    MatchList matches;
     std::vector<uint32_t> firstMatch(kSegment + 1);
     uint64_t p = 0;
     while (true) {
@@ -372,13 +384,14 @@ EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink,
         if (n == 0) break;
         // All matches of the segment first; a long match is taken whole and
         // the positions it covers are only entered in the chains.
-        matches.clear();
+        matches.count = 0;
         for (uint32_t i = 0; i < n;) {
-            firstMatch[i] = static_cast<uint32_t>(matches.size());
+            firstMatch[i] = matches.count;
+            matches.makeRoom(static_cast<uint32_t>(sp.maxChain) + 2);
             const uint32_t longest = finder.findAll(p + i, n - i, sp, matches);
             if (longest >= static_cast<uint32_t>(sp.niceLength)) {
                 for (uint32_t k = 1; k < longest; ++k) {
-                    firstMatch[i + k] = static_cast<uint32_t>(matches.size());
+                    firstMatch[i + k] = matches.count;
                     finder.insert(p + i + k);
                 }
                 i += longest;
@@ -386,7 +399,7 @@ EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink,
                 ++i;
             }
         }
-        firstMatch[n] = static_cast<uint32_t>(matches.size());
+        firstMatch[n] = matches.count;
         parser.parse(finder, p, n, matches, firstMatch, *blocks);
         p += n;
         if (blocks->output().size() >= 65536 && !drain.drain(blocks->output(), result))
