@@ -285,8 +285,15 @@ std::string systemError() {
 
 class Collector {
   public:
-    Collector(const PackOptions& options, std::vector<Item>& items, std::string& error)
-        : options_(options), items_(items), error_(error) {}
+    Collector(const PackOptions& options, FILE* out, std::vector<Item>& items, std::string& error)
+        : options_(options), items_(items), error_(error) {
+        struct stat st;
+        if (fstat(fileno(out), &st) == 0) {
+            outDevice_ = st.st_dev;
+            outInode_ = st.st_ino;
+            haveOut_ = true;
+        }
+    }
 
     bool addRoot(const std::string& root) {
         std::string r = root;
@@ -324,6 +331,11 @@ class Collector {
     }
 
     bool addItem(const std::string& disk, const std::string& path, const struct stat& st) {
+        // The archive itself may lie in a folder being packed.
+        if (haveOut_ && st.st_dev == outDevice_ && st.st_ino == outInode_) {
+            if (options_.warning) options_.warning(disk + ": the archive being written, left out");
+            return true;
+        }
         if (path.find('\\') != std::string::npos)
             return fail(disk + ": a backslash in the name would read as a folder separator");
         Item item;
@@ -375,6 +387,9 @@ class Collector {
     const PackOptions& options_;
     std::vector<Item>& items_;
     std::string& error_;
+    dev_t outDevice_ = 0;
+    ino_t outInode_ = 0;
+    bool haveOut_ = false;
 };
 
 struct Progress {
@@ -668,7 +683,7 @@ bool writeArchive(const std::vector<std::string>& roots, const PackOptions& opti
                   std::string& error) {
     makeCrcTable();
     std::vector<Item> items;
-    Collector collector(options, items, error);
+    Collector collector(options, out, items, error);
     for (const std::string& root : roots)
         if (!collector.addRoot(root)) return false;
 

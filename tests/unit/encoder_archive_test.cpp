@@ -295,6 +295,30 @@ TEST_F(PackCommand, BadInputNamesTheFileAndLeavesNoArchive) {
     EXPECT_EQ(run(out + " " + root_ + "/in --method lh9"), 2);
 }
 
+TEST_F(PackCommand, FilesOver4GiBAndUnreadableFilesAreRefused) {
+    const std::string in = root_ + "/in", out = root_ + "/out.lzh";
+    mkdir(in.c_str(), 0755);
+    // Sparse: no disk space is used.
+    FILE* f = std::fopen((in + "/huge.bin").c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    const bool sized = ftruncate(fileno(f), (int64_t{1} << 32) + 1) == 0;
+    std::fclose(f);
+    if (!sized) GTEST_SKIP() << "cannot make a sparse 4 GiB file here";
+    EXPECT_EQ(run(out + " " + in), 1);
+    EXPECT_NE(stderrText().find("huge.bin"), std::string::npos) << stderrText();
+    EXPECT_NE(stderrText().find("4 GiB"), std::string::npos) << stderrText();
+    EXPECT_FALSE(exists(out));
+    unlink((in + "/huge.bin").c_str());
+
+    if (geteuid() == 0) GTEST_SKIP() << "running as root: every file is readable";
+    ASSERT_TRUE(writeFileBytes(in + "/secret", test::wordyBytes(100, 1)));
+    chmod((in + "/secret").c_str(), 0);
+    EXPECT_EQ(run(out + " " + in), 1);
+    EXPECT_NE(stderrText().find("secret"), std::string::npos) << stderrText();
+    EXPECT_FALSE(exists(out));
+    EXPECT_FALSE(exists(out + ".part"));
+}
+
 TEST_F(PackCommand, ArchiveReadsWithTheInstalledLhaTools) {
     const std::string lhasa = test::findProgram("lhasa"), sevenZip = test::findProgram("7z");
     if (lhasa.empty() && sevenZip.empty()) GTEST_SKIP() << "neither lhasa nor 7z is installed";
