@@ -12,7 +12,8 @@ measure() {  # label archive command...
     /usr/bin/time -v "$@" >/dev/null 2>"$archive.time"
     secs=$(awk -F': ' '/Elapsed/ {n=split($2,t,":"); s=0; for(i=1;i<=n;i++) s=s*60+t[i]; print s}' "$archive.time")
     rss=$(awk -F': ' '/Maximum resident/ {print int($2/1024)}' "$archive.time")
-    printf '%-14s %10s bytes %7ss %5s MB\n' "$label" "$(stat -c %s "$archive")" "$secs" "$rss"
+    cpu=$(awk -F': ' '/User time|System time/ {s+=$2} END {print s}' "$archive.time")
+    printf '%-14s %10s bytes %7ss wall %7ss cpu %5s MB\n' "$label" "$(stat -c %s "$archive")" "$secs" "$cpu" "$rss"
 }
 for set in text bin; do
     eval dir=\$$set

@@ -112,7 +112,7 @@ void BlockWriter::finish() {
     bits_.padToByte();
 }
 
-void BlockWriter::makeCodes(const Histogram& h, Codes& c) const {
+void BlockWriter::makeCodes(const Histogram& h, Codes& c, bool tryLimits) const {
     c.positionOnly = -1;
     if (buildCodeLengths(h.position, positionCodes_, kMaxCodeLength, c.positionLength) < 2) {
         c.positionOnly = 0;
@@ -134,6 +134,7 @@ void BlockWriter::makeCodes(const Histogram& h, Codes& c) const {
     uint64_t best = UINT64_MAX;
     uint8_t bestLengths[kLiteralSymbols];
     for (int limit : {kMaxCodeLength, 12, 11, 10}) {
+        if (limit < kMaxCodeLength && !tryLimits) break;
         if (limit < kMaxCodeLength &&
             buildCodeLengths(h.literal, kLiteralSymbols, limit, c.literalLength) < 2)
             break;
@@ -153,7 +154,8 @@ void BlockWriter::makeCodes(const Histogram& h, Codes& c) const {
 
 uint64_t BlockWriter::cost(const Histogram& h) {
     Codes c;
-    makeCodes(h, c);
+    // An estimate for choosing cuts; the block itself gets the closer look.
+    makeCodes(h, c, false);
     BitWriter counter(true);
     writeHeader(counter, c, 1);
     uint64_t bits = counter.bitCount();
@@ -230,7 +232,7 @@ void BlockWriter::writeHeader(BitWriter& out, const Codes& c, uint32_t tokenCoun
 
 void BlockWriter::writeBlock(const Token* tokens, uint32_t count, const Histogram& h) {
     Codes c;
-    makeCodes(h, c);
+    makeCodes(h, c, true);
     writeHeader(bits_, c, count);
     const bool literalBits = c.literalOnly < 0;
     const bool positionBits = c.positionOnly < 0;
