@@ -137,6 +137,7 @@ uint8_t checksum(const std::vector<uint8_t>& b, size_t from, size_t to) {
 
 bool buildHeader(const MemberHeader& m, int level, const std::string& codePage,
                  std::vector<uint8_t>& b, std::string& error) {
+    prepareEncoder();
     b.clear();
     const size_t slash = m.folder ? m.path.size() : m.path.rfind('/') + 1;
     const std::string folder = m.path.substr(0, slash), name = m.path.substr(slash);
@@ -681,7 +682,7 @@ bool writeFromJob(Job& job, const PackOptions& options, FILE* out, Progress& pro
 
 bool writeArchive(const std::vector<std::string>& roots, const PackOptions& options, FILE* out,
                   std::string& error) {
-    makeCrcTable();
+    prepareEncoder();
     std::vector<Item> items;
     Collector collector(options, out, items, error);
     for (const std::string& root : roots)

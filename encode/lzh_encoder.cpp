@@ -352,10 +352,15 @@ class SegmentParser {
 
 }  // namespace
 
-EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink,
-                          uint64_t packedLimit) {
+void prepareEncoder() {
+    // Filled once, before any thread reads the table.
     static const bool crcReady = (makeCrcTable(), true);
     (void)crcReady;
+}
+
+EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink,
+                          uint64_t packedLimit) {
+    prepareEncoder();
     EncodeResult result;
     const int dictionaryBits = methodIndex == 5 ? 13 : (methodIndex == 6 ? 15 : 16);
     const SearchParameters sp = parametersFor(dictionaryBits);

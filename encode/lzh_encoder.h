@@ -27,6 +27,9 @@ struct EncodeResult {
     uint16_t crc = 0;  // CRC-16 of the input; only valid when Done
 };
 
+// Sets up the shared CRC table; call it before starting threads that encode.
+void prepareEncoder();
+
 // Encodes the whole source with method index 5, 6 or 7 (-lh5- .. -lh7-).
 // Gives up with TooLarge as soon as more than packedLimit bytes would be
 // written, so a member that does not shrink costs little before it is stored.
