@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -330,6 +331,17 @@ TEST_F(PackCommand, ArchiveReadsWithTheInstalledLhaTools) {
     ASSERT_TRUE(writeFileBytes(in + "/sub/noise", test::randomBytes(70000, 6)));
     ASSERT_TRUE(writeFileBytes(in + "/sub/runs", std::vector<uint8_t>(100000, 'r')));
     ASSERT_TRUE(writeFileBytes(in + "/sub/empty.txt", {}));
+    ASSERT_TRUE(writeFileBytes(in + "/one", {'1'}));
+    ASSERT_TRUE(writeFileBytes(in + "/megabyte.txt", test::wordyBytes(1 << 20, 7)));
+    // Each window size and one byte either side, with the file's start
+    // repeated at its end: matches as far back as the window allows.
+    for (uint32_t window : {8192u, 32768u, 65536u}) {
+        for (uint32_t size : {window - 1, window, window + 1}) {
+            std::vector<uint8_t> data = test::wordyBytes(size, size);
+            std::copy(data.begin(), data.begin() + 100, data.end() - 100);
+            ASSERT_TRUE(writeFileBytes(in + "/edge" + std::to_string(size), data));
+        }
+    }
     for (const char* method : {"lh5", "lh6", "lh7"}) {
         for (const char* level : {"0", "1", "2"}) {
             SCOPED_TRACE(std::string(method) + " level " + level);
