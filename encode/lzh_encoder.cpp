@@ -148,7 +148,12 @@ class MatchFinder {
             // a match that reaches back exactly one full window.
             if (d >= window_) break;
             const uint8_t* there = buffer_.get() + (c - base_);
-            if (there[best] == here[best] && there[0] == here[0]) {
+            // The four bytes ending at the current best decide most candidates
+            // (the first three while there is no match yet).
+            const bool promising =
+                best >= 3 ? load32(there + best - 3) == load32(here + best - 3)
+                          : there[0] == here[0] && there[1] == here[1] && there[2] == here[2];
+            if (promising) {
                 const uint32_t length = matchLength(here, there, maxLength);
                 if (length > best) {
                     best = length;
@@ -166,6 +171,11 @@ class MatchFinder {
     uint64_t total() const { return total_; }
 
   private:
+    static uint32_t load32(const uint8_t* b) {
+        uint32_t v;
+        std::memcpy(&v, b, 4);
+        return v;
+    }
     static uint32_t hash3(const uint8_t* b) {
         const uint32_t v = (uint32_t{b[0]} << 16) | (uint32_t{b[1]} << 8) | b[2];
         return (v * 2654435761u) >> (32 - kHash3Bits);
