@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -339,6 +340,14 @@ class Collector {
         }
         if (path.find('\\') != std::string::npos)
             return fail(disk + ": a backslash in the name would read as a folder separator");
+        // Two roots may hold the same folder, which is then stored once; the
+        // same file path twice would make extraction keep only one of them.
+        const auto seen = paths_.emplace(path, disk);
+        if (!seen.second) {
+            if (S_ISDIR(st.st_mode)) return true;
+            return fail(disk + ": the archive already holds " + path + " (from " +
+                        seen.first->second + ")");
+        }
         Item item;
         item.disk = disk;
         item.header.path = path;
@@ -388,6 +397,7 @@ class Collector {
     const PackOptions& options_;
     std::vector<Item>& items_;
     std::string& error_;
+    std::map<std::string, std::string> paths_;  // archive path -> file on disk
     dev_t outDevice_ = 0;
     ino_t outInode_ = 0;
     bool haveOut_ = false;

@@ -293,6 +293,15 @@ TEST_F(PackCommand, BadInputNamesTheFileAndLeavesNoArchive) {
     EXPECT_NE(stderrText().find("missing"), std::string::npos) << stderrText();
     EXPECT_FALSE(exists(out));
 
+    // The same path from two roots.
+    mkdir((root_ + "/other").c_str(), 0755);
+    ASSERT_TRUE(writeFileBytes(root_ + "/other/ok.txt", {'b'}));
+    unlink((root_ + "/in/bad\xff.txt").c_str());
+    EXPECT_EQ(run(out + " " + root_ + "/in/ " + root_ + "/other/"), 1);
+    EXPECT_NE(stderrText().find("ok.txt"), std::string::npos) << stderrText();
+    EXPECT_FALSE(exists(out));
+    EXPECT_EQ(run(out + " " + root_ + "/in/ " + root_ + "/other"), 0) << stderrText();
+
     EXPECT_EQ(run(out + " " + root_ + "/in --method lh9"), 2);
 }
 
