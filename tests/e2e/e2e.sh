@@ -321,6 +321,38 @@ case_settings_cut_short() {
     ! grep -q . "$CASE_DIR/.out" || true
 }
 
+# An SFX made straight from a folder: the tree comes back byte for byte, with
+# its empty folder, a Japanese name (cp932 here) and the files' times.
+case_from_folder() {
+    new_case from_folder
+    local t=src/tree
+    mkdir -p "$t/data/empty" "$t/日本語" || fail
+    python3 - "$t" <<'PY' || fail "cannot write the tree"
+import random, sys
+root = sys.argv[1]
+r = random.Random(7)
+text = "".join("line %d of a text that repeats with small changes\n" % (i % 97) for i in range(20000))
+open(root + "/readme.txt", "w").write(text)
+open(root + "/data/noise.bin", "wb").write(bytes(r.getrandbits(8) for _ in range(70000)))
+open(root + "/data/mixed.bin", "wb").write(bytes(r.choice(b"abc\0") for _ in range(300000)))
+open(root + "/日本語/メモ.txt", "w", encoding="utf-8").write("メモ\n")
+open(root + "/zero.txt", "w").close()
+PY
+    touch -d '2001-02-03 04:05:06 UTC' "$t/readme.txt" "$t/日本語/メモ.txt"
+    make_sfx -o sfx.exe --no-settings "$t"
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    diff -r ../src/tree tree >&2 || fail "the extracted tree differs from the folder"
+    [ -d tree/data/empty ] || fail "the empty folder is missing"
+    local f
+    for f in readme.txt 日本語/メモ.txt data/mixed.bin; do
+        [ "$(stat -c %Y "tree/$f")" = "$(stat -c %Y "../src/tree/$f")" ] || fail "time of $f"
+    done
+}
+
 case "${1:-}" in
 setup) setup ;;
 cleanup) cleanup ;;
