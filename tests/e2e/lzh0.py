@@ -49,8 +49,8 @@ def main(argv):
             members.append(a)
         i += 1
     with open(out, "wb") as f:
-        for spec in members:
-            name, kind_value = spec.split("=", 1)
+        for member in members:
+            name, kind_value = member.split("=", 1)
             kind, value = kind_value.split(":", 1)
             if kind == "zeros":
                 size = int(value)
