@@ -18,7 +18,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 apt-get update
 apt-get install -y --no-install-recommends \
-    cmake ninja-build g++ make libgtest-dev clang-format \
+    cmake ninja-build g++ make libgtest-dev clang-format clang libclang-rt-14-dev \
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
     wine wine32:i386 xvfb xdotool imagemagick x11-apps \
     fonts-ipafont-gothic locales \
