@@ -39,7 +39,14 @@ void notifyCreated(ExtractionJob& job, const WideString& storedPath) {
     WideString full =
         job.destinationFolder.isEmpty() ? platform::currentDirectory() : job.destinationFolder;
     full.appendIfMissing(u'\\');
+    // The cleaned path, where the member really went: a stored "..\x" must
+    // not make the shell look above the destination. A folder keeps its
+    // trailing separator.
     WideString member(storedPath);
+    sanitizeEntryPath(member);
+    const size_t length = storedPath.length();
+    if (length > 0 && !member.isEmpty() && PathBuffer::isSeparator(storedPath.c_str()[length - 1]))
+        member.appendChar(u'/');
     member.replaceSeparators(u'\\');
     full.append(member);
     job.reporter->itemCreated(full.c_str());
