@@ -1,0 +1,65 @@
+// Shared pieces of the fuzz targets: payload bytes as a BinaryFile, a quiet
+// reporter and a check that stops the run with a trap.
+#pragma once
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "base/failure.h"
+#include "payload/binary_file.h"
+
+namespace qorn::fuzz {
+
+// A broken invariant is a finding: say which one, then stop.
+#define QORN_FUZZ_CHECK(condition)                                                             \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            __builtin_trap();                                                                  \
+        }                                                                                      \
+    } while (0)
+
+class QuietReporter : public RunReporter {
+  public:
+    int boxes = 0;
+    void messageBox(BoxOwner, const char16_t*, const char16_t*, uint32_t) override { ++boxes; }
+};
+
+// An anonymous in-memory file; the BinaryFile owns the descriptor.
+inline BinaryFile* memoryFile(const uint8_t* data, size_t size) {
+    const int fd = memfd_create("qorn-fuzz", MFD_CLOEXEC);
+    QORN_FUZZ_CHECK(fd >= 0);
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        QORN_FUZZ_CHECK(n > 0);
+        done += static_cast<size_t>(n);
+    }
+    QORN_FUZZ_CHECK(::lseek(fd, 0, SEEK_SET) == 0);
+    return new BinaryFile(fd);
+}
+
+// Everything written to a memoryFile, from its start.
+inline std::vector<uint8_t> fileBytes(BinaryFile& file) {
+    std::vector<uint8_t> bytes(static_cast<size_t>(file.position()));
+    QORN_FUZZ_CHECK(file.moveTo(0));
+    QORN_FUZZ_CHECK(file.read(bytes.data(), static_cast<uint32_t>(bytes.size())) ==
+                    static_cast<int64_t>(bytes.size()));
+    return bytes;
+}
+
+// CRC-16/ARC bit by bit, apart from the decoder's tables.
+inline uint16_t referenceCrc(const uint8_t* data, size_t size) {
+    uint16_t crc = 0;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+    }
+    return crc;
+}
+
+}  // namespace qorn::fuzz

@@ -1,0 +1,116 @@
+// A whole run: the settings block, then every member through the extraction
+// worker into a scratch destination that is the current directory. Nothing
+// may appear outside it, and only plain files and folders inside it.
+//
+// Input: the payload as the stub finds it behind its own image.
+#include <dirent.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "decode/decode_session.h"
+#include "extract/extraction_worker.h"
+#include "platform/platform.h"
+#include "tests/fuzz/fuzz_support.h"
+#include "tests/support/run_recorder.h"
+
+using namespace qorn;
+
+namespace {
+
+std::string scratch;      // parent of the destination; holds nothing else
+std::string destination;  // the current directory during a run
+
+void removeScratch() {
+    if (chdir("/") == 0 && !scratch.empty())
+        nftw(
+            scratch.c_str(),
+            [](const char* path, const struct stat*, int, struct FTW*) { return remove(path); }, 16,
+            FTW_DEPTH | FTW_PHYS);
+}
+
+void setUp() {
+    char pattern[] = "/tmp/qorn-fuzz-run-XXXXXX";
+    QORN_FUZZ_CHECK(mkdtemp(pattern) != nullptr);
+    scratch = pattern;
+    destination = scratch + "/dest";
+    QORN_FUZZ_CHECK(mkdir(destination.c_str(), 0755) == 0);
+    QORN_FUZZ_CHECK(chdir(destination.c_str()) == 0);
+    std::atexit(removeScratch);
+    // A header may claim gigabytes of packed data; the input buffer is sized
+    // from free memory, which stays small here.
+    platform::faults().memoryLimit = 1u << 20;
+}
+
+// Checks what is under the destination and removes it.
+int checkAndEmpty(const char* path, const struct stat* st, int kind, struct FTW* where) {
+    QORN_FUZZ_CHECK(kind == FTW_F || kind == FTW_DP);
+    QORN_FUZZ_CHECK(S_ISREG(st->st_mode) || S_ISDIR(st->st_mode));
+    if (where->level > 0) QORN_FUZZ_CHECK(remove(path) == 0);
+    return 0;
+}
+
+// Output is bounded up front: at most 1 MiB per member and 4 MiB in all, so
+// an input cannot ask for gigabytes of disk.
+bool smallEnough(BinaryFile& payload) {
+    const int64_t start = payload.position();
+    fuzz::QuietReporter quiet;
+    ArchiveEntry entry;
+    uint64_t total = 0;
+    bool ok = true;
+    while (ok && readEntryHeader(payload, entry, quiet) == HeaderResult::Member) {
+        total += entry.originalSize;
+        ok = entry.originalSize <= (1u << 20) && total <= (4u << 20) &&
+             payload.moveBy(static_cast<int64_t>(entry.packedSize));
+    }
+    payload.moveTo(start);
+    return ok;
+}
+
+// The shell hears of each member under the destination, never above it.
+void checkNotice(const std::u16string& full, const std::u16string& prefix) {
+    QORN_FUZZ_CHECK(full.compare(0, prefix.size(), prefix) == 0);
+    size_t start = prefix.size();
+    for (size_t i = start; i <= full.size(); ++i) {
+        if (i < full.size() && full[i] != u'\\') continue;
+        const std::u16string part = full.substr(start, i - start);
+        QORN_FUZZ_CHECK(part != u".." && part.find(u':') == std::u16string::npos);
+        start = i + 1;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool ready = (setUp(), true);
+    (void)ready;
+    std::unique_ptr<BinaryFile> payload(fuzz::memoryFile(data, size));
+    ExtractionJob job;
+    if (!readSettings(*payload, job.settings) || !smallEnough(*payload)) return 0;
+
+    extract_test::RunRecorder recorder;
+    job.payloadFile = payload.get();
+    job.destinationFolder = platform::fromUtf8(destination.c_str());
+    job.reporter = &recorder;
+    extractionWorker(&job);
+
+    QORN_FUZZ_CHECK(recorder.runEndedCalls == 1 && !recorder.endedAborted);
+    std::u16string prefix(job.destinationFolder.c_str());
+    prefix += u'\\';
+    for (const std::u16string& full : recorder.created) checkNotice(full, prefix);
+
+    char here[4096];
+    QORN_FUZZ_CHECK(getcwd(here, sizeof here) && destination == here);
+    DIR* dir = opendir(scratch.c_str());
+    QORN_FUZZ_CHECK(dir != nullptr);
+    while (const dirent* e = readdir(dir))
+        QORN_FUZZ_CHECK(!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, "..") ||
+                        !std::strcmp(e->d_name, "dest"));
+    closedir(dir);
+    QORN_FUZZ_CHECK(nftw(destination.c_str(), checkAndEmpty, 16, FTW_DEPTH | FTW_PHYS) == 0);
+    return 0;
+}
