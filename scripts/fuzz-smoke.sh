@@ -10,7 +10,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 seconds=${QORN_FUZZ_SECONDS:-60}
-build=${QORN_FUZZ_BUILD:-$root/build-fuzz}
+# Absolute: whole_run moves into a scratch folder of its own.
+build=$(realpath -m "${QORN_FUZZ_BUILD:-build-fuzz}")
 targets=${QORN_FUZZ_TARGETS:-"settings entry_header decode_member entry_path whole_run roundtrip"}
 
 CC=clang CXX=clang++ cmake -G Ninja -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -19,6 +20,14 @@ namespace {
 
 void collect(const std::string& path, std::vector<std::string>& files) {
     struct stat st;
+    // Absolute names: a target may change the current directory.
+    if (path[0] != '/') {
+        char* full = realpath(path.c_str(), nullptr);
+        if (!full) return;
+        const std::string absolute(full);
+        free(full);
+        return collect(absolute, files);
+    }
     if (stat(path.c_str(), &st) != 0) return;
     if (!S_ISDIR(st.st_mode)) {
         files.push_back(path);
