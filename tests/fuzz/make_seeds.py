@@ -158,6 +158,13 @@ def seeds_decode_member():
                   archive[start:start + packed])
 
 
+    # A long -lh1- member (1 MiB of output, cut 16 bytes short) reaches the
+    # rebuild of the adaptive tree.
+    _, _, start, packed, _ = members(read('lhasa/lengths/lh1-1m.lzh'))[0]
+    write('decode_member', 'lh1-1m.lzh-lh1', b'\x01\xff\xff\x04\x00' +
+          read('lhasa/lengths/lh1-1m.lzh')[start:start + packed])
+
+
 def seeds_entry_path():
     texts = ['../../etc/passwd', 'C:\\Windows\\system.ini', '\\\\?\\C:\\x', '\\\\.\\PhysicalDrive0',
              '\\\\server\\share\\f', 'a/./b/../c', 'NUL.txt', 'com1', 'con .txt', 'LPT9.log',
