@@ -50,7 +50,9 @@ void reportProgress(uint32_t count) {
     const uint32_t v = progress.done + count;
     const uint32_t p =
         progress.total > 1000 ? v / (progress.total / 100) : v * 100 / progress.total;
-    if (p != progress.percent) {
+    // Sizes that wrap 32 bits (in the total or in v * 100) give a smaller
+    // figure: the bar then stays where it was rather than run backwards.
+    if (p > progress.percent) {
         progress.percent = p;
         if (progress.reporter) progress.reporter->progressPosition(p);
     }
@@ -177,6 +179,10 @@ uint16_t decodeWithDictionary(DecodeSession& s) {
             s.releaseBuffers();
             return 0;
         }
+        // The payload ended inside the member and every byte it had is in
+        // the bit window: what follows would be made of zero bits alone, up
+        // to a size the header may have made 4 GiB.
+        if (s.inputShort && s.inputPosition >= s.inputValid) break;
     }
     // What was decoded before an error stays in the file, like a member
     // whose CRC is wrong.
