@@ -15,16 +15,17 @@ namespace qorn::encode {
 
 namespace {
 
-// Search effort. Longer chains and a longer nice length gain well under 1% on
-// source text at twice the time.
+// Search effort. The tree keeps candidates in order, so a short walk finds
+// nearly every match a full search would; nice lengths past 128 gain less
+// than 0.1% on source text.
 struct SearchParameters {
-    int maxChain;    // candidates tried per position
+    int depth;       // tree nodes visited per position
     int niceLength;  // a match this long ends the search and is taken as it is
 };
 
 SearchParameters parametersFor(int dictionaryBits) {
     (void)dictionaryBits;
-    return {32, 48};
+    return {32, 128};
 }
 
 // Positions parsed together; matches do not run past the end of a segment.
@@ -60,8 +61,9 @@ class MatchFinder {
         buffer_.reset(new (std::nothrow) uint8_t[bufferSize_]);
         head_.reset(new (std::nothrow) uint32_t[size_t{1} << hashBits_]());
         head3_.reset(new (std::nothrow) uint32_t[size_t{1} << kHash3Bits]());
-        prev_.reset(new (std::nothrow) uint32_t[window_]());
-        return buffer_ && head_ && head3_ && prev_;
+        // Written for each position before a later one can reach it.
+        tree_.reset(new (std::nothrow) uint32_t[2 * size_t{window_}]);
+        return buffer_ && head_ && head3_ && tree_;
     }
 
     // Reads until the buffer is full or the source ends.
@@ -99,70 +101,88 @@ class MatchFinder {
     bool atEnd(uint64_t p) const { return p >= base_ + valid_; }
     uint8_t byteAt(uint64_t p) const { return buffer_[p - base_]; }
 
-    void insert(uint64_t p) {
-        const size_t i = static_cast<size_t>(p - base_);
-        if (i + kMinMatch > valid_) return;
-        head3_[hash3(buffer_.get() + i)] = static_cast<uint32_t>(p + 1);
-        if (i + 4 > valid_) return;
-        const uint32_t h = hash4(buffer_.get() + i);
-        prev_[p & (window_ - 1)] = head_[h];
-        head_[h] = static_cast<uint32_t>(p + 1);
-    }
-
-    // Inserts p and appends its matches to out, each longer and further than
-    // the one before: for every length, the nearest source. Returns the
-    // longest length found (0 if none). No match runs past limit bytes.
-    uint32_t findAll(uint64_t p, uint32_t limit, const SearchParameters& sp, MatchList& out) {
+    // Enters p and, when out is given, appends its matches to out, each
+    // longer and further than the one before: for every length, the nearest
+    // source the walk met. Returns the longest length found (0 if none). No
+    // match runs past limit bytes.
+    //
+    // Positions with the same four-byte hash form a binary tree ordered by
+    // the bytes that follow, newest at the root. Walking down from the root
+    // to insert p passes the candidates that share the longest prefixes with
+    // it, and the tree is rebuilt around p on the way.
+    uint32_t find(uint64_t p, uint32_t limit, const SearchParameters& sp, MatchList* out) {
         const size_t i = static_cast<size_t>(p - base_);
         if (i + kMinMatch > valid_) return 0;
         const uint8_t* here = buffer_.get() + i;
-        const uint32_t maxLength = std::min<uint32_t>(
-            limit, static_cast<uint32_t>(std::min<size_t>(kMaxMatch, valid_ - i)));
-        // The chains link positions with the same four bytes; three-byte
-        // matches only ever need the nearest one, kept in a table of its own.
+        const uint32_t available = static_cast<uint32_t>(std::min<size_t>(kMaxMatch, valid_ - i));
+        const uint32_t maxLength = std::min(limit, available);
+        // Three-byte matches only ever need the nearest one, kept in a table
+        // of its own.
         uint32_t* const slot3 = &head3_[hash3(here)];
         const uint32_t near3 = *slot3;
         *slot3 = static_cast<uint32_t>(p + 1);
-        uint32_t candidate = 0;
-        if (i + 4 <= valid_) {
-            const uint32_t h = hash4(here);
-            candidate = head_[h];
-            prev_[p & (window_ - 1)] = candidate;
-            head_[h] = static_cast<uint32_t>(p + 1);
-        }
-        if (maxLength < kMinMatch) return 0;
         uint32_t best = kMinMatch - 1;
-        if (near3 != 0 && p - (near3 - 1u) < window_) {
+        if (out && near3 != 0 && p - (near3 - 1u) < window_ && maxLength >= kMinMatch) {
             const uint8_t* there = buffer_.get() + (near3 - 1u - base_);
             if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) {
                 best = matchLength(here, there, maxLength);
-                out.add(best, p - near3);
-                if (best >= static_cast<uint32_t>(sp.niceLength) || best == maxLength) return best;
+                out->add(best, p - near3);
             }
         }
-        int chain = sp.maxChain;
-        while (candidate != 0 && chain-- > 0) {
+        if (i + 4 > valid_) return best < kMinMatch ? 0 : best;
+        const uint32_t h = hash4(here);
+        uint32_t candidate = head_[h];
+        head_[h] = static_cast<uint32_t>(p + 1);
+        const uint32_t mask = window_ - 1;
+        // The tree orders by at most the nice length; a candidate equal that
+        // far takes p's place in it.
+        const uint32_t treeLimit =
+            std::min<uint32_t>(available, static_cast<uint32_t>(sp.niceLength));
+        // Slots still to fill: the smaller and the larger subtree of p.
+        uint32_t* smaller = &tree_[2 * (p & mask)];
+        uint32_t* larger = smaller + 1;
+        uint32_t smallerLength = 0, largerLength = 0;
+        int depth = sp.depth;
+        while (true) {
             const uint64_t c = candidate - 1u;
-            const uint64_t d = p - c;
             // Distances up to one less than the window: some decoders mishandle
             // a match that reaches back exactly one full window.
-            if (d >= window_) break;
+            if (candidate == 0 || p - c >= window_ || depth-- <= 0) {
+                *smaller = *larger = 0;
+                break;
+            }
+            uint32_t* const node = &tree_[2 * (c & mask)];
             const uint8_t* there = buffer_.get() + (c - base_);
-            // The four bytes ending at the current best decide most candidates
-            // (the first three while there is no match yet).
-            const bool promising =
-                best >= 3 ? load32(there + best - 3) == load32(here + best - 3)
-                          : there[0] == here[0] && there[1] == here[1] && there[2] == here[2];
-            if (promising) {
-                const uint32_t length = matchLength(here, there, maxLength);
-                if (length > best) {
-                    best = length;
-                    out.add(length, d - 1);
-                    if (length >= static_cast<uint32_t>(sp.niceLength) || length == maxLength)
-                        break;
+            // Both bounds of the subtree share this many bytes with p.
+            uint32_t length = std::min(smallerLength, largerLength);
+            if (there[length] == here[length]) {
+                length += matchLength(here + length, there + length, treeLimit - length);
+                if (out && length > best && maxLength > best) {
+                    uint32_t found = std::min(length, maxLength);
+                    if (length == treeLimit && found < maxLength)
+                        found += matchLength(here + found, there + found, maxLength - found);
+                    if (found > best) {
+                        best = found;
+                        out->add(found, p - c - 1);
+                    }
+                }
+                if (length >= treeLimit) {
+                    *smaller = node[0];
+                    *larger = node[1];
+                    break;
                 }
             }
-            candidate = prev_[c & (window_ - 1)];
+            if (there[length] < here[length]) {
+                *smaller = candidate;
+                smaller = node + 1;
+                candidate = *smaller;
+                smallerLength = length;
+            } else {
+                *larger = candidate;
+                larger = node;
+                candidate = *larger;
+                largerLength = length;
+            }
         }
         return best < kMinMatch ? 0 : best;
     }
@@ -171,11 +191,6 @@ class MatchFinder {
     uint64_t total() const { return total_; }
 
   private:
-    static uint32_t load32(const uint8_t* b) {
-        uint32_t v;
-        std::memcpy(&v, b, 4);
-        return v;
-    }
     static uint32_t hash3(const uint8_t* b) {
         const uint32_t v = (uint32_t{b[0]} << 16) | (uint32_t{b[1]} << 8) | b[2];
         return (v * 2654435761u) >> (32 - kHash3Bits);
@@ -205,9 +220,9 @@ class MatchFinder {
     const size_t bufferSize_;
     std::unique_ptr<uint8_t[]> buffer_;
     static constexpr int kHash3Bits = 14;
-    std::unique_ptr<uint32_t[]> head_;   // position + 1 of the newest entry per hash
-    std::unique_ptr<uint32_t[]> head3_;  // the same for three bytes, without chains
-    std::unique_ptr<uint32_t[]> prev_;   // position + 1 of the previous entry, by position
+    std::unique_ptr<uint32_t[]> head_;   // position + 1 of the tree root per hash
+    std::unique_ptr<uint32_t[]> head3_;  // position + 1 of the newest entry per three-byte hash
+    std::unique_ptr<uint32_t[]> tree_;   // position + 1 of the two subtrees, by position
     uint64_t base_ = 0;                  // stream position of buffer_[0]
     size_t valid_ = 0;
     uint64_t total_ = 0;
@@ -398,16 +413,16 @@ EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink,
         const uint32_t n = static_cast<uint32_t>(std::min<size_t>(kSegment, finder.available(p)));
         if (n == 0) break;
         // All matches of the segment first; a long match is taken whole and
-        // the positions it covers are only entered in the chains.
+        // the positions it covers are only entered in the tree.
         matches.count = 0;
         for (uint32_t i = 0; i < n;) {
             firstMatch[i] = matches.count;
-            matches.makeRoom(static_cast<uint32_t>(sp.maxChain) + 2);
-            const uint32_t longest = finder.findAll(p + i, n - i, sp, matches);
+            matches.makeRoom(static_cast<uint32_t>(sp.depth) + 2);
+            const uint32_t longest = finder.find(p + i, n - i, sp, &matches);
             if (longest >= static_cast<uint32_t>(sp.niceLength)) {
                 for (uint32_t k = 1; k < longest; ++k) {
                     firstMatch[i + k] = matches.count;
-                    finder.insert(p + i + k);
+                    finder.find(p + i + k, n - i - k, sp, nullptr);
                 }
                 i += longest;
             } else {
