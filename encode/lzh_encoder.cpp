@@ -29,7 +29,7 @@ SearchParameters parametersFor(int dictionaryBits) {
 }
 
 // Positions parsed together; matches do not run past the end of a segment.
-constexpr uint32_t kSegment = 16384;
+constexpr uint32_t kSegment = 65536;
 
 struct Match {
     uint16_t length;
