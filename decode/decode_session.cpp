@@ -98,7 +98,7 @@ bool loadInputBuffer(DecodeSession& s) {
     if (request < floor) request = floor;
     if (request > UINT32_MAX) request = UINT32_MAX;
     for (;;) {
-        s.inputBuffer = new (std::nothrow) uint8_t[static_cast<size_t>(request)];
+        s.inputBuffer = platform::allocateBuffer(static_cast<size_t>(request));
         if (s.inputBuffer) break;
         if (request == floor) return false;
         request >>= 1;

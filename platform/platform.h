@@ -53,6 +53,9 @@ WideString systemErrorText(uint32_t code);
 WideString ansiToUtf16(const char* bytes, size_t count);
 
 uint64_t availablePhysicalMemory();
+// The decoder's input buffer, freed with delete[]; null when the memory
+// cannot be had.
+uint8_t* allocateBuffer(size_t size);
 // Access and modification time, seconds since 1970 UTC. False if not set.
 bool setFileTime(const char16_t* path, int64_t modified);
 // Seconds west of UTC, read anew on every call.
@@ -73,8 +76,9 @@ struct Faults {
     int64_t failWriteAfterBytes = -1;  // bytes written before writes fail
     int64_t failCreateFolder = -1;     // calls of createFolder
     uint64_t memoryLimit = 0;          // availablePhysicalMemory() result when non-zero
+    uint64_t failAllocationAbove = 0;  // allocateBuffer refuses larger sizes when non-zero
     bool exitThrows = false;           // exitProcess calls the hook instead of exiting
-    void (*exitHook)(int) = nullptr;
+    void (*exitHook)(int) = nullptr;   // called by exitProcess before the process ends
 };
 Faults& faults();
 

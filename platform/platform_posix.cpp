@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "platform/platform.h"
@@ -362,6 +363,11 @@ uint64_t availablePhysicalMemory() {
     return cached;
 }
 
+uint8_t* allocateBuffer(size_t size) {
+    if (g_faults.failAllocationAbove && size > g_faults.failAllocationAbove) return nullptr;
+    return new (std::nothrow) uint8_t[size];
+}
+
 bool setFileTime(const char16_t* path, int64_t modified) {
     if (modified < 0) return false;  // as the Windows runtime refuses times before 1970
     struct timespec times[2];
@@ -404,6 +410,7 @@ bool startThread(void (*entry)(void*), void* argument) {
 }
 
 void exitProcess(int status) {
+    if (g_faults.exitHook) g_faults.exitHook(status);
     std::fflush(stdout);
     std::fflush(stderr);
     _exit(status);

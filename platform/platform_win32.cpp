@@ -5,6 +5,8 @@
 #include <time.h>
 #include <windows.h>
 
+#include <new>
+
 #include "platform/platform.h"
 
 namespace qorn::platform {
@@ -177,6 +179,10 @@ uint64_t availablePhysicalMemory() {
     status.dwLength = sizeof status;
     GlobalMemoryStatusEx(&status);
     return status.ullAvailPhys;
+}
+
+uint8_t* allocateBuffer(size_t size) {
+    return new (std::nothrow) uint8_t[size];
 }
 
 bool setFileTime(const char16_t* path, int64_t modified) {
