@@ -168,6 +168,9 @@ HeaderResult readEntryHeader(BinaryFile& file, ArchiveEntry& entry, RunReporter&
     }
 
     entry.path = folder;
+    // Some archivers end a folder header without its separator: the name
+    // still goes inside that folder, not onto the end of its name.
+    if (!folder.isEmpty() && !name.isEmpty()) entry.path.appendIfMissing(u'/');
     entry.path.append(name);
     entry.modifiedTime =
         level2 ? static_cast<int64_t>(static_cast<int32_t>(stamp)) : dosStampToTime(stamp);

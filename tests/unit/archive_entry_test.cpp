@@ -128,6 +128,16 @@ TEST(EntryHeader, FolderSeparatorsAndDoubleByteTrailBytes) {
     readOne(corpus::level2("-lhd-", 0, 0, 1, 0, {{0x02, corpus::text("\x95\x5C\\x\\")}}), s);
     ASSERT_EQ(s.result, HeaderResult::Member);
     EXPECT_EQ(utf8(s.entry.path), "表/x/");
+    // A folder header without its closing separator still holds the name
+    // (as an Amiga archiver writes it), narrow or UTF-16.
+    for (const Extended& folder : {Extended{0x02, corpus::text("sub\xFF"
+                                                               "dir")},
+                                   Extended{0x45, corpus::utf16(u"sub/dir")}}) {
+        Read t;
+        readOne(corpus::level2("-lh0-", 0, 0, 1, 0, {folder, {0x01, corpus::text("n.txt")}}), t);
+        ASSERT_EQ(t.result, HeaderResult::Member);
+        EXPECT_EQ(utf8(t.entry.path), "sub/dir/n.txt");
+    }
 }
 
 TEST(EntryHeader, LevelTwoTimeIsSignedAndZeroLowByteIsTheEnd) {
