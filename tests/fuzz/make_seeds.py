@@ -165,6 +165,30 @@ def seeds_decode_member():
           read('lhasa/lengths/lh1-1m.lzh')[start:start + packed])
 
 
+    # -lh3- blocks the archives lack: a single literal with the fixed
+    # positions, a single match with a single position, codes longer than
+    # the 12-bit table.
+    def lh3(bits, size):
+        bits += '0' * (-len(bits) % 8)
+        data = bytes(int(bits[i:i + 8], 2) for i in range(0, len(bits), 8))
+        write('decode_member', 'made-lh3-' + name, b'\x03' + struct.pack('<H', size) +
+              b'\x00\x00' + data)
+
+    def lengths(table):
+        return ''.join('1' + format(n - 1, '04b') if n else '0' for n in table)
+
+    name = 'one-literal'
+    lh3(format(10, '016b') + '10000' * 3 + format(65, '09b') + '0', 10)
+    name = 'one-match'
+    lh3(format(4, '016b') + '10000' * 3 + format(256, '09b') + '1' + '0001' * 3 +
+        format(5, '010b'), 12)
+    name = 'long-codes'
+    table = list(range(1, 17)) + [16] + [0] * (286 - 17)
+    codes = ['1' * k + '0' for k in range(15)] + ['1' * 15 + '0', '1' * 16]
+    lh3(format(5, '016b') + lengths(table) + '0' + ''.join(codes[k] for k in (14, 15, 16, 13, 12)),
+        5)
+
+
 def seeds_entry_path():
     texts = ['../../etc/passwd', 'C:\\Windows\\system.ini', '\\\\?\\C:\\x', '\\\\.\\PhysicalDrive0',
              '\\\\server\\share\\f', 'a/./b/../c', 'NUL.txt', 'com1', 'con .txt', 'LPT9.log',
