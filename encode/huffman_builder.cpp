@@ -1,20 +1,23 @@
 #include "encode/huffman_builder.h"
 
 #include <algorithm>
-#include <vector>
 
 namespace qorn::encode {
 
 namespace {
 
-// Plain Huffman lengths by the two-queue method over symbols sorted by
-// frequency; returns the longest length.
-int huffmanLengths(const std::vector<std::pair<uint32_t, int>>& sorted, uint8_t* lengths) {
-    const int n = static_cast<int>(sorted.size());
+// Symbols with a code, at most this many.
+constexpr int kMaxSymbols = 1024;
+
+// Plain Huffman lengths by the two-queue method over n symbols sorted by
+// frequency, each packed as frequency << 16 | symbol; returns the longest
+// length.
+int huffmanLengths(const uint64_t* sorted, int n, uint8_t* lengths) {
     // Nodes 0..n-1 are leaves, n.. are internal; parent links give depths.
-    std::vector<uint64_t> weight(2 * n);
-    std::vector<int> parent(2 * n, -1);
-    for (int i = 0; i < n; ++i) weight[i] = sorted[i].first;
+    uint64_t weight[2 * kMaxSymbols];
+    int parent[2 * kMaxSymbols];
+    uint8_t depth[2 * kMaxSymbols];
+    for (int i = 0; i < n; ++i) weight[i] = sorted[i] >> 16;
     int leaf = 0, inner = n, next = n;
     auto takeSmallest = [&]() {
         if (leaf < n && (inner >= next || weight[leaf] <= weight[inner])) return leaf++;
@@ -27,34 +30,36 @@ int huffmanLengths(const std::vector<std::pair<uint32_t, int>>& sorted, uint8_t*
         parent[a] = parent[b] = next;
         ++next;
     }
-    std::vector<int> depth(2 * n, 0);
+    depth[2 * n - 2] = 0;
     int longest = 0;
     for (int i = 2 * n - 3; i >= 0; --i) {
-        depth[i] = depth[parent[i]] + 1;
-        if (i < n) longest = std::max(longest, depth[i]);
+        depth[i] = static_cast<uint8_t>(std::min(depth[parent[i]] + 1, 255));
+        if (i < n) longest = std::max(longest, static_cast<int>(depth[i]));
     }
-    for (int i = 0; i < n; ++i) lengths[sorted[i].second] = static_cast<uint8_t>(depth[i]);
+    for (int i = 0; i < n; ++i) lengths[sorted[i] & 0xFFFF] = depth[i];
     return longest;
 }
 
 }  // namespace
 
 int buildCodeLengths(const uint32_t* freq, int count, int maxLength, uint8_t* lengths) {
-    std::vector<std::pair<uint32_t, int>> sorted;
+    uint64_t sorted[kMaxSymbols];
+    int n = 0;
     for (int s = 0; s < count; ++s) {
         lengths[s] = 0;
-        if (freq[s]) sorted.emplace_back(freq[s], s);
+        if (freq[s] && n < kMaxSymbols)
+            sorted[n++] = uint64_t{freq[s]} << 16 | static_cast<uint64_t>(s);
     }
-    if (sorted.size() < 2) return static_cast<int>(sorted.size());
-    std::sort(sorted.begin(), sorted.end());
+    if (n < 2) return n;
+    std::sort(sorted, sorted + n);
     // Flattening the frequencies until the tree fits keeps the code complete,
     // which every decoder accepts; it costs little, as only rare symbols move.
-    while (huffmanLengths(sorted, lengths) > maxLength) {
-        for (auto& e : sorted) e.first = (e.first + 1) / 2;
-        std::stable_sort(sorted.begin(), sorted.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
+    while (huffmanLengths(sorted, n, lengths) > maxLength) {
+        for (int i = 0; i < n; ++i)
+            sorted[i] = ((sorted[i] >> 16) + 1) / 2 << 16 | (sorted[i] & 0xFFFF);
+        std::sort(sorted, sorted + n);
     }
-    return static_cast<int>(sorted.size());
+    return n;
 }
 
 void assignCodes(const uint8_t* lengths, int count, uint16_t* codes) {

@@ -7,7 +7,7 @@ namespace qorn::encode {
 
 constexpr int kMaxCodeLength = 16;
 
-// Code lengths for count symbols from their frequencies, none longer than
+// Code lengths for count (at most 1024) symbols from their frequencies, none longer than
 // maxLength. Symbols with frequency 0 get length 0. Returns the number of
 // symbols with a code; with fewer than two the lengths are all 0 and the
 // caller sends the single-symbol form instead.
