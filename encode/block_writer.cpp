@@ -10,7 +10,7 @@ namespace {
 
 constexpr int kLengthCodeSymbols = 19;
 // Block cuts are considered every this many tokens.
-constexpr uint32_t kChunkTokens = 2048;
+constexpr uint32_t kChunkTokens = 1024;
 // The block's code count is a 16-bit field; 0 would mean 65536, which not
 // every decoder reads the same way.
 constexpr uint32_t kMaxBlockTokens = 65535;
