@@ -7,6 +7,10 @@
 #include <memory>
 #include <new>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "decode/bit_reader.h"
 #include "encode/block_writer.h"
 #include "encode/huffman_builder.h"
@@ -139,6 +143,7 @@ class MatchFinder {
         const uint32_t treeLimit =
             std::min<uint32_t>(available, static_cast<uint32_t>(sp.niceLength));
         // Slots still to fill: the smaller and the larger subtree of p.
+        // Slots still to fill: the smaller and the larger subtree of p.
         uint32_t* smaller = &tree_[2 * (p & mask)];
         uint32_t* larger = smaller + 1;
         uint32_t smallerLength = 0, largerLength = 0;
@@ -258,40 +263,37 @@ class SinkDrain {
 
 // Chooses the cheapest way through a segment: every position either sends a
 // literal or one of its matches cut to any length, priced in bits by the codes
-// the previous choices would get. Later segments start from the prices of
-// the one before; the first segment of a member is parsed a second time with
-// prices from its own first parse.
+// the previous choices would get: those of the segment before, or for the
+// first segment of a member those of a quick parse of it.
 class SegmentParser {
   public:
     explicit SegmentParser(int dictionaryBits)
         : positionCodes_(dictionaryBits <= 14 ? 14 : (dictionaryBits == 16 ? 17 : 16)),
-          cost_(kSegment + 1),
-          from_(kSegment + 1) {
-        // Until there are statistics: 8 bits a literal, lengths a little more,
-        // positions by their extra bits.
-        for (int s = 0; s < kLiteralSymbols; ++s)
-            literalPrice_[s] = (s < 256 ? 8 : 9 + (s > 260)) * kScale;
-        for (int j = 0; j < kMaxPositionCodes; ++j)
-            positionPrice_[j] = (4 + (j > 0 ? j - 1 : 0)) * kScale;
-    }
+          cost_(new uint32_t[kSegment + 1]),
+          start_(new uint32_t[kSegment + 1]),
+          distance_(new uint32_t[kSegment + 1]) {}
 
     void parse(const MatchFinder& finder, uint64_t p, uint32_t n, const MatchList& matches,
                const std::vector<uint32_t>& firstMatch, BlockWriter& out) {
-        for (int pass = 0; pass < (first_ ? 2 : 1); ++pass) {
-            shortestPath(finder, p, n, matches, firstMatch);
+        if (first_) {
+            // No prices yet: the first pass is priced by the statistics of
+            // a quick parse, nearly as good as a full pass before it.
+            quickPath(n, matches, firstMatch);
             pathStatistics(finder, p, n);
+            first_ = false;
         }
-        first_ = false;
+        shortestPath(finder, p, n, matches, firstMatch);
+        pathStatistics(finder, p, n);
         // The path is followed backwards from the end; emit it forwards.
         path_.clear();
-        for (uint32_t i = n; i > 0; i = from_[i].start) path_.push_back(i);
+        for (uint32_t i = n; i > 0; i = start_[i]) path_.push_back(i);
         for (size_t k = path_.size(); k-- > 0;) {
             const uint32_t end = path_[k];
-            const Step& step = from_[end];
-            if (end - step.start == 1 && step.distance == kLiteral)
-                out.literal(finder.byteAt(p + step.start));
+            const uint32_t start = start_[end];
+            if (distance_[end] == kLiteral)
+                out.literal(finder.byteAt(p + start));
             else
-                out.match(end - step.start, step.distance + 1u);
+                out.match(end - start, distance_[end] + 1u);
         }
     }
 
@@ -299,48 +301,102 @@ class SegmentParser {
     static constexpr uint32_t kLiteral = 0xFFFFFFFF;
     // Prices are in sixteenths of a bit.
     static constexpr uint32_t kScale = 16;
-    struct Step {
-        uint32_t start;
-        uint32_t distance;  // distance - 1, or kLiteral
-    };
+    // Above any path's cost, and below 2^31 so the costs compare as signed.
+    static constexpr uint32_t kUnreached = 0x7FFFFFFF;
 
     void shortestPath(const MatchFinder& finder, uint64_t p, uint32_t n, const MatchList& matches,
                       const std::vector<uint32_t>& firstMatch) {
         cost_[0] = 0;
-        for (uint32_t i = 1; i <= n; ++i) cost_[i] = UINT32_MAX;
+        for (uint32_t i = 1; i <= n; ++i) cost_[i] = kUnreached;
+        // Indexed by match length.
+        const uint32_t* const lengthPrice = literalPrice_ + 256 - kMinMatch;
         for (uint32_t i = 0; i < n; ++i) {
             const uint32_t here = cost_[i];
             const uint32_t lit = here + literalPrice_[finder.byteAt(p + i)];
             if (lit < cost_[i + 1]) {
                 cost_[i + 1] = lit;
-                from_[i + 1] = {i, kLiteral};
+                start_[i + 1] = i;
+                distance_[i + 1] = kLiteral;
             }
             uint32_t length = kMinMatch;
+            uint32_t* const cost = &cost_[i];
+            uint32_t* const start = &start_[i];
+            uint32_t* const distance = &distance_[i];
             for (uint32_t m = firstMatch[i]; m < firstMatch[i + 1]; ++m) {
                 const Match& match = matches.items[m];
                 const uint32_t base = here + positionPrice_[positionCode(match.distance)];
+#ifdef __SSE2__
+                // Four lengths at a time: every price stays below 2^31.
+                const __m128i vBase = _mm_set1_epi32(static_cast<int>(base));
+                const __m128i vStart = _mm_set1_epi32(static_cast<int>(i));
+                const __m128i vDistance = _mm_set1_epi32(static_cast<int>(match.distance));
+                for (; length + 3 <= match.length; length += 4) {
+                    const __m128i c = _mm_add_epi32(
+                        vBase,
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(lengthPrice + length)));
+                    __m128i* const at = reinterpret_cast<__m128i*>(cost + length);
+                    const __m128i old = _mm_loadu_si128(at);
+                    const __m128i better = _mm_cmplt_epi32(c, old);
+                    if (_mm_movemask_epi8(better) == 0) continue;
+                    _mm_storeu_si128(at, select(better, c, old));
+                    __m128i* const s = reinterpret_cast<__m128i*>(start + length);
+                    _mm_storeu_si128(s, select(better, vStart, _mm_loadu_si128(s)));
+                    __m128i* const d = reinterpret_cast<__m128i*>(distance + length);
+                    _mm_storeu_si128(d, select(better, vDistance, _mm_loadu_si128(d)));
+                }
+#endif
                 for (; length <= match.length; ++length) {
-                    const uint32_t c = base + literalPrice_[length - kMinMatch + 256];
-                    if (c < cost_[i + length]) {
-                        cost_[i + length] = c;
-                        from_[i + length] = {i, match.distance};
+                    const uint32_t c = base + lengthPrice[length];
+                    if (c < cost[length]) {
+                        cost[length] = c;
+                        start[length] = i;
+                        distance[length] = match.distance;
                     }
                 }
             }
         }
     }
 
+    // Each position takes its longest match unless the next one has a
+    // longer match; a three-byte match from far away is rarely worth its
+    // position code, so it counts as none.
+    void quickPath(uint32_t n, const MatchList& matches, const std::vector<uint32_t>& firstMatch) {
+        const auto longest = [&](uint32_t i) -> const Match* {
+            if (firstMatch[i] == firstMatch[i + 1]) return nullptr;
+            const Match& m = matches.items[firstMatch[i + 1] - 1];
+            return m.length == kMinMatch && m.distance >= 256 ? nullptr : &m;
+        };
+        for (uint32_t i = 0; i < n;) {
+            const Match* here = longest(i);
+            const Match* next = i + 1 < n ? longest(i + 1) : nullptr;
+            if (here && !(next && next->length > here->length)) {
+                start_[i + here->length] = i;
+                distance_[i + here->length] = here->distance;
+                i += here->length;
+            } else {
+                start_[i + 1] = i;
+                distance_[i + 1] = kLiteral;
+                ++i;
+            }
+        }
+    }
+
+#ifdef __SSE2__
+    static __m128i select(__m128i mask, __m128i a, __m128i b) {
+        return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+    }
+#endif
+
     // Prices for the next pass from the symbols the current path uses.
     void pathStatistics(const MatchFinder& finder, uint64_t p, uint32_t n) {
         uint32_t literal[kLiteralSymbols] = {};
         uint32_t position[kMaxPositionCodes] = {};
-        for (uint32_t i = n; i > 0; i = from_[i].start) {
-            const Step& step = from_[i];
-            if (step.distance == kLiteral && i - step.start == 1) {
-                ++literal[finder.byteAt(p + step.start)];
+        for (uint32_t i = n; i > 0; i = start_[i]) {
+            if (distance_[i] == kLiteral) {
+                ++literal[finder.byteAt(p + start_[i])];
             } else {
-                ++literal[i - step.start - kMinMatch + 256];
-                ++position[positionCode(step.distance)];
+                ++literal[i - start_[i] - kMinMatch + 256];
+                ++position[positionCode(distance_[i])];
             }
         }
         setPrices(literal, kLiteralSymbols, literalPrice_, false);
@@ -370,8 +426,11 @@ class SegmentParser {
     bool first_ = true;
     uint32_t literalPrice_[kLiteralSymbols];
     uint32_t positionPrice_[kMaxPositionCodes];
-    std::vector<uint32_t> cost_;
-    std::vector<Step> from_;
+    // Per position reached: the cheapest cost, where the step there starts,
+    // and its distance - 1 (kLiteral for a literal).
+    std::unique_ptr<uint32_t[]> cost_;
+    std::unique_ptr<uint32_t[]> start_;
+    std::unique_ptr<uint32_t[]> distance_;
     std::vector<uint32_t> path_;
 };
 
