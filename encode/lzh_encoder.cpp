@@ -114,6 +114,7 @@ class MatchFinder {
     // the bytes that follow, newest at the root. Walking down from the root
     // to insert p passes the candidates that share the longest prefixes with
     // it, and the tree is rebuilt around p on the way.
+    template <bool kCollect>
     uint32_t find(uint64_t p, uint32_t limit, const SearchParameters& sp, MatchList* out) {
         const size_t i = static_cast<size_t>(p - base_);
         if (i + kMinMatch > valid_) return 0;
@@ -126,7 +127,7 @@ class MatchFinder {
         const uint32_t near3 = *slot3;
         *slot3 = static_cast<uint32_t>(p + 1);
         uint32_t best = kMinMatch - 1;
-        if (out && near3 != 0 && p - (near3 - 1u) < window_ && maxLength >= kMinMatch) {
+        if (kCollect && near3 != 0 && p - (near3 - 1u) < window_ && maxLength >= kMinMatch) {
             const uint8_t* there = buffer_.get() + (near3 - 1u - base_);
             if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) {
                 best = matchLength(here, there, maxLength);
@@ -162,7 +163,7 @@ class MatchFinder {
             uint32_t length = std::min(smallerLength, largerLength);
             if (there[length] == here[length]) {
                 length += matchLength(here + length, there + length, treeLimit - length);
-                if (out && length > best && maxLength > best) {
+                if (kCollect && length > best && maxLength > best) {
                     uint32_t found = std::min(length, maxLength);
                     if (length == treeLimit && found < maxLength)
                         found += matchLength(here + found, there + found, maxLength - found);
@@ -477,11 +478,11 @@ EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink,
         for (uint32_t i = 0; i < n;) {
             firstMatch[i] = matches.count;
             matches.makeRoom(static_cast<uint32_t>(sp.depth) + 2);
-            const uint32_t longest = finder.find(p + i, n - i, sp, &matches);
+            const uint32_t longest = finder.find<true>(p + i, n - i, sp, &matches);
             if (longest >= static_cast<uint32_t>(sp.niceLength)) {
                 for (uint32_t k = 1; k < longest; ++k) {
                     firstMatch[i + k] = matches.count;
-                    finder.find(p + i + k, n - i - k, sp, nullptr);
+                    finder.find<false>(p + i + k, n - i - k, sp, nullptr);
                 }
                 i += longest;
             } else {
