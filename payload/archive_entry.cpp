@@ -82,7 +82,8 @@ HeaderResult readEntryHeader(BinaryFile& file, ArchiveEntry& entry, RunReporter&
     entry.clear();
     uint8_t header[HeaderBufferSize] = {};
     int64_t got = file.read(header, 1);
-    if (got != 1 || header[0] == 0) return got < 0 ? HeaderResult::Bad : HeaderResult::End;
+    if (got < 0) return unknownHeader(reporter);
+    if (got != 1 || header[0] == 0) return HeaderResult::End;
     // A header cut short by the end of the file is damage, not the end.
     if (file.read(header + 1, 20) != 20) return unknownHeader(reporter);
 
@@ -92,7 +93,9 @@ HeaderResult readEntryHeader(BinaryFile& file, ArchiveEntry& entry, RunReporter&
     // The fixed fields must fit in the header: anything shorter would make
     // "the rest" negative.
     if (level2 ? piece < 26 : piece < 22) return unknownHeader(reporter);
-    if (piece > HeaderBufferSize) return HeaderResult::Bad;
+    // Every header this reader cannot hold ends the run with the same box:
+    // a run that stops early must never look finished to the user.
+    if (piece > HeaderBufferSize) return unknownHeader(reporter);
     if (file.read(header + 21, piece - 21) != piece - 21) return unknownHeader(reporter);
 
     std::memcpy(entry.method, header + 2, 5);
@@ -131,7 +134,7 @@ HeaderResult readEntryHeader(BinaryFile& file, ArchiveEntry& entry, RunReporter&
         while (size != 0) {
             // Smaller than the type byte and the next size: no layout we know.
             if (size < 3) return unknownHeader(reporter);
-            if (at + size > limit) return HeaderResult::Bad;
+            if (at + size > limit) return unknownHeader(reporter);
             if (!level2 && file.read(header + at, size) != size) return unknownHeader(reporter);
             const uint8_t* data = header + at + 1;
             const uint32_t dataSize = size - 3;

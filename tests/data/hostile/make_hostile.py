@@ -10,7 +10,6 @@ Outcomes, as the extraction worker ends a run over the archive:
   ok       every member done, no message box
   damaged  one "damaged file" box, the run ends failed
   header   the "Unknown header" box, the run ends failed
-  bad      the header reader gives up without a box, the run ends failed
   refused  the system's error box for a file or folder that cannot be made,
            the run ends failed
 Files left: the whole tree under the destination afterwards, "name:size" for
@@ -327,18 +326,18 @@ case("header-level2-512.lzh", "first header 512 bytes long: nothing is read", "o
      level2(b"-lh0-", TEXT, named(b"x.txt"), pad=512 - len(stored(b"x.txt", b""))) + END)
 case("header-ext-size-0.lzh", "first extended-header size 0: a file without a name",
      "refused", "-", level2(b"-lh0-", TEXT, []) + END)
-for size, outcome in ((1, "header"), (2, "header"), (200, "bad")):
+for size, outcome in ((1, "header"), (2, "header"), (200, "header")):
     member = bytearray(stored(b"x.txt"))
     member[24:26] = struct.pack("<H", size)
     what = f"first extended-header size {size}" + (" (past the header)" if size > 3 else "")
     case(f"header-ext-size-{size}.lzh", what, outcome, "-", bytes(member) + END)
 case("header-ext-past-file.lzh", "level-1 extended header running past the end of the file",
      "header", "-", level0(b"-lh0-", b"", b"x.txt", level=1)[:-2] + struct.pack("<H", 60) + b"\x01ab")
-case("header-level2-5000.lzh", "level-2 header of 5000 bytes (over the 4096-byte buffer)", "bad",
+case("header-level2-5000.lzh", "level-2 header of 5000 bytes (over the 4096-byte buffer)", "header",
      "-", level2(b"-lh0-", TEXT, named(b"x.txt"), pad=5000 - len(stored(b"x.txt", b""))) + END)
-case("header-level2-4097.lzh", "level-2 header of 4097 bytes", "bad", "-",
+case("header-level2-4097.lzh", "level-2 header of 4097 bytes", "header", "-",
      level2(b"-lh0-", TEXT, named(b"x.txt"), pad=4097 - len(stored(b"x.txt", b""))) + END)
-case("header-level1-ext-4100.lzh", "level-1 extended headers reaching past 4096 bytes", "bad",
+case("header-level1-ext-4100.lzh", "level-1 extended headers reaching past 4096 bytes", "header",
      "-",
      bytes([25, 0]) + b"-lh0-" + struct.pack("<IIIBB", 4200 + L, L, 0, 0x20, 1) + b"\x00"
      + struct.pack("<H", crc16(TEXT)) + b"U" + struct.pack("<H", 4100) + b"\x01" + bytes(4097)
@@ -352,7 +351,7 @@ case("header-name-past-header.lzh", "level-0 name length past the header length"
      "-", bytes([0x16, 0]) + b"-lh0-" + struct.pack("<IIIBB", 0, 0, 0, 0x20, 0) + b"\xf0" + bytes(30) + END)
 case("header-cut.lzh", "a good member, then a header cut short by the end of the file",
      "header", f"a.txt:{L}", stored(b"a.txt") + stored(b"b.txt")[:15])
-case("header-garbage.lzh", "a good member, then 300 bytes of noise", "bad",
+case("header-garbage.lzh", "a good member, then 300 bytes of noise", "header",
      f"a.txt:{L}", stored(b"a.txt") + bytes([0x60]) + noise(3, 299))
 case("header-level1-over-packed.lzh", "level-1 extended headers larger than the packed size",
      "header", "-",
@@ -473,8 +472,7 @@ Huffman tables. `make_hostile.py` writes every file and this list; the test
 and through `qornsfx extract` and checks the outcome and the files left here.
 
 Outcomes: `ok` (no box, the run completes), `damaged` (the damaged-file box),
-`header` (the "Unknown header" box), `bad` (the header reader gives up
-without a box), `refused` (the system's error box for a file that cannot be
+`header` (the "Unknown header" box), `refused` (the system's error box for a file that cannot be
 made); all but `ok` end the run as failed. Files left lists the whole tree
 under the destination: `name:size`, `name:*` for any size, `folder/`, `-` for
 nothing. Nothing may appear outside the destination in any case, and the
@@ -491,7 +489,9 @@ Choices behind some outcomes:
 - A level-2 header whose length is a multiple of 256 starts with a 0 byte and
   reads as the end mark, as in other LHA readers: the run ends there, complete.
 - A header the reader cannot hold (over 4096 bytes, an extended header past
-  its end) ends the run as failed without a box.
+  its end, noise after the last member of an archive without an end mark)
+  ends the run as failed with the "Unknown header" box, like any other
+  header it cannot read.
 - A decoder that finds its table broken hands back one harmless symbol 0
   before the loop sees the error, so such a member keeps one byte.
 - Incomplete and over-subscribed codes are decoded as they stand (the CRC
