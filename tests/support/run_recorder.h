@@ -70,8 +70,8 @@ inline uint16_t referenceCrc16(const std::string& data) {
 // letters...); level 2 puts the whole path in a 0x01 name header.
 struct TestMember {
     std::string method = "-lh0-";
-    std::string path;
-    std::string data;
+    std::string path = {};
+    std::string data = {};
     int level = 2;
     bool withCrc = true;
     bool badCrc = false;

@@ -149,10 +149,14 @@ TEST_F(ArchiveWriterTest, EveryLevelAndMethodReadsBackThroughTheProjectReader) {
                 // Files that do not shrink are stored.
                 const bool stored = methodIndex(m.entry.method) == kMethodLh0;
                 EXPECT_EQ(stored, relative == "noise.bin" || bytes.size() <= 1) << path;
-                if (!stored) EXPECT_EQ(methodIndex(m.entry.method), method);
+                if (!stored) {
+                    EXPECT_EQ(methodIndex(m.entry.method), method);
+                }
                 struct stat st;
                 ASSERT_EQ(stat((src_ + "/" + relative).c_str(), &st), 0);
-                if (level == 2) EXPECT_EQ(m.entry.modifiedTime, st.st_mtime) << path;
+                if (level == 2) {
+                    EXPECT_EQ(m.entry.modifiedTime, st.st_mtime) << path;
+                }
             }
             EXPECT_EQ(members.size(), files_.size() + 4);
         }

@@ -168,7 +168,9 @@ TEST_F(ExtractionWorker, CorpusArchivesLandWithTheirContentAndTime) {
                 struct stat st;
                 ASSERT_EQ(stat(onDisk.c_str(), &st), 0);
                 const int64_t expected = parseUtc(m->mtimeUtc);
-                if (expected > 0) EXPECT_EQ(st.st_mtime, expected) << m->path;
+                if (expected > 0) {
+                    EXPECT_EQ(st.st_mtime, expected) << m->path;
+                }
                 ++filesChecked;
             }
         }
