@@ -98,6 +98,32 @@ TEST(EncoderRoundTrip, TextShrinksAndRandomDoesNot) {
     EXPECT_GT(packed.size(), noise.size() * 99 / 100);
 }
 
+// Copies of a random block, each with a byte changed here and there: only the
+// first copy carries information, so a search that finds the copies and a
+// parse that splices them around the changes leave little more than the
+// block itself.
+TEST(EncoderRoundTrip, NearCopiesCostLittleMoreThanOneCopy) {
+    const uint32_t block = 5000;  // within the smallest window
+    const std::vector<uint8_t> original = test::randomBytes(block, 11);
+    std::vector<uint8_t> data;
+    uint32_t changes = 0;
+    for (uint32_t copy = 0; copy < 12; ++copy) {
+        std::vector<uint8_t> next = original;
+        for (uint32_t at = 97 * copy; copy > 0 && at < block; at += 499, ++changes)
+            next[at] ^= 0x5A;
+        data.insert(data.end(), next.begin(), next.end());
+    }
+    for (const Method& m : kMethods) {
+        std::vector<uint8_t> packed, back;
+        ASSERT_TRUE(encode::encodeBuffer(m.index, data.data(), data.size(), packed));
+        // Random bytes do not shrink; a change costs a literal and about two
+        // matches, under 8 bytes.
+        EXPECT_LT(packed.size(), block + block / 32 + changes * 8) << "-lh" << m.index << "-";
+        ASSERT_TRUE(decodeWithProject(m.index, packed, static_cast<uint32_t>(data.size()), back));
+        EXPECT_TRUE(back == data);
+    }
+}
+
 TEST(HuffmanBuilder, LengthsStayWithinLimitAndCodeIsComplete) {
     // Fibonacci frequencies make the deepest possible tree.
     uint32_t freq[40];
