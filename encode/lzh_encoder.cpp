@@ -144,7 +144,6 @@ class MatchFinder {
         const uint32_t treeLimit =
             std::min<uint32_t>(available, static_cast<uint32_t>(sp.niceLength));
         // Slots still to fill: the smaller and the larger subtree of p.
-        // Slots still to fill: the smaller and the larger subtree of p.
         uint32_t* smaller = &tree_[2 * (p & mask)];
         uint32_t* larger = smaller + 1;
         uint32_t smallerLength = 0, largerLength = 0;
