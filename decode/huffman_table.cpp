@@ -1,5 +1,7 @@
 #include "decode/huffman_table.h"
 
+#include <cstring>
+
 namespace qorn {
 
 uint8_t literalLengths[kLiteralSymbols];
@@ -68,6 +70,15 @@ bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* tabl
         }
     }
     return true;
+}
+
+void clearTables() {
+    std::memset(literalLengths, 0, sizeof literalLengths);
+    std::memset(positionLengths, 0, sizeof positionLengths);
+    std::memset(literalTable, 0, sizeof literalTable);
+    std::memset(positionTable, 0, sizeof positionTable);
+    std::memset(leftChild, 0, sizeof leftChild);
+    std::memset(rightChild, 0, sizeof rightChild);
 }
 
 }  // namespace qorn

@@ -27,4 +27,10 @@ extern int positionCodeCount;
 bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* table,
                 uint32_t tableSize);
 
+// Empties the tables, lengths and tree nodes above. The static decoders call
+// it when a member starts: a block whose lengths are all 0 keeps the table it
+// finds, and an over-full code walks nodes it did not make, so without it a
+// damaged member would decode differently after another member.
+void clearTables();
+
 }  // namespace qorn

@@ -102,6 +102,7 @@ void startBlockDecoder(DecodeSession& s) {
         positionCountBits = 5;
     }
     initBitReader(s);
+    clearTables();
     blockCodesLeft = 0;
 }
 

@@ -52,6 +52,7 @@ void readPositionLengths(DecodeSession& s) {
 
 void startLh3(DecodeSession& s) {
     initBitReader(s);
+    clearTables();
     positionCodeCount = kStaticPositions;
     blockRemaining = 0;
 }
