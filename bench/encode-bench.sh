@@ -1,27 +1,50 @@
-#!/bin/sh
+#!/bin/bash
 # Compares qornsfx pack with jlha on a text set and a binary set: archive
-# sizes, wall times and peak memory per method.
+# sizes, wall and CPU (user + sys) times and peak memory per method. Each
+# tool runs RUNS times (default 3), the two in turn, and the best wall and
+# the best CPU time count, as other work on the machine only ever adds.
 #   bench/encode-bench.sh QORNSFX TEXT_DIR BIN_DIR [WORK_DIR]
-set -e
-tool=$1 text=$2 bin=$3 work=${4:-/tmp/qorn-encode-bench}
+# bench/make-sets.sh builds the two sets; bench/README.md has the figures.
+set -euo pipefail
+work=${4:-/tmp/qorn-encode-bench}
 mkdir -p "$work"
-measure() {  # label archive command...
-    label=$1 archive=$2
-    shift 2
-    rm -f "$archive"
-    /usr/bin/time -v "$@" >/dev/null 2>"$archive.time"
-    secs=$(awk -F': ' '/Elapsed/ {n=split($2,t,":"); s=0; for(i=1;i<=n;i++) s=s*60+t[i]; print s}' "$archive.time")
-    rss=$(awk -F': ' '/Maximum resident/ {print int($2/1024)}' "$archive.time")
-    cpu=$(awk -F': ' '/User time|System time/ {s+=$2} END {print s}' "$archive.time")
-    printf '%-14s %10s bytes %7ss wall %7ss cpu %5s MB\n' "$label" "$(stat -c %s "$archive")" "$secs" "$cpu" "$rss"
+tool=$(realpath "$1") text=$(realpath "$2") bin=$(realpath "$3") work=$(realpath "$work")
+runs=${RUNS:-3}
+
+best() {  # smaller of two decimal numbers
+    awk -v a="$1" -v b="$2" 'BEGIN { print (a < b ? a : b) }'
 }
+# Runs once; sets wall, cpu and rss (MB) from /usr/bin/time.
+measure() {  # archive command...
+    local archive=$1
+    shift
+    rm -f "$archive"
+    /usr/bin/time -f '%e %U %S %M' -o "$archive.time" "$@" >/dev/null
+    read -r wall user sys rss <"$archive.time"
+    cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')
+    rss=$((rss / 1024))
+}
+
+printf '%-4s %-4s %10s %10s %7s  %6s %6s %6s %6s %6s  %6s %6s  %s\n' set lh qorn jlha size% \
+    q.wall j.wall q.cpu j.cpu speed cpu× q.MB j.MB
 for set in text bin; do
-    eval dir=\$$set
-    ( cd "$(dirname "$dir")" && base=$(basename "$dir") &&
-      for m in 5 6 7; do
-          measure "$set qorn lh$m" "$work/q-$set-$m.lzh" "$tool" pack "$work/q-$set-$m.lzh" "$base" --method lh$m
-          if command -v jlha >/dev/null; then
-              measure "$set jlha lh$m" "$work/j-$set-$m.lzh" jlha a2o$m "$work/j-$set-$m.lzh" "$base"
-          fi
-      done )
+    dir=$text
+    [ "$set" = bin ] && dir=$bin
+    cd "$(dirname "$dir")"
+    base=$(basename "$dir")
+    for m in 5 6 7; do
+        q=$work/q-$set-$m.lzh j=$work/j-$set-$m.lzh
+        qw=1e9 qc=1e9 qm=0 jw=1e9 jc=1e9 jm=0
+        for _ in $(seq "$runs"); do
+            measure "$q" "$tool" pack "$q" "$base" --method "lh$m"
+            qw=$(best "$qw" "$wall") qc=$(best "$qc" "$cpu") qm=$((rss > qm ? rss : qm))
+            measure "$j" jlha "a2o$m" "$j" "$base"
+            jw=$(best "$jw" "$wall") jc=$(best "$jc" "$cpu") jm=$((rss > jm ? rss : jm))
+        done
+        qs=$(stat -c %s "$q") js=$(stat -c %s "$j")
+        awk -v set="$set" -v m="$m" -v qs="$qs" -v js="$js" -v qw="$qw" -v jw="$jw" \
+            -v qc="$qc" -v jc="$jc" -v qm="$qm" -v jm="$jm" 'BEGIN {
+            printf "%-4s lh%-2s %10d %10d %7.2f  %6.2f %6.2f %6.2f %6.2f %5.2fx  %5.2fx %6d %6d\n",
+                set, m, qs, js, 100 * qs / js, qw, jw, qc, jc, jw / qw, jc / qc, qm, jm }'
+    done
 done
