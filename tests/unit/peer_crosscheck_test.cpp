@@ -138,12 +138,16 @@ void crossCheck(const char* peer, const std::string& program,
                 allowedUsed.insert(&a);
                 ++allowedSeen;
             }
-        if (!allowed) EXPECT_EQ(diff, "") << archive;
+        if (!allowed) {
+            EXPECT_EQ(diff, "") << archive;
+        }
     }
-    for (const auto& a : kAllowed)
-        if (peer == std::string(a.peer))
+    for (const auto& a : kAllowed) {
+        if (peer == std::string(a.peer)) {
             EXPECT_TRUE(allowedUsed.count(&a))
                 << "allowed difference no longer seen: " << a.archivePrefix;
+        }
+    }
     std::printf("%s: %d archives compared, %d with known differences, %d the peer refused\n", peer,
                 compared, allowedSeen, peerFailed);
     EXPECT_GT(compared, 100);
