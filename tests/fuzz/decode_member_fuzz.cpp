@@ -19,6 +19,8 @@ using namespace qorn;
 
 namespace {
 
+constexpr uint32_t kBufferLimit = 8192;
+
 std::vector<uint8_t> decode(const uint8_t* bytes, size_t count, int method, uint32_t originalSize,
                             uint32_t packedSize, MemberResult& result) {
     std::unique_ptr<BinaryFile> input(fuzz::memoryFile(bytes, count));
@@ -36,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         makeCrcTable();
         // The input buffer is sized from free memory: with this little, a
         // member over 8 KiB is read in pieces, as a large one is in the stub.
-        platform::faults().memoryLimit = 8192;
+        platform::faults().memoryLimit = kBufferLimit;
         return true;
     }();
     (void)ready;
@@ -63,8 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QORN_FUZZ_CHECK(result.crc == crc);
     if (!result.damaged) QORN_FUZZ_CHECK(written.size() == originalSize);
     if (result.overrunOnly) QORN_FUZZ_CHECK(result.damaged);
-    // Data that ends before the packed size is damage, whatever the method.
-    if (cutShort) QORN_FUZZ_CHECK(result.damaged);
+    // Data that ends before the packed size is damage, whatever the method,
+    // once the first read comes up short. A longer member may be complete
+    // before the decoder reads as far as the cut: only its CRC can tell.
+    if (cutShort && count < kBufferLimit) QORN_FUZZ_CHECK(result.damaged);
     // Bytes behind the member change nothing.
     if (trailing > 0) {
         MemberResult alone;
