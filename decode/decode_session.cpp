@@ -92,6 +92,10 @@ bool loadInputBuffer(DecodeSession& s) {
     uint64_t request = s.packedSize;
     const uint64_t available = platform::availablePhysicalMemory();
     if (available != 0 && request > available) request = available;
+    // Nor more than the payload still holds: a header may claim gigabytes
+    // that the file does not have.
+    const int64_t left = s.inputFile->size() - s.inputFile->position();
+    if (left >= 0 && request > static_cast<uint64_t>(left)) request = static_cast<uint64_t>(left);
     // The buffer never shrinks below this: a zero-byte buffer could serve no byte.
     uint64_t floor = s.packedSize < 4096 ? s.packedSize : 4096;
     if (floor == 0) floor = 1;

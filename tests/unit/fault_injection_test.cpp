@@ -286,8 +286,9 @@ TEST_F(FaultInjection, AFailedWriteEndsTheProcessAndKeepsThePartialFile) {
     }
 }
 
-// The input buffer asks for the member's packed size and halves its request
-// while the memory cannot be had, down to min(packed, 4096).
+// The input buffer asks for the member's packed size, at most what is left of
+// the file, and halves its request while the memory cannot be had, down to
+// min(packed, 4096).
 TEST_F(FaultInjection, TheInputBufferHalvesDownToItsFloor) {
     const struct {
         uint64_t packed, refuseAbove, expected;  // expected 0: the load fails
@@ -303,6 +304,9 @@ TEST_F(FaultInjection, TheInputBufferHalvesDownToItsFloor) {
         {1000, 999, 0},
         {0, 1, 1},
         {0, 0, 1},
+        // No more than the file still holds, whatever the header claims.
+        {1000000000, 0, 100000},
+        {1000000000, 60000, 50000},
     };
     const std::string path = root_ + "/packed.bin";
     corpus::writeAll(path, Bytes(100000, 0x55));
