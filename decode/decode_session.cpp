@@ -96,6 +96,8 @@ bool loadInputBuffer(DecodeSession& s) {
     // that the file does not have.
     const int64_t left = s.inputFile->size() - s.inputFile->position();
     if (left >= 0 && request > static_cast<uint64_t>(left)) request = static_cast<uint64_t>(left);
+    // Such a member is damaged however far its decoding gets.
+    if (left >= 0 && static_cast<uint64_t>(left) < s.packedSize) s.claimsPastEnd = true;
     // The buffer never shrinks below this: a zero-byte buffer could serve no byte.
     uint64_t floor = s.packedSize < 4096 ? s.packedSize : 4096;
     if (floor == 0) floor = 1;
@@ -218,8 +220,8 @@ MemberResult decodeMember(RunReporter& reporter, BinaryFile& input, BinaryFile& 
     s.dictionaryBits = dictionaryBitsFor(methodIndex);
     s.dictionarySize = 1u << s.dictionaryBits;
     result.crc = decodeWithDictionary(s);
-    result.damaged = s.error || s.inputShort || s.overrun;
-    result.overrunOnly = s.overrun && !s.error && !s.inputShort;
+    result.damaged = s.error || s.inputShort || s.claimsPastEnd || s.overrun;
+    result.overrunOnly = s.overrun && !s.error && !s.inputShort && !s.claimsPastEnd;
     return result;
 }
 

@@ -70,9 +70,10 @@ struct DecodeSession {
     int bitCount = 0;
 
     // Outcome flags.
-    bool error = false;       // undecodable data (HUFFMAN::HUF_ERROR)
-    bool inputShort = false;  // the payload ended before packedSize bytes
-    bool overrun = false;     // the last match ran past originalSize
+    bool error = false;          // undecodable data (HUFFMAN::HUF_ERROR)
+    bool inputShort = false;     // the payload ended before packedSize bytes
+    bool claimsPastEnd = false;  // packedSize runs past the end of the payload
+    bool overrun = false;        // the last match ran past originalSize
 
     void fail() { error = true; }
     ~DecodeSession() { releaseBuffers(); }
