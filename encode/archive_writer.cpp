@@ -429,18 +429,6 @@ class FileSource : public ByteSource {
     Progress* progress_;  // null on worker threads
 };
 
-class VectorSink : public ByteSink {
-  public:
-    explicit VectorSink(std::vector<uint8_t>& out) : out_(out) {}
-    bool write(const uint8_t* bytes, size_t count) override {
-        out_.insert(out_.end(), bytes, bytes + count);
-        return true;
-    }
-
-  private:
-    std::vector<uint8_t>& out_;
-};
-
 class FileSink : public ByteSink {
   public:
     explicit FileSink(FILE* f) : f_(f) {}

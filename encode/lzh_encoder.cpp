@@ -607,18 +607,6 @@ class MemorySource : public ByteSource {
     size_t left_;
 };
 
-class VectorSink : public ByteSink {
-  public:
-    explicit VectorSink(std::vector<uint8_t>& out) : out_(out) {}
-    bool write(const uint8_t* bytes, size_t count) override {
-        out_.insert(out_.end(), bytes, bytes + count);
-        return true;
-    }
-
-  private:
-    std::vector<uint8_t>& out_;
-};
-
 }  // namespace
 
 bool encodeBuffer(int methodIndex, const uint8_t* data, size_t size, std::vector<uint8_t>& out) {

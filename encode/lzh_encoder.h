@@ -20,6 +20,19 @@ class ByteSink {
     virtual bool write(const uint8_t* bytes, size_t count) = 0;
 };
 
+// Appends everything written to a vector.
+class VectorSink : public ByteSink {
+  public:
+    explicit VectorSink(std::vector<uint8_t>& out) : out_(out) {}
+    bool write(const uint8_t* bytes, size_t count) override {
+        out_.insert(out_.end(), bytes, bytes + count);
+        return true;
+    }
+
+  private:
+    std::vector<uint8_t>& out_;
+};
+
 struct EncodeResult {
     enum Status { Done, TooLarge, ReadFailed, WriteFailed, OutOfMemory } status = Done;
     uint64_t originalSize = 0;
