@@ -512,7 +512,8 @@ bool writeStreamed(Item& item, const PackOptions& options, FILE* out, Progress& 
         FileSource source(in, &progress);
         FileSink sink(out);
         const uint64_t before = progress.done;
-        const EncodeResult r = encodeStream(options.methodIndex, source, sink, item.size - 1);
+        const EncodeResult r =
+            encodeStream(options.methodIndex, source, sink, item.size - 1, item.size);
         if (r.status == EncodeResult::Done) {
             stored = false;
             original = r.originalSize;
@@ -631,7 +632,7 @@ class EncoderPool {
         }
         FileSource source(in, nullptr);
         VectorSink sink(job.packed);
-        job.result = encodeStream(methodIndex_, source, sink, job.item->size - 1);
+        job.result = encodeStream(methodIndex_, source, sink, job.item->size - 1, job.item->size);
         if (job.result.status == EncodeResult::ReadFailed) job.error = errno;
         if (job.result.status != EncodeResult::Done) std::vector<uint8_t>().swap(job.packed);
         std::fclose(in);

@@ -58,16 +58,19 @@ struct MatchList {
 
 class MatchFinder {
   public:
-    MatchFinder(int dictionaryBits, ByteSource& source)
+    // A small input gets small hash tables: they are cleared for every
+    // member, and fewer entries stay in the cache.
+    MatchFinder(int dictionaryBits, ByteSource& source, uint64_t expectedSize)
         : source_(source),
           window_(1u << dictionaryBits),
-          hashBits_(dictionaryBits <= 13 ? 15 : 16),
+          hashBits_(tableBits(dictionaryBits <= 13 ? 15 : 16, expectedSize)),
+          hash3Bits_(tableBits(14, expectedSize)),
           bufferSize_(2 * window_ + kSegment + 2 * kMaxMatch) {}
 
     bool allocate(bool tree) {
         buffer_.reset(new (std::nothrow) uint8_t[bufferSize_]);
         head_.reset(new (std::nothrow) uint32_t[size_t{1} << hashBits_]());
-        head3_.reset(new (std::nothrow) uint32_t[size_t{1} << kHash3Bits]());
+        head3_.reset(new (std::nothrow) uint32_t[size_t{1} << hash3Bits_]());
         // Either array is written for each position before a later one can
         // reach it.
         if (tree)
@@ -273,14 +276,20 @@ class MatchFinder {
     uint64_t total() const { return total_; }
 
   private:
+    // As many bits as the size has, within 10 and most.
+    static int tableBits(int most, uint64_t size) {
+        int bits = 10;
+        while (bits < most && (uint64_t{1} << bits) < size) ++bits;
+        return bits;
+    }
     static uint32_t load32(const uint8_t* b) {
         uint32_t v;
         std::memcpy(&v, b, 4);
         return v;
     }
-    static uint32_t hash3(const uint8_t* b) {
+    uint32_t hash3(const uint8_t* b) const {
         const uint32_t v = (uint32_t{b[0]} << 16) | (uint32_t{b[1]} << 8) | b[2];
-        return (v * 2654435761u) >> (32 - kHash3Bits);
+        return (v * 2654435761u) >> (32 - hash3Bits_);
     }
     uint32_t hash4(const uint8_t* b) const {
         uint32_t v;
@@ -304,9 +313,9 @@ class MatchFinder {
     ByteSource& source_;
     const uint32_t window_;
     const int hashBits_;
+    const int hash3Bits_;
     const size_t bufferSize_;
     std::unique_ptr<uint8_t[]> buffer_;
-    static constexpr int kHash3Bits = 14;
     std::unique_ptr<uint32_t[]> head_;   // position + 1 of the tree root or newest entry per hash
     std::unique_ptr<uint32_t[]> head3_;  // position + 1 of the newest entry per three-byte hash
     std::unique_ptr<uint32_t[]> tree_;
@@ -525,13 +534,13 @@ void prepareEncoder() {
     (void)crcReady;
 }
 
-EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink,
-                          uint64_t packedLimit) {
+EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink, uint64_t packedLimit,
+                          uint64_t expectedSize) {
     prepareEncoder();
     EncodeResult result;
     const int dictionaryBits = methodIndex == 5 ? 13 : (methodIndex == 6 ? 15 : 16);
     const SearchParameters sp = parametersFor(dictionaryBits);
-    MatchFinder finder(dictionaryBits, source);
+    MatchFinder finder(dictionaryBits, source, expectedSize);
     std::unique_ptr<BlockWriter> blocks(new (std::nothrow) BlockWriter(dictionaryBits));
     if (!blocks || !finder.allocate(sp.tree)) {
         result.status = EncodeResult::OutOfMemory;
@@ -545,7 +554,7 @@ EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink,
 
     SegmentParser parser(dictionaryBits);
     MatchList matches;
-    std::vector<uint32_t> firstMatch(kSegment + 1);
+    std::vector<uint32_t> firstMatch;
     uint64_t p = 0;
     while (true) {
         if (!finder.prepare(p)) {
@@ -554,6 +563,7 @@ EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink,
         }
         const uint32_t n = static_cast<uint32_t>(std::min<size_t>(kSegment, finder.available(p)));
         if (n == 0) break;
+        if (firstMatch.size() < n + 1) firstMatch.resize(n + 1);
         // All matches of the segment first; a long match is taken whole and
         // the positions it covers are only entered in the tree.
         matches.count = 0;
@@ -613,7 +623,7 @@ bool encodeBuffer(int methodIndex, const uint8_t* data, size_t size, std::vector
     out.clear();
     MemorySource source(data, size);
     VectorSink sink(out);
-    return encodeStream(methodIndex, source, sink, UINT64_MAX).status == EncodeResult::Done;
+    return encodeStream(methodIndex, source, sink, UINT64_MAX, size).status == EncodeResult::Done;
 }
 
 }  // namespace qorn::encode

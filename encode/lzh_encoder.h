@@ -46,8 +46,11 @@ void prepareEncoder();
 // Encodes the whole source with method index 5, 6 or 7 (-lh5- .. -lh7-).
 // Gives up with TooLarge as soon as more than packedLimit bytes would be
 // written, so a member that does not shrink costs little before it is stored.
-EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink,
-                          uint64_t packedLimit);
+// expectedSize, the size the source should have (UINT64_MAX if unknown),
+// sizes the search tables: the output depends on it, but any value gives a
+// correct stream.
+EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink, uint64_t packedLimit,
+                          uint64_t expectedSize);
 
 // The same for a buffer in memory, without a limit; false only on failure.
 bool encodeBuffer(int methodIndex, const uint8_t* data, size_t size, std::vector<uint8_t>& out);

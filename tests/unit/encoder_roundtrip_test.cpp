@@ -2,6 +2,7 @@
 // same bytes, whatever the data and however the blocks fall.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "encode/block_writer.h"
@@ -96,6 +97,46 @@ TEST(EncoderRoundTrip, TextShrinksAndRandomDoesNot) {
     EXPECT_LT(packed.size(), text.size() / 3);
     ASSERT_TRUE(encode::encodeBuffer(5, noise.data(), noise.size(), packed));
     EXPECT_GT(packed.size(), noise.size() * 99 / 100);
+}
+
+// The size the caller expects only sizes the search tables: a file that grew
+// or shrank since it was listed must still come out whole.
+TEST(EncoderRoundTrip, AWrongExpectedSizeStillGivesTheWholeStream) {
+    class Source : public encode::ByteSource {
+      public:
+        explicit Source(const std::vector<uint8_t>& d) : data_(d) {}
+        int64_t read(uint8_t* buffer, size_t count) override {
+            const size_t n = std::min(count, data_.size() - at_);
+            std::memcpy(buffer, data_.data() + at_, n);
+            at_ += n;
+            return static_cast<int64_t>(n);
+        }
+
+      private:
+        const std::vector<uint8_t>& data_;
+        size_t at_ = 0;
+    };
+    const auto grown = test::wordyBytes(300000, 9);
+    const auto shrunk = test::wordyBytes(700, 9);
+    const struct {
+        const std::vector<uint8_t>& data;
+        uint64_t expected;
+    } cases[] = {{grown, 1}, {grown, 5000}, {shrunk, uint64_t{1} << 32}, {shrunk, 0}};
+    for (const auto& c : cases) {
+        for (const Method& m : kMethods) {
+            SCOPED_TRACE("-lh" + std::to_string(m.index) + "- " + std::to_string(c.data.size()) +
+                         " bytes, expected " + std::to_string(c.expected));
+            Source source(c.data);
+            std::vector<uint8_t> packed, back;
+            encode::VectorSink sink(packed);
+            const auto r = encode::encodeStream(m.index, source, sink, UINT64_MAX, c.expected);
+            ASSERT_EQ(r.status, encode::EncodeResult::Done);
+            ASSERT_EQ(r.originalSize, c.data.size());
+            ASSERT_TRUE(
+                decodeWithProject(m.index, packed, static_cast<uint32_t>(c.data.size()), back));
+            EXPECT_TRUE(back == c.data);
+        }
+    }
 }
 
 // Copies of a random block, each with a byte changed here and there: only the
