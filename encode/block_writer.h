@@ -59,8 +59,8 @@ class BlockWriter {
 
     void push(uint16_t code, uint16_t position);
     void chunkDone();
-    uint64_t cost(const Histogram& h);
-    void makeCodes(const Histogram& h, Codes& c, bool tryLimits) const;
+    uint64_t cost(const Histogram& h) const;
+    void makeCodes(const Histogram& h, Codes& c) const;
     void writeHeader(BitWriter& out, const Codes& c, uint32_t tokenCount) const;
     void writeSmallLengths(BitWriter& out, const uint8_t* lengths, int count, int width,
                            int special) const;

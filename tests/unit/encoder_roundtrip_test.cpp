@@ -99,6 +99,31 @@ TEST(EncoderRoundTrip, TextShrinksAndRandomDoesNot) {
     EXPECT_GT(packed.size(), noise.size() * 99 / 100);
 }
 
+// Text, then bytes of another alphabet, then text again: packed as one stream
+// it should cost about what the three parts cost on their own, which needs a
+// new block with new codes where the statistics change (one set of codes for
+// all of it costs about 10% more).
+TEST(EncoderRoundTrip, BlocksAreCutWhereTheStatisticsChange) {
+    const auto text = test::wordyBytes(120000, 4);
+    auto high = test::randomBytes(60000, 4);
+    for (uint8_t& b : high) b = static_cast<uint8_t>(0x80 | (b & 0x3F));
+    const auto more = test::wordyBytes(120000, 5);
+    std::vector<uint8_t> whole = text;
+    whole.insert(whole.end(), high.begin(), high.end());
+    whole.insert(whole.end(), more.begin(), more.end());
+    for (const Method& m : kMethods) {
+        size_t parts = 0;
+        std::vector<uint8_t> packed;
+        const std::vector<uint8_t>* const pieces[] = {&text, &high, &more};
+        for (const std::vector<uint8_t>* part : pieces) {
+            ASSERT_TRUE(encode::encodeBuffer(m.index, part->data(), part->size(), packed));
+            parts += packed.size();
+        }
+        ASSERT_TRUE(encode::encodeBuffer(m.index, whole.data(), whole.size(), packed));
+        EXPECT_LT(packed.size(), parts + parts / 200) << "-lh" << m.index << "-";
+    }
+}
+
 // The size the caller expects only sizes the search tables: a file that grew
 // or shrank since it was listed must still come out whole.
 TEST(EncoderRoundTrip, AWrongExpectedSizeStillGivesTheWholeStream) {
