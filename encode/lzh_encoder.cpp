@@ -165,6 +165,9 @@ class MatchFinder {
             // Distances up to one less than the window: some decoders mishandle
             // a match that reaches back exactly one full window.
             if (d >= window_) break;
+            // Loaded first, so a mispredicted test below does not delay the
+            // next step.
+            const uint32_t next = prev_[c & (window_ - 1)];
             const uint8_t* there = buffer_.get() + (c - base_);
             // The four bytes ending at the current best decide most candidates
             // (the first three while there is no match yet).
@@ -180,7 +183,7 @@ class MatchFinder {
                         break;
                 }
             }
-            candidate = prev_[c & (window_ - 1)];
+            candidate = next;
         }
         return best < kMinMatch ? 0 : best;
     }
