@@ -364,9 +364,9 @@ class SegmentParser {
   public:
     explicit SegmentParser(int dictionaryBits)
         : positionCodes_(dictionaryBits <= 14 ? 14 : (dictionaryBits == 16 ? 17 : 16)),
-          cost_(new uint32_t[kSegment + 1]),
-          start_(new uint32_t[kSegment + 1]),
-          distance_(new uint32_t[kSegment + 1]) {}
+          cost_(new uint32_t[kSegment + 1 + kLanes]),
+          start_(new uint32_t[kSegment + 1 + kLanes]),
+          distance_(new uint32_t[kSegment + 1 + kLanes]) {}
 
     void parse(const MatchFinder& finder, uint64_t p, uint32_t n, const MatchList& matches,
                const std::vector<uint32_t>& firstMatch, BlockWriter& out) {
@@ -394,6 +394,9 @@ class SegmentParser {
 
   private:
     static constexpr uint32_t kLiteral = 0xFFFFFFFF;
+    // Lengths priced together; the arrays they index have this much room
+    // past their end.
+    static constexpr uint32_t kLanes = 4;
     // Prices are in sixteenths of a bit.
     static constexpr uint32_t kScale = 16;
     // Above any path's cost, and below 2^31 so the costs compare as signed.
@@ -405,6 +408,9 @@ class SegmentParser {
         for (uint32_t i = 1; i <= n; ++i) cost_[i] = kUnreached;
         // Indexed by match length.
         const uint32_t* const lengthPrice = literalPrice_ + 256 - kMinMatch;
+#ifdef __SSE2__
+        const __m128i kLaneSteps = _mm_setr_epi32(0, 1, 2, 3);
+#endif
         for (uint32_t i = 0; i < n; ++i) {
             const uint32_t here = cost_[i];
             const uint32_t lit = here + literalPrice_[finder.byteAt(p + i)];
@@ -425,13 +431,18 @@ class SegmentParser {
                 const __m128i vBase = _mm_set1_epi32(static_cast<int>(base));
                 const __m128i vStart = _mm_set1_epi32(static_cast<int>(i));
                 const __m128i vDistance = _mm_set1_epi32(static_cast<int>(match.distance));
-                for (; length + 3 <= match.length; length += 4) {
+                // The last group leaves out the lengths past the match.
+                const __m128i vEnd = _mm_set1_epi32(static_cast<int>(match.length + 1));
+                for (; length <= match.length; length += kLanes) {
                     const __m128i c = _mm_add_epi32(
                         vBase,
                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(lengthPrice + length)));
                     __m128i* const at = reinterpret_cast<__m128i*>(cost + length);
                     const __m128i old = _mm_loadu_si128(at);
-                    const __m128i better = _mm_cmplt_epi32(c, old);
+                    const __m128i lanes =
+                        _mm_add_epi32(_mm_set1_epi32(static_cast<int>(length)), kLaneSteps);
+                    const __m128i better =
+                        _mm_and_si128(_mm_cmplt_epi32(c, old), _mm_cmplt_epi32(lanes, vEnd));
                     if (_mm_movemask_epi8(better) == 0) continue;
                     _mm_storeu_si128(at, select(better, c, old));
                     __m128i* const s = reinterpret_cast<__m128i*>(start + length);
@@ -439,6 +450,7 @@ class SegmentParser {
                     __m128i* const d = reinterpret_cast<__m128i*>(distance + length);
                     _mm_storeu_si128(d, select(better, vDistance, _mm_loadu_si128(d)));
                 }
+                length = match.length + 1;
 #endif
                 for (; length <= match.length; ++length) {
                     const uint32_t c = base + lengthPrice[length];
@@ -519,7 +531,8 @@ class SegmentParser {
 
     const int positionCodes_;
     bool first_ = true;
-    uint32_t literalPrice_[kLiteralSymbols];
+    // Room for a last group of lengths to run past the longest.
+    uint32_t literalPrice_[kLiteralSymbols + kLanes] = {};
     uint32_t positionPrice_[kMaxPositionCodes];
     // Per position reached: the cheapest cost, where the step there starts,
     // and its distance - 1 (kLiteral for a literal).
