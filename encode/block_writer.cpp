@@ -1,5 +1,6 @@
 #include "encode/block_writer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -134,10 +135,15 @@ void BlockWriter::makeCodes(const Histogram& h, Codes& c) const {
     // the length code sends in fewer bits; keep whichever limit costs least.
     uint64_t best = UINT64_MAX;
     uint8_t bestLengths[kLiteralSymbols];
+    int longest = 0;
     for (int limit : {kMaxCodeLength, 12, 11, 10}) {
+        // A limit the code already keeps to changes nothing.
+        if (limit >= longest && limit < kMaxCodeLength) continue;
         if (limit < kMaxCodeLength &&
             buildCodeLengths(h.literal, kLiteralSymbols, limit, c.literalLength) < 2)
             break;
+        if (limit == kMaxCodeLength)
+            longest = *std::max_element(c.literalLength, c.literalLength + kLiteralSymbols);
         BitWriter counter(true);
         writeHeader(counter, c, 1);
         uint64_t bits = counter.bitCount();

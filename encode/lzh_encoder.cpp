@@ -516,14 +516,14 @@ class SegmentParser {
         uint64_t total = 0;
         int used = 0;
         for (int s = 0; s < count; ++s) total += freq[s], used += freq[s] != 0;
+        const auto bitsFor = [&](double f) {
+            if (used < 2) return kScale;
+            const double bits = kScale * std::log2(static_cast<double>(total) / f) + 0.5;
+            return std::max(static_cast<uint32_t>(bits), kScale);
+        };
+        const uint32_t unused = bitsFor(0.5);
         for (int s = 0; s < count; ++s) {
-            uint32_t bits = kScale;
-            if (used >= 2) {
-                const double f = freq[s] ? freq[s] : 0.5;
-                bits =
-                    static_cast<uint32_t>(kScale * std::log2(static_cast<double>(total) / f) + 0.5);
-                bits = std::max(bits, kScale);
-            }
+            uint32_t bits = freq[s] ? bitsFor(freq[s]) : unused;
             if (extraBits && s > 1) bits += static_cast<uint32_t>(s - 1) * kScale;
             price[s] = bits;
         }
