@@ -41,6 +41,73 @@ add_custom_command(
   VERBATIM)
 add_custom_target(stub ALL DEPENDS ${QORN_STUB} ${QORN_PROBE})
 
+# Which Windows build the end-to-end tests run. The stub that ships is the
+# i686 one, and it runs under Wine's 32-bit half; a host whose kernel
+# executes no 32-bit programs cannot start that half at all. There the same
+# sources are built for x86_64 as a test build (same size limit, padding and
+# mark) and run under wine64. QORN_E2E_WIN64=1 in the environment chooses
+# the 64-bit path on a host that could run both.
+set(QORN_E2E_ARCH i686)
+set(QORN_E2E_WHY "this host runs 32-bit programs")
+if("$ENV{QORN_E2E_WIN64}" STREQUAL "1")
+  set(QORN_E2E_ARCH x86_64)
+  set(QORN_E2E_WHY "chosen by QORN_E2E_WIN64=1")
+elseif(EXISTS /usr/lib/wine/wineserver32 OR EXISTS /usr/lib/wine/wineserver64)
+  execute_process(COMMAND /usr/lib/wine/wineserver32 --version
+    RESULT_VARIABLE QORN_WINE32_RESULT OUTPUT_QUIET ERROR_VARIABLE QORN_WINE32_ERROR)
+  if(NOT QORN_WINE32_RESULT EQUAL 0)
+    set(QORN_E2E_ARCH x86_64)
+    set(QORN_E2E_WHY "this host runs no 32-bit programs")
+  endif()
+endif()
+if(QORN_E2E_ARCH STREQUAL x86_64)
+  message(STATUS "32-bit Wine: ${QORN_E2E_WHY}; the end-to-end tests use the x86_64 build under wine64")
+  find_program(QORN_MINGW64_CXX x86_64-w64-mingw32-g++-posix)
+  if(NOT QORN_MINGW64_CXX)
+    message(STATUS "x86_64-w64-mingw32-g++-posix not found: no stub for the end-to-end tests")
+    set(QORN_E2E_ARCH none)
+  endif()
+else()
+  message(STATUS "32-bit Wine: ${QORN_E2E_WHY}; the end-to-end tests use the i686 stub")
+endif()
+
+if(QORN_E2E_ARCH STREQUAL x86_64)
+  set(QORN_STUB64_TREE ${CMAKE_BINARY_DIR}/stub-mingw64)
+  set(QORN_STUB64_DIR ${CMAKE_BINARY_DIR}/stub64)
+  set(QORN_E2E_STUB ${QORN_STUB64_DIR}/qornsfx-stub.exe)
+  set(QORN_E2E_PROBE ${QORN_STUB64_DIR}/qorn-probe.exe)
+  ExternalProject_Add(stub_mingw64
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}
+    BINARY_DIR ${QORN_STUB64_TREE}
+    CMAKE_GENERATOR Ninja
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-x86_64.cmake
+      -DCMAKE_BUILD_TYPE=MinSizeRel
+    BUILD_COMMAND ${CMAKE_COMMAND} --build ${QORN_STUB64_TREE} --target qornsfx-stub qorn-probe
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND ""
+    BUILD_BYPRODUCTS ${QORN_STUB64_TREE}/app/qornsfx-stub.exe ${QORN_STUB64_TREE}/app/qorn-probe.exe
+    USES_TERMINAL_BUILD ON)
+  add_custom_command(
+    OUTPUT ${QORN_E2E_STUB} ${QORN_E2E_PROBE}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${QORN_STUB64_DIR}
+    COMMAND stub_finish ${QORN_STUB64_TREE}/app/qornsfx-stub.exe ${QORN_E2E_STUB}
+    COMMAND ${CMAKE_COMMAND} -E copy ${QORN_STUB64_TREE}/app/qorn-probe.exe ${QORN_E2E_PROBE}
+    DEPENDS stub_mingw64 stub_finish ${QORN_STUB64_TREE}/app/qornsfx-stub.exe
+      ${QORN_STUB64_TREE}/app/qorn-probe.exe
+    COMMENT "Stamping and padding the x86_64 test build of the stub"
+    VERBATIM)
+  add_custom_target(stub64 ALL DEPENDS ${QORN_E2E_STUB} ${QORN_E2E_PROBE})
+  set(QORN_E2E_LINE "e2e: x86_64 build of the stub under wine64 (${QORN_E2E_WHY})")
+elseif(QORN_E2E_ARCH STREQUAL i686)
+  set(QORN_E2E_STUB ${QORN_STUB})
+  set(QORN_E2E_PROBE ${QORN_PROBE})
+  set(QORN_E2E_LINE "e2e: i686 stub under 32-bit Wine")
+else()
+  set(QORN_E2E_LINE "e2e: no stub the host can run")
+endif()
+file(WRITE ${CMAKE_BINARY_DIR}/e2e-kind.txt "${QORN_E2E_LINE}\n")
+
 # The tool does not wait for the stub (building the tool stays quick); it
 # only learns where the stub will be.
 if(TARGET qornsfx)

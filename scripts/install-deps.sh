@@ -20,7 +20,7 @@ apt-get update
 apt-get install -y --no-install-recommends \
     cmake ninja-build g++ make libgtest-dev clang-format clang libclang-rt-14-dev \
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
-    wine wine32:i386 xvfb xdotool imagemagick x11-apps \
+    wine wine32:i386 wine64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 xvfb xdotool imagemagick x11-apps \
     fonts-ipafont-gothic locales \
     lhasa jlha-utils p7zip-full python3
 

@@ -2,7 +2,9 @@
 # Runs every test: installs what is missing, builds the native tree with the
 # Windows stub, runs the unit, golden and end-to-end tests, then the same
 # unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
-# Set QORN_SKIP_INSTALL=1 to skip the package installation.
+# Set QORN_SKIP_INSTALL=1 to skip the package installation, QORN_E2E_WIN64=1 to
+# run the end-to-end cases on the x86_64 build under wine64 even where the
+# host could run the i686 stub under 32-bit Wine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -31,6 +33,9 @@ echo "== native build (with the Windows stub)"
 cmake -G Ninja -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build -j "$jobs" --output-on-failure
+# Which Windows build the end-to-end cases ran (decided when cmake looked
+# at the host: see cmake/stub.cmake).
+cat build/e2e-kind.txt 2>/dev/null || echo "e2e: not configured"
 
 echo "== sanitizer build (ASan + UBSan)"
 cmake -G Ninja -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQORN_SANITIZE=ON -DQORN_WITH_STUB=OFF

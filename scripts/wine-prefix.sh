@@ -1,6 +1,8 @@
 #!/bin/sh
 # Creates and configures a private Wine prefix for running the stub:
 #   scripts/wine-prefix.sh PREFIX_DIR
+# WINE names the loader (default: wine) and WINEARCH the prefix's kind
+# (default: win32); the 64-bit test path passes /usr/lib/wine/wine64, win64.
 # The prefix gets its own HOME beside it (PREFIX_DIR.home) so that Wine never
 # writes menu entries or desktop links into the real home folder. Settings:
 #   - no window manager needed: Wine draws the frames itself (Managed=N);
@@ -18,10 +20,11 @@ mkdir -p "$HOMEDIR"
 
 export WINEPREFIX="$PREFIX" HOME="$HOMEDIR" WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe,mscoree,mshtml=d"
-export WINEARCH=win32
+export WINEARCH=${WINEARCH:-win32}
+WINE=${WINE:-wine}
 
 if [ ! -f "$PREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1 || true
+    "$WINE" wineboot -i >/dev/null 2>&1 || true
     wineserver -w
 fi
 
@@ -50,7 +53,7 @@ REGEDIT4
 [HKEY_CLASSES_ROOT\txtfile\shell\open\command]
 @="C:\\windows\\system32\\cmd.exe /c C:\\qorn\\open-txt.cmd \"%1\""
 REGEOF
-wine regedit /S "$(winepath -w "$REG")" >/dev/null 2>&1
+"$WINE" regedit /S "$("$WINE" winepath -w "$REG" 2>/dev/null)" >/dev/null 2>&1
 rm -f "$REG"
 wineserver -w
 

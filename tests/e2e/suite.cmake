@@ -7,19 +7,39 @@ if(TARGET stub AND QORN_MINGW_OBJDUMP)
   add_test(NAME stub.layout
     COMMAND ${CMAKE_CURRENT_LIST_DIR}/check_stub.sh ${QORN_STUB} ${QORN_MINGW_OBJDUMP})
 endif()
+# The x86_64 test build, where the end-to-end tests run it, meets the same checks.
+find_program(QORN_MINGW64_OBJDUMP x86_64-w64-mingw32-objdump)
+if(TARGET stub64 AND QORN_MINGW64_OBJDUMP)
+  add_test(NAME stub64.layout
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/check_stub.sh ${QORN_E2E_STUB} ${QORN_MINGW64_OBJDUMP})
+endif()
 
-find_program(QORN_WINE wine)
+# The 64-bit path calls Wine's 64-bit loader itself: the `wine` wrapper
+# takes the 32-bit one whenever wine32 is installed, even where it cannot run.
+if(QORN_E2E_ARCH STREQUAL x86_64)
+  find_program(QORN_WINE64 wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)
+  set(QORN_WINE ${QORN_WINE64})
+  set(QORN_WINE_ARCH win64)
+else()
+  find_program(QORN_WINE32 wine)
+  set(QORN_WINE ${QORN_WINE32})
+  set(QORN_WINE_ARCH win32)
+endif()
 find_program(QORN_XVFB Xvfb)
 find_program(QORN_PYTHON python3)
-if(NOT TARGET stub OR NOT QORN_WINE OR NOT QORN_XVFB OR NOT QORN_PYTHON)
+if(NOT TARGET stub OR NOT QORN_E2E_STUB OR NOT QORN_WINE OR NOT QORN_XVFB OR NOT QORN_PYTHON)
   message(STATUS "End-to-end tests under Wine are off (need the stub, wine, Xvfb, python3)")
+  file(WRITE ${CMAKE_BINARY_DIR}/e2e-kind.txt "e2e: off (need the stub, wine, Xvfb, python3)\n")
   return()
 endif()
 
 set(QORN_E2E_ENV
   QORN_E2E_DIR=${CMAKE_BINARY_DIR}/e2e
   QORN_TOOL=$<TARGET_FILE:qornsfx>
-  QORN_PROBE=${QORN_PROBE}
+  QORN_PROBE=${QORN_E2E_PROBE}
+  QORN_E2E_STUB=${QORN_E2E_STUB}
+  QORN_WINE=${QORN_WINE}
+  QORN_WINE_ARCH=${QORN_WINE_ARCH}
   QORN_SOURCE=${CMAKE_SOURCE_DIR})
 set(QORN_E2E_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/e2e.sh)
 
