@@ -1,33 +1,47 @@
 #!/bin/bash
-# The main job: builds the tool and the Windows stub, turns a folder into a
-# self-extracting archive and checks it: lists it, tests every member and
-# extracts it natively the way the stub does.
+# The main job: builds the tool and the Windows stub, packs a folder into a
+# self-extracting archive with the tool's own encoder, then lists it, tests
+# every member and extracts it natively the way the stub does.
 # Usage: scripts/run.sh [FOLDER]   (default: a sample folder made here)
+# Set QORN_SKIP_INSTALL=1 to skip the package installation.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 if [ "${QORN_SKIP_INSTALL:-0}" != 1 ]; then
     if [ "$(id -u)" -eq 0 ]; then sh scripts/install-deps.sh; else sudo sh scripts/install-deps.sh; fi
 fi
-cmake -G Ninja -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j "$(nproc 2>/dev/null || echo 2)"
+# Only the tool and the stub: the test tree is the test command's business.
+cmake -G Ninja -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target qornsfx stub
 
-tool=build/tools/qornsfx
-out=build/demo
+tool=$root/build/tools/qornsfx
+out=$root/build/demo
 rm -rf "$out" && mkdir -p "$out"
+
 folder=${1:-}
 if [ -z "$folder" ]; then
-    folder=$out/sample
+    # A sample folder of its own, outside the output folder, so the archive
+    # holds the sample and nothing of the build.
+    folder=$root/build/demo-sample/QornDemo
+    rm -rf "$root/build/demo-sample"
     mkdir -p "$folder/docs"
     cp tests/data/corpus/README.md "$folder/docs/readme.txt"
     cp tests/data/corpus/raw-streams/lh0.bin "$folder/gpl.txt"
 fi
-jlha a2o5 "$out/sample.lzh" -C "$(dirname "$folder")" "$(basename "$folder")" >/dev/null 2>&1 ||
-    (cd "$(dirname "$folder")" && jlha a2o5 "$root/$out/sample.lzh" "$(basename "$folder")" >/dev/null)
-"$tool" make -o "$out/sample.exe" --title "Qorn SFX demo" --destination "QornDemo" \
-    --main-file "$(basename "$folder")/gpl.txt" --start-menu 3 --desktop 1 --send-to 0 \
-    "$out/sample.lzh"
+folder=$(cd "$folder" && pwd)
+name=$(basename "$folder")
+
+echo "== make: $folder -> $out/sample.exe"
+"$tool" make -o "$out/sample.exe" --title "Qorn SFX demo" --destination "$name" \
+    --main-file "$name\\gpl.txt" --start-menu 3 --desktop 1 --send-to 0 "$folder"
+echo "== list"
 "$tool" list "$out/sample.exe"
+echo "== test"
 "$tool" test "$out/sample.exe"
+echo "== extract"
 "$tool" extract "$out/sample.exe" -d "$out/extracted"
-echo "self-extracting archive: $out/sample.exe; extracted into $out/extracted"
+diff -r "$folder" "$out/extracted/$name" && echo "the extracted tree equals $folder"
+echo
+echo "Self-extracting archive: $out/sample.exe ($(stat -c %s "$out/sample.exe") bytes)."
+echo "On Windows, copy it over and run it (double-click, or 'sample.exe' in a command prompt):"
+echo "it asks for the destination folder and the shortcuts, then extracts."

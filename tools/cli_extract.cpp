@@ -3,8 +3,10 @@
 // The worker runs on its own thread exactly as in the stub; this thread only
 // waits for its last word. Ctrl-C plays the abort button.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -20,9 +22,11 @@ namespace {
 
 constexpr int kExitAborted = 130;
 
-// Shows the member and the bar's percentage on one line on a terminal, one
-// plain line per member otherwise, and tells the waiting thread when the run
-// is over.
+// Shows the run's overall percentage and the member being written on one
+// line on a terminal, one plain line per member otherwise; counts what the
+// run made for the closing summary, and tells the waiting thread when the
+// run is over. The figure never goes back: a member's start leaves it where
+// it was.
 class ExtractReporter : public TerminalReporter {
   public:
     explicit ExtractReporter(bool terminal) : terminal_(terminal) {}
@@ -30,7 +34,7 @@ class ExtractReporter : public TerminalReporter {
     void memberStarted(const char16_t* path) override {
         std::lock_guard<std::mutex> lock(mutex_);
         member_ = utf8(path);
-        percent_ = 0;
+        ++members_;
         if (terminal_)
             drawLine();
         else
@@ -38,8 +42,15 @@ class ExtractReporter : public TerminalReporter {
     }
     void progressPosition(uint32_t position) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        percent_ = position > 100 ? 100 : position;
+        const uint32_t p = position > 100 ? 100 : position;
+        if (p <= percent_) return;
+        percent_ = p;
         if (terminal_) drawLine();
+    }
+    void itemCreated(const char16_t* fullPath) override {
+        struct stat st;
+        if (::stat(systemPathText(WideString(fullPath)).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            bytes_ += static_cast<uint64_t>(st.st_size);
     }
     void messageBox(BoxOwner owner, const char16_t* text, const char16_t* caption,
                     uint32_t flags) override {
@@ -51,7 +62,6 @@ class ExtractReporter : public TerminalReporter {
     }
     void runEnded(bool aborted) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        clearLine();
         aborted_ = aborted;
         ended_ = true;
         done_.notify_all();
@@ -61,6 +71,20 @@ class ExtractReporter : public TerminalReporter {
         done_.wait(lock, [this] { return ended_; });
         return aborted_;
     }
+    // After the run: a complete one leaves its line at 100%, any other end
+    // clears it.
+    void closeLine(bool complete) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (complete && terminal_ && shown_) {
+            percent_ = 100;
+            drawLine();
+            std::fputc('\n', stderr);
+            shown_ = false;
+        }
+        clearLine();
+    }
+    unsigned members() const { return members_; }
+    uint64_t bytes() const { return bytes_; }
 
   private:
     void drawLine() {
@@ -77,6 +101,8 @@ class ExtractReporter : public TerminalReporter {
     std::condition_variable done_;
     std::string member_;
     uint32_t percent_ = 0;
+    unsigned members_ = 0;
+    uint64_t bytes_ = 0;  // the worker's thread only, read after the run
     bool shown_ = false;
     bool ended_ = false;
     bool aborted_ = false;
@@ -130,6 +156,7 @@ int runExtract(const Arguments& args) {
     struct sigaction previous;
     sigaction(SIGINT, &action, &previous);
 
+    const auto started = std::chrono::steady_clock::now();
     if (!startExtraction(job)) {
         std::fprintf(stderr, "qornsfx: cannot start the extraction thread\n");
         sigaction(SIGINT, &previous, nullptr);
@@ -138,9 +165,17 @@ int runExtract(const Arguments& args) {
     }
     const bool aborted = reporter.waitForEnd();
     sigaction(SIGINT, &previous, nullptr);
+    reporter.closeLine(!aborted && !job.failed);
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
     // As the window does on an abort: the half-written file goes.
     if (aborted && !job.currentFile.isEmpty()) platform::deleteFile(job.currentFile.c_str());
     delete file;
+    std::printf("%s: %u member%s, %llu bytes written, %.2f s\n",
+                aborted      ? "aborted"
+                : job.failed ? "failed"
+                             : "extracted",
+                reporter.members(), reporter.members() == 1 ? "" : "s",
+                static_cast<unsigned long long>(reporter.bytes()), seconds.count());
     if (aborted) {
         std::fprintf(stderr, "qornsfx: extraction aborted\n");
         return kExitAborted;

@@ -20,7 +20,7 @@ std::string isoTime(int64_t t) {
 void printSettings(const SfxSettings& s) {
     std::printf("settings:\n");
     std::printf("  title        %s\n", utf8(s.title).c_str());
-    std::printf("  destination  %s\n", utf8(s.destination).c_str());
+    std::printf("  destination  %s\n", systemPathText(s.destination).c_str());
     std::printf("  main file    %s\n", utf8(s.mainFile).c_str());
     std::printf("  start menu   0x%02X\n", s.startMenuOptions);
     std::printf("  desktop      0x%02X\n", s.desktopOptions);

@@ -32,6 +32,9 @@ class TerminalReporter : public RunReporter {
 std::string utf8(const char16_t* text);
 std::string utf8(const WideString& text);
 WideString wide(const std::string& text);
+// A path as the system is handed it: the core joins folders with '\', which
+// this platform's layer turns into '/'.
+std::string systemPathText(const WideString& path);
 
 // Opens FILE and moves to its archive: offset 0 with --archive, else the
 // payload offset and the settings block. Null (with a message) on failure.

@@ -35,6 +35,13 @@ WideString wide(const std::string& text) {
     return platform::fromUtf8(text.c_str());
 }
 
+std::string systemPathText(const WideString& path) {
+    std::string p = utf8(path);
+    for (char& c : p)
+        if (c == '\\') c = '/';
+    return p;
+}
+
 void TerminalReporter::messageBox(BoxOwner, const char16_t* text, const char16_t* caption,
                                   uint32_t) {
     std::string t = utf8(text);

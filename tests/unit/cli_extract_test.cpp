@@ -1,4 +1,5 @@
-// qornsfx extract, run as a child process: exit statuses, destination, Ctrl-C.
+// qornsfx extract and list, run as a child process: exit statuses,
+// destination, Ctrl-C, what the user reads.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "payload/sfx_settings.h"
 #include "tests/support/corpus.h"
 #include "tests/support/run_recorder.h"
 
@@ -19,7 +21,7 @@ namespace fs = std::filesystem;
 
 struct Child {
     pid_t pid = -1;
-    FILE* errors = nullptr;  // the child's stderr
+    FILE* errors = nullptr;  // the child's stderr and stdout, in one stream
 };
 
 Child startTool(const std::vector<std::string>& args, const std::string& folder) {
@@ -29,6 +31,7 @@ Child startTool(const std::vector<std::string>& args, const std::string& folder)
     child.pid = fork();
     if (child.pid == 0) {
         dup2(pipeFds[1], STDERR_FILENO);
+        dup2(pipeFds[1], STDOUT_FILENO);
         close(pipeFds[0]);
         close(pipeFds[1]);
         if (chdir(folder.c_str()) != 0) _exit(99);
@@ -80,6 +83,38 @@ TEST_F(CliExtract, ExitStatusTellsFailureAndUsage) {
     EXPECT_NE(errors.find("bad.txt"), std::string::npos) << errors;
     EXPECT_EQ(runTool({"extract"}), 2);
     EXPECT_EQ(runTool({"extract", "--archive", "missing.lzh"}), 1);
+}
+
+// The run ends with what it did, complete or not.
+TEST_F(CliExtract, EndsWithASummaryLine) {
+    corpus::writeAll(root_ + "/two.lzh", extract_test::archiveBytes({{"-lh0-", "a.txt", "alpha"},
+                                                                     {"-lh0-", "b.txt", "bravo"}}));
+    std::string output;
+    ASSERT_EQ(runTool({"extract", "--archive", "two.lzh", "-d", "o"}, &output), 0) << output;
+    EXPECT_NE(output.find("extracted: 2 members, 10 bytes written"), std::string::npos) << output;
+
+    extract_test::TestMember bad{"-lh0-", "bad.txt", "data"};
+    bad.badCrc = true;
+    corpus::writeAll(root_ + "/bad.lzh", extract_test::archiveBytes({bad}));
+    output.clear();
+    ASSERT_EQ(runTool({"extract", "--archive", "bad.lzh", "-d", "p"}, &output), 1) << output;
+    EXPECT_NE(output.find("failed: 1 member"), std::string::npos) << output;
+}
+
+// A destination without a drive lies under the folder the tool runs in, and
+// the listing names it as this system spells it, not with the '\\' the
+// core joins it with.
+TEST_F(CliExtract, ListShowsTheDestinationAsItWouldBeUsed) {
+    corpus::Bytes sfx(PayloadOffset, 0);
+    const corpus::Bytes settings = {1, 0, 0, 3, 'Q', 0, '\\', 0, 'D', 0, 0, 0, 0, 0, 0, 0};
+    sfx.insert(sfx.end(), settings.begin(), settings.end());
+    sfx.push_back(0);  // an empty archive
+    corpus::writeAll(root_ + "/sfx.exe", sfx);
+    std::string output;
+    ASSERT_EQ(runTool({"list", "sfx.exe"}, &output), 0) << output;
+    const std::string expected = fs::canonical(root_).string() + "/Q/D";
+    EXPECT_NE(output.find("destination  " + expected + "\n"), std::string::npos) << output;
+    EXPECT_EQ(output.find('\\'), std::string::npos) << output;
 }
 
 // Ctrl-C works like the abort button: the member being written goes, the
