@@ -15,9 +15,10 @@ namespace qorn {
 struct ExtractionJob {
     BinaryFile* payloadFile = nullptr;  // at the first member header
     SfxSettings settings;
-    WideString destinationFolder;  // prefix of the paths given to the shell
-    WideString currentFile;        // the output file being written, if any
-    bool failed = false;           // a member failed; no shortcuts, nothing opened
+    WideString destinationFolder;            // prefix of the paths given to the shell
+    WideString currentFile;                  // the output file being written, if any
+    bool failed = false;                     // a member failed; no shortcuts, nothing opened
+    int failureStatus = kExitSwitchDamaged;  // what `failed` means to a switched run
     RunReporter* reporter = nullptr;
 };
 
