@@ -15,10 +15,11 @@ namespace qorn {
 struct ExtractionJob {
     BinaryFile* payloadFile = nullptr;  // at the first member header
     SfxSettings settings;
-    WideString destinationFolder;            // prefix of the paths given to the shell
-    WideString currentFile;                  // the output file being written, if any
-    bool failed = false;                     // a member failed; no shortcuts, nothing opened
-    int failureStatus = kExitSwitchDamaged;  // what `failed` means to a switched run
+    WideString destinationFolder;  // prefix of the paths given to the shell
+    WideString currentFile;        // the output file being written, if any
+    bool failed = false;           // a member failed; no shortcuts, nothing opened
+    // What `failed` means to a run started with switches: its exit status.
+    int failureStatus = kExitSwitchDamaged;
     RunReporter* reporter = nullptr;
 };
 
