@@ -143,14 +143,16 @@ int runMessageLoop() {
 }
 
 void ExtractorWindow::beginRun() {
-    if (settings.present &&
+    // A silent run takes the destination and the shortcuts the dialog
+    // would have proposed.
+    if (settings.present && !runMode.silent &&
         DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_DESTINATION), mainWindow,
                         destinationDialogProc, reinterpret_cast<LPARAM>(this)) != 0) {
         DestroyWindow(mainWindow);
         return;
     }
     SetWindowTextW(mainWindow, wide(settings.title.c_str()));
-    ShowWindow(mainWindow, SW_SHOW);
+    if (!runMode.silent) ShowWindow(mainWindow, SW_SHOW);
     if (!startWorker()) DestroyWindow(mainWindow);
 }
 
@@ -158,6 +160,7 @@ bool ExtractorWindow::startWorker() {
     if (!enterDestination(destinationFolder.c_str())) return false;
     if (!startExtraction(*this)) {
         // Without a worker the window would wait for nothing: say why, end.
+        runStatus = kExitSwitchOutOfMemory;
         showLastError(*this);
         return false;
     }
@@ -184,12 +187,14 @@ void ExtractorWindow::showStatus(const char16_t* text) {
 
 void ExtractorWindow::completeRun() {
     workerRunning = false;
+    runStatus = failed ? failureStatus : kExitDone;
     if (failed) {
         DestroyWindow(mainWindow);
         return;
     }
     if (settings.present) registerShortcuts();
-    if (!settings.openFile.isEmpty()) openFileAfterRun();
+    // Nobody may be at the screen of a silent run to see what would open.
+    if (!settings.openFile.isEmpty() && !runMode.silent) openFileAfterRun();
     DestroyWindow(mainWindow);
 }
 
@@ -219,6 +224,9 @@ void ExtractorWindow::progressPosition(uint32_t position) {
 
 void ExtractorWindow::messageBox(BoxOwner owner, const char16_t* text, const char16_t* caption,
                                  uint32_t flags) {
+    // Every box of a run comes through here; a silent run shows none, its
+    // exit status tells what happened.
+    if (runMode.silent) return;
     MessageBoxW(owner == BoxOwner::MainWindow ? mainWindow : nullptr, wide(text),
                 caption ? wide(caption) : nullptr, flags);
 }
@@ -238,7 +246,7 @@ LRESULT CALLBACK extractorWindowProc(HWND window, UINT message, WPARAM wParam, L
                 reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
             return 0;
         case WM_DESTROY:
-            PostQuitMessage(0);
+            PostQuitMessage(runMode.switches ? windowObject->runStatus : kExitDone);
             return 0;
         case WM_CLOSE:
             // While the worker runs, closing means aborting: the window goes when

@@ -12,6 +12,8 @@ const char16_t kTextDamagedFormat[] = u"ファイル %s が壊れています。
 // Kept as UTF-16 so that it reads right whatever the ANSI code page is.
 const char16_t kTextWriteFailed[] = u"ディスクに書き込めません\n";
 
+RunMode runMode;
+
 void showSystemMessage(RunReporter& reporter, uint32_t code, uint32_t flags) {
     WideString text = platform::systemErrorText(code);
     reporter.messageBox(BoxOwner::None, text.c_str(), nullptr, flags);
@@ -27,7 +29,7 @@ void fatalWriteError(RunReporter& reporter, const char16_t* text) {
 }
 
 void failAllocation() {
-    platform::exitProcess(kExitOutOfMemory);
+    platform::exitProcess(runMode.switches ? kExitSwitchOutOfMemory : kExitOutOfMemory);
 }
 
 }  // namespace qorn

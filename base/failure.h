@@ -27,7 +27,23 @@ enum : int {
     kExitWriteFailed = 1,
     kExitStartupFailed = 2,
     kExitOutOfMemory = 3,
+
+    // Started with any switch, the stub gives every outcome a status of its
+    // own, so that a deployment script can tell them apart. A disk-write
+    // failure is kExitWriteFailed either way.
+    kExitSwitchUsage = 2,
+    kExitSwitchDamaged = 3,       // a member damaged, a header or the settings unreadable
+    kExitSwitchCannotCreate = 4,  // the destination, or a member's folder or file
+    kExitSwitchOutOfMemory = 5,
+    kExitSwitchCancelled = 6,  // the dialog cancelled, the run aborted or closed
 };
+
+// How the process was started, set once before anything can fail.
+struct RunMode {
+    bool switches = false;  // exit statuses as kExitSwitch...
+    bool silent = false;    // no box may be shown
+};
+extern RunMode runMode;
 
 class RunReporter {
   public:

@@ -127,12 +127,14 @@ bool extractEntry(ExtractionJob& job, ArchiveEntry& entry) {
 
     if (method == kMethodLhd) {
         if (createFolderTree(path.c_str())) return true;
+        job.failureStatus = kExitSwitchCannotCreate;
         showLastError(reporter);
         return false;
     }
 
     BinaryFile* output = createOutputFile(path.c_str());
     if (!output) {
+        job.failureStatus = kExitSwitchCannotCreate;
         showLastError(reporter);
         return false;
     }

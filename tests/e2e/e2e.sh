@@ -84,10 +84,11 @@ new_case() {
 archive() { python3 "$SRC/tests/e2e/lzh0.py" "$@" || fail "cannot write the archive"; }
 make_sfx() { "$TOOL" make --stub "$STUB" "$@" || fail "qornsfx make $*"; }
 
-# Runs the stub in the background; finish() waits for its exit status.
+# Runs the stub (with its arguments) in the background; finish() waits for
+# its exit status.
 start() {
     rm -f "$CASE_DIR/.rc"
-    (timeout 120 "$WINE" "$1" >"$CASE_DIR/.out" 2>&1; echo $? >"$CASE_DIR/.rc") </dev/null &
+    (timeout 120 "$WINE" "$@" >"$CASE_DIR/.out" 2>&1; echo $? >"$CASE_DIR/.rc") </dev/null &
 }
 finish() {
     for _ in $(seq 600); do
@@ -95,6 +96,41 @@ finish() {
         sleep 0.1
     done
     echo timeout
+}
+
+# Watches every top-level window of the prefix from before the stub starts
+# until it has ended (call before start); watched() prints what was seen
+# once the stub is over.
+watch_windows() {
+    rm -f "$CASE_DIR/.rc" "$CASE_DIR/.windows"
+    # Straight to the file: a pipe through tr would hold the lines back.
+    "$WINE" "$PROBE" windows "$(winpath "$CASE_DIR/.rc")" --timeout 90000 \
+        >"$CASE_DIR/.windows" 2>/dev/null </dev/null &
+    WATCHER=$!
+    for _ in $(seq 100); do grep -q '^watching' "$CASE_DIR/.windows" 2>/dev/null && return; sleep 0.1; done
+    kill "$WATCHER" 2>/dev/null
+    fail "the window watch did not start"
+}
+watched() {
+    wait "$WATCHER"
+    tr -d '\r' <"$CASE_DIR/.windows"
+}
+# Nothing of the stub's may have been visible at any moment.
+expect_nothing_shown() {  # WINDOWS
+    if printf '%s\n' "$1" | grep -q $'\tvisible\t'; then
+        printf '%s\n' "$1" >&2
+        shot "$(basename "$CASE_DIR")"
+        fail "a window was shown"
+    fi
+}
+
+lnk_points_to() {  # LINK TARGET
+    python3 - "$1" "$2" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+t = sys.argv[2]
+sys.exit(0 if t.encode("utf-16-le") in data or t.encode("cp932") in data else 1)
+PY
 }
 
 shot() { import -window root "$SHOTS/$1.png" 2>/dev/null || echo "no screenshot $1" >&2; }
@@ -363,6 +399,131 @@ PY
     local f
     for f in readme.txt 日本語/メモ.txt data/mixed.bin; do
         [ "$(stat -c %Y "tree/$f")" = "$(stat -c %Y "../src/tree/$f")" ] || fail "time of $f"
+    done
+}
+
+# /S: nothing on the screen at any moment, the destination the dialog would
+# have proposed, the shortcuts its check boxes start with, nothing opened.
+case_silent() {
+    new_case silent
+    archive a.lzh readme.txt=text:silent-read-me 'bin/tool.exe=text:MZ' big.bin=zeros:150000000
+    make_sfx -o sfx.exe --title 'サイレント' --destination 'silent dest' --main-file 'bin\tool.exe' \
+        --start-menu 3 --desktop 1 --send-to 2 --open readme.txt --link-name QornSilent a.lzh
+    rm a.lzh
+    watch_windows
+    start sfx.exe /S
+    local rc seen
+    rc=$(finish)
+    seen=$(watched)
+    expect_nothing_shown "$seen"
+    # The hidden progress window proves that the watch saw the run.
+    expect_line "$seen" $'^QORNSFXCLASS\thidden\t' "the stub's window was never seen"
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ "$(cat 'silent dest/readme.txt')" = silent-read-me ] && [ -f 'silent dest/bin/tool.exe' ] &&
+        [ "$(stat -c %s 'silent dest/big.bin')" = 150000000 ] || fail "not extracted into the proposed folder"
+    local c=$WINEPREFIX/drive_c user=$(id -un) target
+    target="$(winpath "$CASE_DIR")\silent dest\bin\tool.exe"
+    local start_menu="$c/ProgramData/Microsoft/Windows/Start Menu/Programs/QornSilent.lnk"
+    local send_to="$c/users/$user/AppData/Roaming/Microsoft/Windows/SendTo/QornSilent.lnk"
+    for link in "$start_menu" "$send_to"; do
+        [ -f "$link" ] || fail "no shortcut $link"
+        lnk_points_to "$link" "$target" || fail "shortcut $link does not point to $target"
+    done
+    [ ! -e "$c/users/Public/Desktop/QornSilent.lnk" ] || fail "a desktop shortcut the box did not ask for"
+    # The shell would log the open within moments of the stub's end.
+    sleep 2
+    ! grep -q 'silent dest' "$c/qorn/opened.log" 2>/dev/null || fail "readme.txt was opened"
+    rm -f sfx.exe 'silent dest/big.bin'
+}
+
+# /D= takes the rest of the line, blanks included, with no quotes around it.
+case_silent_destination() {
+    new_case silent_destination
+    archive a.lzh a.txt=text:alpha 'sub/b.txt=text:bravo'
+    make_sfx -o sfx.exe --destination 'proposed' a.lzh
+    local dest="$WINEPREFIX/drive_c/x y/z"
+    rm -rf "$WINEPREFIX/drive_c/x y"
+    watch_windows
+    # Two arguments to wine: the line reads /S /D=C:\x y\z, unquoted.
+    start sfx.exe /S '/D=C:\x' 'y\z'
+    local rc
+    rc=$(finish)
+    expect_nothing_shown "$(watched)"
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ "$(cat "$dest/a.txt")" = alpha ] && [ "$(cat "$dest/sub/b.txt")" = bravo ] ||
+        fail "not extracted into C:\x y\z"
+    [ ! -e proposed ] || fail "the proposed folder was made too"
+    rm -rf "$WINEPREFIX/drive_c/x y"
+}
+
+# Without /S, /D= is what the dialog proposes; a relative one is taken
+# against the directory the file was started in.
+case_destination_in_dialog() {
+    new_case destination_in_dialog
+    archive a.lzh a.txt=text:alpha
+    make_sfx -o sfx.exe --destination 'proposed' a.lzh
+    # One argument with a blank: wine quotes it, as a launcher would.
+    start sfx.exe '/d=rel dir\sub'
+    local dump
+    dump=$(probe dump --class '#32770' --control 1000 --timeout 20000) || fail "no dialog"
+    local w=$(winpath "$CASE_DIR")
+    expect_line "$dump" "^1000	Edit	.*	$(printf '%s' "$w\\rel dir\\sub" | sed 's/[\\.]/\\&/g')\$" "field"
+    probe click --control 1000 1
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ "$(cat 'rel dir/sub/a.txt')" = alpha ] || fail "not extracted into rel dir/sub"
+    [ ! -e proposed ] || fail "the proposed folder was made too"
+}
+
+case_silent_damaged() {
+    new_case silent_damaged
+    archive a.lzh a.txt=text:alpha b.txt=text:bravo c.txt=text:charlie --damage b.txt
+    make_sfx -o sfx.exe --no-settings a.lzh
+    watch_windows
+    start sfx.exe /s
+    local rc
+    rc=$(finish)
+    expect_nothing_shown "$(watched)"
+    [ "$rc" = 3 ] || fail "exit status $rc"
+    [ -f a.txt ] || fail "the member before the damaged one is missing"
+    [ ! -e c.txt ] || fail "a member after the damaged one was extracted"
+}
+
+case_silent_cannot_create() {
+    new_case silent_cannot_create
+    archive a.lzh a.txt=text:alpha
+    echo file > blocker
+    make_sfx -o sfx.exe --destination 'blocker\sub' a.lzh
+    watch_windows
+    start sfx.exe /S
+    local rc
+    rc=$(finish)
+    expect_nothing_shown "$(watched)"
+    [ "$rc" = 4 ] || fail "exit status $rc"
+    [ ! -e a.txt ] && [ -f blocker ] || fail "something was extracted"
+}
+
+# /? shows the usage and ends with 0; an unknown switch shows it too, ends
+# with 2 and extracts nothing (no dialog either).
+case_usage() {
+    new_case usage
+    archive a.lzh a.txt=text:alpha
+    make_sfx -o sfx.exe --no-settings a.lzh
+    local arg want box rc
+    for arg in '/?' '/X'; do
+        want=0
+        [ "$arg" = '/X' ] && want=2
+        start sfx.exe "$arg"
+        box=$(read_box)
+        expect_line "$box" $'^0\t#32770\t.*\tQorn SFX$' "caption for $arg"
+        expect_line "$box" $'^65535\tStatic\t.*\t使い方: \\[/S\\] \\[/D=解凍先フォルダ\\]$' "usage text for $arg"
+        expect_line "$box" $'^/S\t' "the /S line for $arg"
+        shot "usage-$want"
+        probe click --control 65535 1
+        rc=$(finish)
+        [ "$rc" = "$want" ] || fail "exit status $rc for $arg"
+        [ ! -e a.txt ] || fail "$arg extracted something"
     done
 }
 

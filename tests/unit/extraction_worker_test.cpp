@@ -235,6 +235,7 @@ TEST_F(ExtractionWorker, CrcMismatchStopsAfterTheDamagedMember) {
     bad.badCrc = true;
     run({{"-lh0-", "one.txt", "first"}, bad, {"-lh0-", "three.txt", "third"}});
     EXPECT_TRUE(job_->failed);
+    EXPECT_EQ(job_->failureStatus, kExitSwitchDamaged);
     EXPECT_FALSE(recorder_->endedAborted);
     EXPECT_EQ(fileText("one.txt"), "first");
     EXPECT_EQ(fileText("two.txt"), "second");  // kept for the user to look at
@@ -297,6 +298,7 @@ TEST_F(ExtractionWorker, AnUnreadableHeaderFailsTheRun) {
     runFile(root_ + "/cut.lzh");
     EXPECT_EQ(fileText("ok.txt"), "fine");
     EXPECT_TRUE(job_->failed);
+    EXPECT_EQ(job_->failureStatus, kExitSwitchDamaged);
     EXPECT_FALSE(recorder_->endedAborted);
     ASSERT_EQ(recorder_->boxes.size(), 1u);
     EXPECT_EQ(recorder_->boxes[0].text, u"Unknown header");
@@ -329,6 +331,7 @@ TEST_F(ExtractionWorker, AFileThatCannotBeReplacedStopsTheRun) {
     fs::create_directory("taken");
     run({{"-lh0-", "taken", "data"}, {"-lh0-", "later.txt", "later"}});
     EXPECT_TRUE(job_->failed);
+    EXPECT_EQ(job_->failureStatus, kExitSwitchCannotCreate);
     EXPECT_FALSE(fs::exists("later.txt"));
     ASSERT_EQ(recorder_->boxes.size(), 2u);
     EXPECT_EQ(recorder_->boxes[0].text, u"taken " + std::u16string(kTextFolderExists));
@@ -365,9 +368,15 @@ TEST_F(ExtractionWorker, AFileWhereAFolderMustGoStopsTheRun) {
     corpus::writeAll("blocked", {'x'});
     run({{"-lh0-", "blocked/inside.txt", "data"}});
     EXPECT_TRUE(job_->failed);
+    EXPECT_EQ(job_->failureStatus, kExitSwitchCannotCreate);
     EXPECT_EQ(fileText("blocked"), "x");
     ASSERT_EQ(recorder_->boxes.size(), 1u);
     EXPECT_EQ(recorder_->boxes[0].owner, BoxOwner::None);
+    // A folder member that cannot be made fails the same way.
+    run({{"-lhd-", "blocked/sub/"}, {"-lh0-", "later.txt", "later"}});
+    EXPECT_TRUE(job_->failed);
+    EXPECT_EQ(job_->failureStatus, kExitSwitchCannotCreate);
+    EXPECT_FALSE(fs::exists("later.txt"));
 }
 
 TEST_F(ExtractionWorker, ANameTooLongFailsThatMemberOnly) {

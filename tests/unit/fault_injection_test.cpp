@@ -338,6 +338,13 @@ TEST_F(FaultInjection, DecodingWithAHalvedBufferAndWithNone) {
     platform::faults().failAllocationAbove = 4095;
     EXPECT_EXIT(corpus::decodeBytes(packed, 18092, kMethodLh5),
                 ::testing::ExitedWithCode(kExitOutOfMemory), "");
+    // Started with switches, the stub says so with a status of its own.
+    EXPECT_EXIT(
+        {
+            runMode.switches = true;
+            corpus::decodeBytes(packed, 18092, kMethodLh5);
+        },
+        ::testing::ExitedWithCode(kExitSwitchOutOfMemory), "");
 }
 
 }  // namespace

@@ -10,8 +10,11 @@
 //   settext ID TEXT    put a text into a control
 //   progress           position and range of the first progress bar
 //   close              ask the window to close (WM_CLOSE)
+//   windows [UNTIL]    every top-level window of the prefix, watched until the
+//                      file UNTIL exists or the timeout: class, visible or
+//                      hidden, title; listed again when it becomes visible
 //
-// Every command waits up to the timeout (default 10 s) for a visible
+// Every other command waits up to the timeout (default 10 s) for a visible
 // top-level window that matches all selectors. Exit status 0, or 1 when no
 // window appeared, 2 on a usage error. Output is UTF-8.
 #include <windows.h>
@@ -109,9 +112,47 @@ BOOL CALLBACK findProgress(HWND child, LPARAM param) {
     return FALSE;
 }
 
+// The windows already listed by `windows`, and whether they were visible.
+struct Seen {
+    HWND window;
+    bool visible;
+};
+Seen seen[1024];
+int seenCount = 0;
+
+BOOL CALLBACK noteWindow(HWND window, LPARAM) {
+    const bool visible = IsWindowVisible(window) != FALSE;
+    int i = 0;
+    while (i < seenCount && seen[i].window != window) ++i;
+    if (i < seenCount && (seen[i].visible || !visible)) return TRUE;
+    if (i == seenCount) {
+        if (seenCount == 1024) return FALSE;
+        seen[seenCount++] = Seen{window, visible};
+    }
+    seen[i].visible = visible;
+    wchar_t className[128], title[512];
+    GetClassNameW(window, className, 128);
+    GetWindowTextW(window, title, 512);
+    writef(L"%ls\t%ls\t%ls\n", className, visible ? L"visible" : L"hidden", title);
+    return TRUE;
+}
+
+// Polls often enough to catch a window that is shown for a moment only.
+int watchWindows(DWORD timeout, const wchar_t* until) {
+    write(L"watching\n");
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const bool last = (until && GetFileAttributesW(until) != INVALID_FILE_ATTRIBUTES) ||
+                          GetTickCount() - start > timeout;
+        EnumWindows(noteWindow, 0);
+        if (last) return 0;
+        Sleep(10);
+    }
+}
+
 int usage() {
     write(
-        L"usage: qorn-probe find|dump|click|check|settext|progress|close [--title T] "
+        L"usage: qorn-probe find|dump|click|check|settext|progress|close|windows [--title T] "
         L"[--class C] [--control ID] [--timeout MS] ARGS\n");
     return 2;
 }
@@ -139,6 +180,8 @@ int wmain(int argc, wchar_t** argv) {
         else
             return usage();
     }
+    if (wcscmp(command, L"windows") == 0)
+        return restCount <= 1 ? watchWindows(timeout, rest[0]) : usage();
     HWND window = waitFor(s, timeout);
     if (!window) {
         write(L"no such window\n");
