@@ -10,6 +10,7 @@
 #include "payload/sfx_settings.h"
 #include "platform/platform.h"
 #include "tools/commands.h"
+#include "tools/stub_resources.h"
 #if __has_include("encode/archive_writer.h")
 #include "encode/archive_writer.h"
 #define QORN_MAKE_CAN_PACK 1
@@ -22,7 +23,9 @@ namespace {
 const char kMakeUsage[] =
     "usage: qornsfx make -o OUT.exe [--title T] [--destination D] [--program-files]\n"
     "         [--main-file F] [--start-menu N] [--desktop N] [--send-to N] [--open F]\n"
-    "         [--link-name L] [--no-settings] [--stub STUB.exe] ARCHIVE.lzh | DIR...\n"
+    "         [--link-name L] [--no-settings] [--stub STUB.exe] [--icon FILE.ico]\n"
+    "         [--product-name T] [--company T] [--description T] [--file-version 1.2.3.4]\n"
+    "         ARCHIVE.lzh | DIR...\n"
     "  N is a shortcut's option byte: 0 never, 1 offered, 2 always, 3 offered and checked\n";
 
 // The settings a user can give; without any of them the block still goes in
@@ -216,9 +219,13 @@ int runMake(const Arguments& args) {
     }
     std::vector<uint8_t> settings, stub, archive;
     if (!buildSettings(args, settings)) return kExitUsage;
-    if (!loadStub(findStub(args), stub) || !loadArchive(args, archive)) return 1;
+    if (!loadStub(findStub(args), stub)) return 1;
+    bool edited;
+    if (const int status = editStubResources(args, stub, edited)) return status;
+    if (!loadArchive(args, archive)) return 1;
     // The end mark: one 0 byte after the last member.
     if (archive.empty() || archive.back() != 0) archive.push_back(0);
+    if (edited) stampChecksum(stub, settings, archive);
 
     const std::string out = args.value("o");
     const std::string temp = out + ".part";

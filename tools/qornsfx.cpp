@@ -101,9 +101,10 @@ const char kUsage[] =
 // Options that take a value; the others are flags.
 bool takesValue(const std::string& name) {
     static const char* const names[] = {
-        "codepage",  "d",          "o",       "title",   "destination",
-        "main-file", "start-menu", "desktop", "send-to", "open",
-        "link-name", "method",     "level",   "stub",    "program-files-folder"};
+        "codepage",  "d",          "o",           "title",        "destination",
+        "main-file", "start-menu", "desktop",     "send-to",      "open",
+        "link-name", "method",     "level",       "stub",         "program-files-folder",
+        "icon",      "company",    "description", "product-name", "file-version"};
     for (const char* n : names)
         if (name == n) return true;
     return false;
