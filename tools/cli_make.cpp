@@ -10,6 +10,7 @@
 #include "payload/sfx_settings.h"
 #include "platform/platform.h"
 #include "tools/commands.h"
+#include "tools/embedded_stub.h"
 #include "tools/stub_resources.h"
 #if __has_include("encode/archive_writer.h")
 #include "encode/archive_writer.h"
@@ -124,19 +125,24 @@ bool exists(const std::string& path) {
     return stat(path.c_str(), &s) == 0 && S_ISREG(s.st_mode);
 }
 
-// --stub, else the stub this build made, else one beside the tool.
+// --stub, else (for a tool built without its stub) one beside the tool.
 std::string findStub(const Arguments& args) {
     if (args.has("stub")) return args.value("stub");
-#ifdef QORN_DEFAULT_STUB
-    if (exists(QORN_DEFAULT_STUB)) return QORN_DEFAULT_STUB;
-#endif
     const std::string folder = toolFolder();
     for (const char* candidate : {"/qornsfx-stub.exe", "/../stub/qornsfx-stub.exe"})
         if (exists(folder + candidate)) return folder + candidate;
     return "";
 }
 
-bool loadStub(const std::string& path, std::vector<uint8_t>& stub) {
+// --stub, else the stub built into the tool.
+bool loadStub(const Arguments& args, std::vector<uint8_t>& stub) {
+#ifdef QORN_EMBEDDED_STUB
+    if (!args.has("stub")) {
+        stub.assign(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize);
+        return true;
+    }
+#endif
+    const std::string path = findStub(args);
     if (path.empty()) {
         std::fprintf(stderr, "qornsfx: no stub found; build it or name one with --stub\n");
         return false;
@@ -219,7 +225,7 @@ int runMake(const Arguments& args) {
     }
     std::vector<uint8_t> settings, stub, archive;
     if (!buildSettings(args, settings)) return kExitUsage;
-    if (!loadStub(findStub(args), stub)) return 1;
+    if (!loadStub(args, stub)) return 1;
     bool edited;
     if (const int status = editStubResources(args, stub, edited)) return status;
     if (!loadArchive(args, archive)) return 1;

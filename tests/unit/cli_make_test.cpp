@@ -325,6 +325,22 @@ TEST_F(CliMakeResources, AnIconTooLargeLosesItsLargestImagesNeverItsSmallOnes) {
     }
 }
 
+// Without --stub the tool uses the stub built into it: the finished one, as
+// it is, wherever the tool was installed.
+TEST_F(CliMake, TheToolCarriesTheFinishedStub) {
+#ifndef QORN_STUB_I686
+    GTEST_SKIP() << "built without the stub";
+#else
+    const std::string command = std::string(QORN_TOOL) + " make --no-settings -o " +
+                                quote((root_ / "out.exe").string()) + " " +
+                                quote((root_ / "a.lzh").string());
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const Bytes out = readFile(root_ / "out.exe");
+    ASSERT_GT(out.size(), static_cast<size_t>(PayloadOffset));
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + PayloadOffset), readFile(QORN_STUB_I686));
+#endif
+}
+
 TEST_F(CliMakeResources, BrokenIconFilesAndBadVersionTextsAreRefused) {
     if (realStubs().empty()) GTEST_SKIP() << "needs a stub";
     fs::copy_file(realStubs()[0], root_ / "stub.exe", fs::copy_options::overwrite_existing);
