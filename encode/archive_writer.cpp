@@ -5,6 +5,7 @@
 
 #include "decode/bit_reader.h"
 #include "encode/encoder_pool.h"
+#include "encode/host_files.h"
 #include "encode/lzh_encoder.h"
 #include "encode/pack_item.h"
 #include "encode/tree_collector.h"
@@ -75,7 +76,7 @@ std::string encodeError(const Item& item, EncodeResult::Status status) {
 bool writeStreamed(Item& item, const PackOptions& options, FILE* out, Progress& progress,
                    bool store, std::string& error) {
     MemberHeader& h = item.header;
-    FILE* in = std::fopen(item.disk.c_str(), "rb");
+    FILE* in = host::openFile(item.disk.c_str(), "rb");
     if (!in) return (error = item.disk + ": " + systemError()), false;
     std::vector<uint8_t> header;
     const off_t headerStart = ftello(out);

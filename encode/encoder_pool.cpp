@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "encode/host_files.h"
+
 namespace qorn::encode {
 
 namespace {
@@ -70,7 +72,7 @@ void EncoderPool::work() {
 }
 
 void EncoderPool::run(Job& job) {
-    FILE* in = std::fopen(job.item->disk.c_str(), "rb");
+    FILE* in = host::openFile(job.item->disk.c_str(), "rb");
     if (!in) {
         job.error = errno;
         job.result.status = EncodeResult::ReadFailed;

@@ -1,11 +1,10 @@
 #include "encode/member_header.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <ctime>
 
 #include "decode/bit_reader.h"
+#include "encode/host_files.h"
 #include "encode/lzh_encoder.h"
 
 namespace qorn::encode {
@@ -62,25 +61,6 @@ bool toUtf16(const std::string& text, std::u16string& out) {
             out += static_cast<char16_t>(cp);
         }
     }
-    return true;
-}
-
-// The text in the ANSI code page, or false when some character has no place
-// in it.
-bool toAnsi(const std::string& text, const std::string& codePage, std::string& out) {
-    out.clear();
-    if (text.empty()) return true;
-    iconv_t cd = iconv_open(codePage.c_str(), "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    std::string buffer(text.size() * 4 + 8, '\0');
-    char* in = const_cast<char*>(text.data());
-    size_t inLeft = text.size();
-    char* o = &buffer[0];
-    size_t outLeft = buffer.size();
-    const size_t r = iconv(cd, &in, &inLeft, &o, &outLeft);
-    iconv_close(cd);
-    if (r == static_cast<size_t>(-1) || inLeft != 0) return false;
-    out.assign(buffer.data(), buffer.size() - outLeft);
     return true;
 }
 
@@ -143,8 +123,8 @@ bool buildHeader(const MemberHeader& m, int level, const std::string& codePage,
     // Readers without UTF-16 support still get the name, in UTF-8, when the
     // code page has no room for it.
     std::string folderAnsi, nameAnsi;
-    if (!toAnsi(folder, codePage, folderAnsi)) folderAnsi = folder;
-    if (!toAnsi(name, codePage, nameAnsi)) nameAnsi = name;
+    if (!host::toCodePage(folder, codePage, folderAnsi)) folderAnsi = folder;
+    if (!host::toCodePage(name, codePage, nameAnsi)) nameAnsi = name;
     const char* method = m.folder ? "-lhd-" : m.method;
     const uint32_t stamp = dosStamp(m.modifiedTime);
     const uint8_t attribute = m.folder ? 0x10 : 0x20;
