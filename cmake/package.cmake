@@ -2,7 +2,8 @@
 # so it is the one file installed:
 #   cmake --install build --prefix /usr/local     -> /usr/local/bin/qornsfx
 #   cmake --build build --target package          -> build/qornsfx_<version>_<arch>.deb
-# The build also gathers what it ships in ${QORN_DIST_DIR} (build/dist).
+# The build also gathers what it ships in ${QORN_DIST_DIR} (build/dist):
+# qornsfx, qornsfx.exe and qornsfx-stub.exe.
 install(TARGETS qornsfx RUNTIME DESTINATION bin)
 
 set(CPACK_GENERATOR DEB)
@@ -23,6 +24,9 @@ set(QORN_DIST_FILES $<TARGET_FILE:qornsfx>)
 if(TARGET stub)
   list(APPEND QORN_DIST_FILES ${QORN_STUB})
 endif()
+if(TARGET tool_mingw64)
+  list(APPEND QORN_DIST_FILES ${QORN_WINDOWS_TOOL_EXE})
+endif()
 add_custom_target(dist ALL
   COMMAND ${CMAKE_COMMAND} -E make_directory ${QORN_DIST_DIR}
   COMMAND ${CMAKE_COMMAND} -E copy_if_different ${QORN_DIST_FILES} ${QORN_DIST_DIR}
@@ -31,4 +35,7 @@ add_custom_target(dist ALL
 add_dependencies(dist qornsfx)
 if(TARGET stub)
   add_dependencies(dist stub)
+endif()
+if(TARGET tool_mingw64)
+  add_dependencies(dist tool_mingw64)
 endif()

@@ -1,12 +1,15 @@
 // qornsfx make: stub + settings block + LHA archive = a self-extracting file.
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "encode/host_files.h"
 #include "payload/sfx_settings.h"
 #include "platform/platform.h"
 #include "tools/commands.h"
@@ -36,7 +39,7 @@ const char* const kSettingOptions[] = {"title",     "destination", "program-file
                                        "send-to",   "open",        "link-name"};
 
 bool readWhole(const std::string& path, std::vector<uint8_t>& bytes) {
-    FILE* f = std::fopen(path.c_str(), "rb");
+    FILE* f = encode::host::openFile(path, "rb");
     if (!f) return false;
     uint8_t chunk[1 << 16];
     size_t n;
@@ -111,6 +114,9 @@ bool buildSettings(const Arguments& args, std::vector<uint8_t>& block) {
 }
 
 std::string toolFolder() {
+#ifdef _WIN32
+    return ".";
+#else
     char path[4096];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     if (n <= 0) return ".";
@@ -118,11 +124,11 @@ std::string toolFolder() {
     char* slash = std::strrchr(path, '/');
     if (slash) *slash = 0;
     return path;
+#endif
 }
 
 bool exists(const std::string& path) {
-    struct stat s;
-    return stat(path.c_str(), &s) == 0 && S_ISREG(s.st_mode);
+    return platform::pathKind(wide(path).c_str()) == platform::PathKind::File;
 }
 
 // --stub, else (for a tool built without its stub) one beside the tool.
@@ -171,8 +177,7 @@ bool looksLikeArchive(const std::vector<uint8_t>& archive) {
 }
 
 bool isFolder(const std::string& path) {
-    struct stat s;
-    return stat(path.c_str(), &s) == 0 && S_ISDIR(s.st_mode);
+    return platform::pathKind(wide(path).c_str()) == platform::PathKind::Folder;
 }
 
 bool loadArchive(const Arguments& args, std::vector<uint8_t>& archive) {
@@ -191,7 +196,7 @@ bool loadArchive(const Arguments& args, std::vector<uint8_t>& archive) {
     }
 #ifdef QORN_MAKE_CAN_PACK
     // Folders and files: packed here with the defaults of "pack".
-    FILE* temp = std::tmpfile();
+    FILE* temp = encode::host::temporaryFile();
     if (!temp) {
         std::fprintf(stderr, "qornsfx: cannot create a temporary file: %s\n", std::strerror(errno));
         return false;
@@ -235,15 +240,18 @@ int runMake(const Arguments& args) {
 
     const std::string out = args.value("o");
     const std::string temp = out + ".part";
-    FILE* f = std::fopen(temp.c_str(), "wb");
+    FILE* f = encode::host::openFile(temp, "wb");
     bool ok = f && std::fwrite(stub.data(), 1, stub.size(), f) == stub.size() &&
               std::fwrite(settings.data(), 1, settings.size(), f) == settings.size() &&
               std::fwrite(archive.data(), 1, archive.size(), f) == archive.size();
     if (f && std::fclose(f) != 0) ok = false;
+#ifndef _WIN32
     if (ok) chmod(temp.c_str(), 0755);
-    if (!ok || std::rename(temp.c_str(), out.c_str()) != 0) {
-        std::fprintf(stderr, "qornsfx: cannot write %s: %s\n", out.c_str(), std::strerror(errno));
-        std::remove(temp.c_str());
+#endif
+    if (!ok || !encode::host::renameFile(temp, out)) {
+        std::fprintf(stderr, "qornsfx: cannot write %s: %s\n", out.c_str(),
+                     ok ? encode::host::errorText().c_str() : std::strerror(errno));
+        encode::host::removeFile(temp);
         return 1;
     }
     return 0;

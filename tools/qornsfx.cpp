@@ -1,5 +1,10 @@
 // qornsfx: the command-line companion of the Qorn SFX stub.
 #include <cstring>
+#ifdef _WIN32
+#include <windows.h>
+
+#include <cstdlib>
+#endif
 
 #include "platform/platform.h"
 #include "tools/commands.h"
@@ -114,7 +119,9 @@ bool takesValue(const std::string& name) {
 
 }  // namespace qorn::tool
 
-int main(int argc, char** argv) {
+namespace {
+
+int runTool(int argc, char** argv) {
     using namespace qorn::tool;
     Arguments args;
     std::string command;
@@ -150,12 +157,21 @@ int main(int argc, char** argv) {
         std::printf("qornsfx %s\n", QORN_VERSION);
         return 0;
     }
+#ifndef _WIN32
     if (args.has("codepage") && !qorn::platform::setAnsiCodePage(args.value("codepage").c_str())) {
         std::fprintf(stderr, "qornsfx: unknown code page %s\n", args.value("codepage").c_str());
         return kExitUsage;
     }
     if (args.has("program-files-folder"))
         qorn::platform::setProgramFilesFolder(wide(args.value("program-files-folder")).c_str());
+#else
+    // Windows reads narrow names in its own code page; --codepage only
+    // chooses the one names are packed in.
+    if (args.has("codepage") && command != "make" && command != "pack") {
+        std::fprintf(stderr, "qornsfx: on Windows names are read in the system's code page\n");
+        return kExitUsage;
+    }
+#endif
     if (command == "list" || command == "test" || command == "extract") {
         if (args.positional.size() != 1) {
             std::fprintf(stderr, "qornsfx: %s takes one FILE\n%s", command.c_str(), kUsage);
@@ -170,3 +186,33 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return kExitUsage;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+namespace {
+UINT g_consoleCodePage = 0;
+void restoreConsoleCodePage() {
+    SetConsoleOutputCP(g_consoleCodePage);
+}
+}  // namespace
+
+// Arguments come as UTF-16 and go on as UTF-8, the text of the whole tool;
+// the console is told so while the tool runs.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> texts;
+    std::vector<char*> pointers;
+    for (int i = 0; i < argc; ++i)
+        texts.push_back(qorn::tool::utf8(reinterpret_cast<const char16_t*>(argv[i])));
+    for (std::string& t : texts) pointers.push_back(&t[0]);
+    pointers.push_back(nullptr);
+    g_consoleCodePage = GetConsoleOutputCP();
+    if (g_consoleCodePage != 0 && g_consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8))
+        std::atexit(restoreConsoleCodePage);
+    return runTool(argc, pointers.data());
+}
+#else
+int main(int argc, char** argv) {
+    return runTool(argc, argv);
+}
+#endif

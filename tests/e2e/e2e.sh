@@ -458,6 +458,45 @@ case_signed() {
     diff -r ../src/tree tree >&2 || fail "the signed file extracted a different tree"
 }
 
+# qornsfx.exe under Wine: make from a folder with a Japanese name, list,
+# test and extract; the stub built into it is the finished i686 one, and the
+# SFX it makes (here with the stub the host runs) extracts the same tree.
+case_windows_tool() {
+    new_case windows_tool
+    local wtool=${QORN_WINDOWS_TOOL:?} tree=日本語の木
+    mkdir -p "$tree/空のフォルダ" "$tree/資料" || fail
+    echo "こんにちは" > "$tree/資料/メモ.txt"
+    seq 1 30000 > "$tree/numbers.txt"
+    head -c 70000 /dev/urandom > "$tree/資料/noise.bin"
+    wtool() { "$WINE" "$wtool" "$@" 2>&1 | tr -d '\r'; }
+    local out
+    convert -size 32x32 xc:teal -define icon:auto-resize=32,16 app.ico || fail "cannot make the icon"
+    out=$(wtool make -o sfx.exe --no-settings --stub "$(winpath "$STUB")" --icon app.ico \
+        --product-name 'ツール' --file-version 1.0.2 "$tree") && [ -f sfx.exe ] ||
+        fail "qornsfx.exe make: $out"
+    out=$("$WINE" "$PROBE" fileinfo "$(winpath "$CASE_DIR/sfx.exe")" 2>/dev/null | tr -d '\r')
+    expect_line "$out" $'^ProductName\tツール$' "product name"
+    expect_line "$out" $'^fixed\t1\.0\.2\.0$' "file version"
+    expect_line "$out" $'^icon 32\t4264 bytes\tloads$' "the 32 px icon"
+    out=$(wtool list sfx.exe)
+    expect_line "$out" "^-lh5- .* $tree/numbers\\.txt\$" "list: numbers.txt"
+    expect_line "$out" "^-lh.- .* $tree/資料/メモ\\.txt\$" "list: the Japanese name"
+    expect_line "$out" '^total: 6 members' "list: member count"
+    out=$(wtool test sfx.exe)
+    expect_line "$out" '^3 OK, 0 damaged, 0 skipped$' "test: $out"
+    out=$(wtool extract sfx.exe -d extracted)
+    expect_line "$out" '^extracted: 6 members' "extract: $out"
+    diff -r "$tree" "extracted/$tree" >&2 || fail "qornsfx.exe extracted a different tree"
+    out=$(wtool make -o built-in.exe --no-settings "$tree") || fail "make with the built-in stub: $out"
+    cmp -n 45056 built-in.exe "${QORN_STUB_I686:?}" || fail "the built-in stub is not the finished i686 stub"
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    diff -r "../$tree" "$tree" >&2 || fail "the SFX made by qornsfx.exe extracted a different tree"
+}
+
 case "${1:-}" in
 setup) setup ;;
 cleanup) cleanup ;;
