@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tools/commands.h"
+#include "tools/common.h"
 
 namespace qorn::tool {
 
