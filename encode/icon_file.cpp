@@ -190,10 +190,19 @@ bool replaceIconGroup(PeResources& pe, uint16_t group, const std::vector<IconIma
                 std::to_string(room);
         return false;
     }
+    size_t size = needed;
     for (size_t i : bySize) {
         if (chosen[i]) continue;
+        // Each image adds at least its own bytes: most misfits need no trial.
+        if (size + images[i].bytes.size() > pe.room()) {
+            leftOut.push_back(i);
+            continue;
+        }
         chosen[i] = true;
-        if (pe.sectionSize(with(chosen, false)) > pe.room()) {
+        const size_t withImage = pe.sectionSize(with(chosen, false));
+        if (withImage <= pe.room()) {
+            size = withImage;
+        } else {
             chosen[i] = false;
             leftOut.push_back(i);
         }

@@ -65,15 +65,15 @@ bool PeResources::load(const std::vector<uint8_t>& image, size_t limit, std::str
     const uint16_t magic = get16(image, optionalHeader_);
     if (magic != 0x10B && magic != 0x20B) return false;
     const size_t directories = optionalHeader_ + (magic == 0x10B ? 96 : 112);
-    const size_t directoryCount = get32(image, directories - 4);
     const size_t sectionTable = optionalHeader_ + optionalSize;
-    if (directoryCount < 5 || directories + 40 > sectionTable ||
-        sectionTable + sections * 40 > image.size())
+    if (directories + 5 * 8 > sectionTable || sectionTable > image.size() ||
+        (image.size() - sectionTable) / 40 < sections || get32(image, directories - 4) < 5)
         return false;
     fileAlignment_ = get32(image, optionalHeader_ + 36);
     sectionAlignment_ = get32(image, optionalHeader_ + 32);
     checksumOffset_ = optionalHeader_ + 64;
-    if (fileAlignment_ == 0 || sectionAlignment_ == 0) return false;
+    auto powerOfTwo = [](uint32_t v) { return v != 0 && (v & (v - 1)) == 0 && v <= 0x10000; };
+    if (!powerOfTwo(fileAlignment_) || !powerOfTwo(sectionAlignment_)) return false;
 
     if (get32(image, directories + 4 * 8) != 0) {
         error = "it is signed; signing comes after make, never before";
@@ -84,23 +84,30 @@ bool PeResources::load(const std::vector<uint8_t>& image, size_t limit, std::str
     error = "it has no resources";
     if (virtualAddress_ == 0) return false;
     // The section that starts with the resource directory must be the last
-    // one both in the file and in memory: it is rewritten whole and may grow.
-    sectionHeader_ = 0;
-    size_t fileEnd = 0;
-    uint32_t memoryEnd = 0;
-    for (size_t i = 0; i < sections; ++i) {
-        const size_t s = sectionTable + i * 40;
-        if (get32(image, s + 12) == virtualAddress_) sectionHeader_ = s;
-        if (get32(image, s + 16) != 0)
-            fileEnd =
-                std::max<size_t>(fileEnd, get32(image, s + 20) + size_t{get32(image, s + 16)});
-        memoryEnd = std::max(memoryEnd, get32(image, s + 12));
-    }
+    // one both in the file and in memory, clear of all others: it is
+    // rewritten whole and may grow or shrink.
     error = "its resources are not in a section of their own at the end of the file";
-    if (sectionHeader_ == 0 || memoryEnd != virtualAddress_) return false;
+    sectionHeader_ = 0;
+    for (size_t i = 0; i < sections; ++i)
+        if (get32(image, sectionTable + i * 40 + 12) == virtualAddress_) {
+            if (sectionHeader_ != 0) return false;
+            sectionHeader_ = sectionTable + i * 40;
+        }
+    if (sectionHeader_ == 0) return false;
     rawStart_ = get32(image, sectionHeader_ + 20);
     rawSize_ = get32(image, sectionHeader_ + 16);
-    if (rawStart_ + rawSize_ != fileEnd || fileEnd > limit || limit > image.size()) return false;
+    const size_t fileEnd = rawStart_ + rawSize_;
+    if (rawSize_ == 0 || rawStart_ < sectionTable + sections * 40 || fileEnd > limit ||
+        limit > image.size())
+        return false;
+    for (size_t i = 0; i < sections; ++i) {
+        const size_t s = sectionTable + i * 40;
+        if (s == sectionHeader_) continue;
+        const size_t raw = get32(image, s + 16), virtualSize = get32(image, s + 8);
+        if ((raw != 0 && get32(image, s + 20) + raw > rawStart_) ||
+            get32(image, s + 12) + std::max(raw, virtualSize) > virtualAddress_)
+            return false;
+    }
     for (size_t i = fileEnd; i < limit; ++i)
         if (image[i] != 0) {
             error = "data follows its resources";
@@ -152,6 +159,9 @@ bool PeResources::readDirectory(const std::vector<uint8_t>& image, uint32_t offs
         path.codePage = get32(image, rawStart_ + target + 8);
         const size_t from = rawStart_ + (rva - virtualAddress_);
         path.data.assign(image.begin() + from, image.begin() + from + size);
+        // Entries may share a directory; more resources than the section
+        // has bytes for data entries can only come from such a loop.
+        if (resources.size() >= rawSize_ / kDataEntrySize) return false;
         resources.push_back(path);
     }
     return true;
@@ -260,7 +270,7 @@ size_t PeResources::sectionSize(const std::vector<Resource>& list) const {
 
 bool PeResources::store(std::vector<uint8_t>& image, std::string& error) const {
     const std::vector<uint8_t> section = build(resources);
-    if (section.size() > room()) {
+    if (alignUp(section.size(), fileAlignment_) > room()) {
         error = "the resources need " + std::to_string(section.size()) +
                 " bytes; there is room for " + std::to_string(room());
         return false;
@@ -275,7 +285,8 @@ bool PeResources::store(std::vector<uint8_t>& image, std::string& error) const {
           static_cast<uint32_t>(alignUp(virtualAddress_ + section.size(), sectionAlignment_)));
     // Initialized data counts the section's bytes in the file.
     const uint32_t initialized = get32(image, optionalHeader_ + 8);
-    set32(image, optionalHeader_ + 8, static_cast<uint32_t>(initialized - rawSize_ + raw));
+    if (initialized >= rawSize_)
+        set32(image, optionalHeader_ + 8, static_cast<uint32_t>(initialized - rawSize_ + raw));
     return true;
 }
 
