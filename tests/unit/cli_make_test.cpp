@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -240,8 +241,34 @@ class CliMakeResources : public CliMake {
         if (std::system(command.c_str()) != 0) return {};
         return readFile(root_ / "back.ico");
     }
+    // The version resource of out.exe as its bytes, read by icoutils.
+    Bytes versionReadBack() {
+        const std::string command = "wrestool -x --raw -t16 -o " +
+                                    quote((root_ / "version.bin").string()) + " " +
+                                    quote((root_ / "out.exe").string());
+        if (std::system(command.c_str()) != 0) return {};
+        return readFile(root_ / "version.bin");
+    }
     bool haveWrestool() { return std::system("wrestool --version >/dev/null 2>&1") == 0; }
 };
+
+// A text of a version resource: its key, then (after the padding to four
+// bytes that may follow) its value, both UTF-16LE and 0-terminated.
+bool holdsText(const Bytes& version, const std::u16string& key, const std::u16string& value) {
+    auto units = [](const std::u16string& s) {
+        Bytes b;
+        for (char16_t c : s)
+            b.insert(b.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
+        b.insert(b.end(), {0, 0});
+        return b;
+    };
+    const Bytes k = units(key), v = units(value);
+    const auto at = std::search(version.begin(), version.end(), k.begin(), k.end());
+    if (at == version.end()) return false;
+    size_t p = static_cast<size_t>(at - version.begin()) + k.size();
+    p = (p + 3) & ~size_t{3};
+    return p + v.size() <= version.size() && std::equal(v.begin(), v.end(), version.begin() + p);
+}
 
 // The checksum as the loader's image help computes it: 32-bit sums of the
 // file read as double words, folded to 16 bits, plus the file's length.
@@ -274,6 +301,16 @@ TEST_F(CliMakeResources, IconAndVersionGoInPlaceOfTheStubsOwn) {
         EXPECT_EQ(errors(), "");
         EXPECT_EQ(iconReadBack().empty() ? std::vector<Bytes>() : imagesOf(iconReadBack()),
                   imagesOf(ico));
+        const Bytes version = versionReadBack();
+        EXPECT_TRUE(holdsText(version, u"ProductName", u"Demo"));
+        EXPECT_TRUE(holdsText(version, u"FileVersion", u"3.1"));
+        EXPECT_TRUE(holdsText(version, u"ProductVersion", u"3.1"));
+        // The numbers: 3.1.0.0 as the file version, most significant half first.
+        ASSERT_GE(version.size(), 64u);
+        EXPECT_EQ(get32(version, 40), 0xFEEF04BDu);
+        EXPECT_EQ(get32(version, 48), 0x00030001u);
+        EXPECT_EQ(get32(version, 52), 0u);
+        EXPECT_EQ(get32(version, 56), 0x00030001u);
         const Bytes out = readFile(root_ / "out.exe");
         ReadBack r = readBack(root_ / "out.exe");
         ASSERT_TRUE(r.ok);
