@@ -398,6 +398,7 @@ TEST_F(CliMakeResources, BrokenIconFilesAndBadVersionTextsAreRefused) {
         {Bytes{0, 0, 2, 0, 1, 0}, "not an icon"},
         {noImage, "neither a bitmap nor a PNG"},
     };
+    writeFile(root_ / "good.ico", good);
     for (const Broken& b : broken) {
         writeFile(root_ / "bad.ico", b.file);
         EXPECT_EQ(make({"--icon", (root_ / "bad.ico").string()}), 1);
@@ -408,6 +409,14 @@ TEST_F(CliMakeResources, BrokenIconFilesAndBadVersionTextsAreRefused) {
         EXPECT_EQ(make({"--file-version", version}), 2) << version;
     EXPECT_EQ(make({"--company", std::string(256, 'c')}), 2);
     EXPECT_FALSE(fs::exists(root_ / "out.exe"));
+    // A stub signed already: editing it would break the signature.
+    Bytes signedStub = readFile(realStubs()[0]);
+    const size_t optional = get32(signedStub, 0x3C) + 24;
+    const size_t directories = optional + (signedStub[optional + 1] == 2 ? 112 : 96);
+    signedStub[directories + 4 * 8] = 0x10;
+    writeFile(root_ / "stub.exe", signedStub);
+    EXPECT_EQ(make({"--icon", (root_ / "good.ico").string()}), 1);
+    EXPECT_NE(errors().find("signing comes after make"), std::string::npos) << errors();
     // A stub that is no executable: a clear refusal.
     Bytes fake(PayloadOffset, 0);
     fake[0] = 'M';
