@@ -114,7 +114,9 @@ bool PeResources::load(const std::vector<uint8_t>& image, size_t limit, std::str
             return false;
         }
     Resource path;
-    return readDirectory(image, 0, 0, path, error);
+    if (!readDirectory(image, 0, 0, path, error)) return false;
+    error.clear();
+    return true;
 }
 
 bool PeResources::readDirectory(const std::vector<uint8_t>& image, uint32_t offset, int depth,
