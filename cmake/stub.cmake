@@ -108,8 +108,19 @@ else()
 endif()
 file(WRITE ${CMAKE_BINARY_DIR}/e2e-kind.txt "${QORN_E2E_LINE}\n")
 
-# The tool does not wait for the stub (building the tool stays quick); it
-# only learns where the stub will be.
+# The tool carries the finished stub in a source generated from it, so it
+# needs no stub file beside it wherever it is installed.
 if(TARGET qornsfx)
-  target_compile_definitions(qornsfx PRIVATE QORN_DEFAULT_STUB="${QORN_STUB}")
+  set(QORN_STUB_SOURCE ${QORN_STUB_DIR}/embedded_stub.cpp)
+  add_custom_command(
+    OUTPUT ${QORN_STUB_SOURCE}
+    COMMAND ${CMAKE_COMMAND} -DIN=${QORN_STUB} -DOUT=${QORN_STUB_SOURCE}
+      -P ${CMAKE_SOURCE_DIR}/cmake/embed-stub.cmake
+    DEPENDS ${QORN_STUB} ${CMAKE_SOURCE_DIR}/cmake/embed-stub.cmake
+    COMMENT "Building the stub into the tool"
+    VERBATIM)
+  add_custom_target(stub_source DEPENDS ${QORN_STUB_SOURCE})
+  target_sources(qornsfx PRIVATE ${QORN_STUB_SOURCE})
+  add_dependencies(qornsfx stub_source)
+  target_compile_definitions(qornsfx PRIVATE QORN_EMBEDDED_STUB=1)
 endif()

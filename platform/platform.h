@@ -81,10 +81,11 @@ struct Faults {
     void (*exitHook)(int) = nullptr;   // called by exitProcess before the process ends
 };
 Faults& faults();
+#endif
 
 // UTF-8 for the terminal and POSIX paths; UTF-16 from command-line arguments.
+// (The tool's; the stub calls neither.)
 std::size_t toUtf8(const char16_t* text, char* out, std::size_t outSize);
 WideString fromUtf8(const char* text);
-#endif
 
 }  // namespace qorn::platform

@@ -206,4 +206,31 @@ void exitProcess(int status) {
     ExitProcess(static_cast<UINT>(status));
 }
 
+std::size_t toUtf8(const char16_t* text, char* out, std::size_t outSize) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w(text), -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return 0;
+    if (outSize > 0) {
+        char* whole = new (std::nothrow) char[n];
+        if (!whole) return 0;
+        WideCharToMultiByte(CP_UTF8, 0, w(text), -1, whole, n, nullptr, nullptr);
+        const std::size_t copy = static_cast<std::size_t>(n) < outSize ? n : outSize;
+        for (std::size_t i = 0; i < copy; ++i) out[i] = whole[i];
+        out[copy - 1] = 0;
+        delete[] whole;
+    }
+    return static_cast<std::size_t>(n - 1);
+}
+
+WideString fromUtf8(const char* text) {
+    if (!text) return WideString();
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (n <= 0) return WideString(u"");
+    wchar_t* buffer = new (std::nothrow) wchar_t[n];
+    if (!buffer) return WideString(u"");
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, buffer, n);
+    WideString result(reinterpret_cast<const char16_t*>(buffer));
+    delete[] buffer;
+    return result;
+}
+
 }  // namespace qorn::platform

@@ -26,7 +26,11 @@ int runTest(const Arguments& args) {
             std::printf("%-8s %.5s %s\n", "SKIPPED", entry.method, path.c_str());
             ++skipped;
         } else if (method != kMethodLhd) {
+#ifdef _WIN32
+            BinaryFile sink(platform::createForWriting(u"NUL"));
+#else
             BinaryFile sink(platform::createForWriting(u"/dev/null"));
+#endif
             MemberResult result =
                 decodeMember(reporter, *file, sink, entry.originalSize, entry.packedSize, method);
             const bool bad = (result.damaged && !(result.overrunOnly && entry.hasCrc)) ||

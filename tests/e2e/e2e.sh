@@ -527,6 +527,137 @@ case_usage() {
     done
 }
 
+# A tree of a few files and an icon of four sizes (the 256 px image PNG,
+# the others 32-bit bitmaps), for the builder's resource cases.
+icon_tree() {
+    mkdir -p src/tree/docs || fail
+    echo "read me" > src/tree/readme.txt
+    seq 1 20000 > src/tree/docs/numbers.txt
+    convert -size 256x256 gradient:navy-gold -define icon:auto-resize=256,48,32,16 app.ico ||
+        fail "cannot make the icon"
+}
+
+# The images of an icon file (or of the group read back from an executable
+# with wrestool), one line each: width, height, size, SHA-256 of the bytes.
+icon_images() {
+    python3 - "$1" <<'PY'
+import hashlib, struct, sys
+d = open(sys.argv[1], "rb").read()
+for k in range(struct.unpack_from("<H", d, 4)[0]):
+    w, h, _, _, _, _, size, at = struct.unpack_from("<BBBBHHII", d, 6 + 16 * k)
+    print(w or 256, h or 256, size, hashlib.sha256(d[at:at + size]).hexdigest())
+PY
+}
+
+# An SFX with its own icon and version texts: what Windows reads of it (the
+# version API, the icon it picks for each size), the images it holds, and
+# the tree it extracts.
+case_icon_version() {
+    new_case icon_version
+    icon_tree
+    local out
+    out=$("$TOOL" make --stub "$STUB" -o sfx.exe --no-settings --icon app.ico \
+        --product-name 'デモ製品' --company 'Qorn Test Co.' --file-version 2.5.0.17 \
+        --description 'Demo setup' src/tree 2>&1) || fail "qornsfx make: $out"
+    [ "$(stat -c %s sfx.exe)" -gt 45056 ] && [ "$(od -An -c -j45056 -N1 sfx.exe | tr -d ' ')" = '\0' ] ||
+        fail "the payload moved"
+    local info
+    info=$("$WINE" "$PROBE" fileinfo "$(winpath "$CASE_DIR/sfx.exe")" 2>/dev/null | tr -d '\r')
+    expect_line "$info" $'^ProductName\tデモ製品$' "product name"
+    expect_line "$info" $'^CompanyName\tQorn Test Co\\.$' "company"
+    expect_line "$info" $'^FileDescription\tDemo setup$' "description"
+    expect_line "$info" $'^FileVersion\t2\\.5\\.0\\.17$' "file version text"
+    expect_line "$info" $'^fixed\t2\\.5\\.0\\.17$' "file version numbers"
+    # Windows picks the 16 and 32 px bitmaps from the group, and they load.
+    local images
+    images=$(icon_images app.ico)
+    for px in 16 32; do
+        expect_line "$info" "^icon $px	$(printf '%s\n' "$images" | awk -v p=$px '$1 == p {print $3}') bytes	loads\$" \
+            "the $px px icon"
+    done
+    # Every image kept is the file's own; whatever was left out was named.
+    wrestool -x -t14 -n102 -o back.ico sfx.exe || fail "wrestool reads no icon group"
+    local kept left
+    kept=$(icon_images back.ico)
+    [ -n "$kept" ] || fail "no images read back"
+    while read -r line; do
+        printf '%s\n' "$images" | grep -qxF "$line" || fail "image not from app.ico: $line"
+    done <<<"$kept"
+    left=$(printf '%s\n' "$images" | grep -cvxF "$kept")
+    [ "$(printf '%s\n' "$out" | grep -c 'is left out')" = "$left" ] || fail "left-out images not named: $out"
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    diff -r ../src/tree tree >&2 || fail "the extracted tree differs from the folder"
+}
+
+# Signing comes after make: the signed SFX verifies, the tool still reads
+# it, and it extracts the same tree (the signature follows the archive's end
+# mark, where the stub stops reading).
+case_signed() {
+    new_case signed
+    icon_tree
+    make_sfx -o sfx.exe --no-settings --icon app.ico --product-name 'Signed demo' src/tree 2>/dev/null
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
+        -subj '/CN=Qorn SFX test' >/dev/null 2>&1 || fail "cannot make a certificate"
+    osslsigncode sign -certs cert.pem -key key.pem -n 'Signed demo' -h sha256 \
+        -in sfx.exe -out signed.exe >/dev/null || fail "osslsigncode sign"
+    osslsigncode verify -CAfile cert.pem signed.exe >verify.txt 2>&1 || {
+        cat verify.txt >&2
+        fail "the signature does not verify"
+    }
+    "$TOOL" list signed.exe >list.txt || fail "qornsfx list of the signed file"
+    grep -q 'docs/numbers.txt$' list.txt || fail "list: $(cat list.txt)"
+    "$TOOL" test signed.exe >test.txt || fail "qornsfx test of the signed file: $(cat test.txt)"
+    mkdir run && cd run || fail
+    start ../signed.exe
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    diff -r ../src/tree tree >&2 || fail "the signed file extracted a different tree"
+}
+
+# qornsfx.exe under Wine: make from a folder with a Japanese name, list,
+# test and extract; the stub built into it is the finished i686 one, and the
+# SFX it makes (here with the stub the host runs) extracts the same tree.
+case_windows_tool() {
+    new_case windows_tool
+    local wtool=${QORN_WINDOWS_TOOL:?} tree=日本語の木
+    mkdir -p "$tree/空のフォルダ" "$tree/資料" || fail
+    echo "こんにちは" > "$tree/資料/メモ.txt"
+    seq 1 30000 > "$tree/numbers.txt"
+    head -c 70000 /dev/urandom > "$tree/資料/noise.bin"
+    wtool() { "$WINE" "$wtool" "$@" 2>&1 | tr -d '\r'; }
+    local out
+    convert -size 32x32 xc:teal -define icon:auto-resize=32,16 app.ico || fail "cannot make the icon"
+    out=$(wtool make -o sfx.exe --no-settings --stub "$(winpath "$STUB")" --icon app.ico \
+        --product-name 'ツール' --file-version 1.0.2 "$tree") && [ -f sfx.exe ] ||
+        fail "qornsfx.exe make: $out"
+    out=$("$WINE" "$PROBE" fileinfo "$(winpath "$CASE_DIR/sfx.exe")" 2>/dev/null | tr -d '\r')
+    expect_line "$out" $'^ProductName\tツール$' "product name"
+    expect_line "$out" $'^fixed\t1\.0\.2\.0$' "file version"
+    expect_line "$out" $'^icon 32\t4264 bytes\tloads$' "the 32 px icon"
+    out=$(wtool list sfx.exe)
+    expect_line "$out" "^-lh5- .* $tree/numbers\\.txt\$" "list: numbers.txt"
+    expect_line "$out" "^-lh.- .* $tree/資料/メモ\\.txt\$" "list: the Japanese name"
+    expect_line "$out" '^total: 6 members' "list: member count"
+    out=$(wtool test sfx.exe)
+    expect_line "$out" '^3 OK, 0 damaged, 0 skipped$' "test: $out"
+    out=$(wtool extract sfx.exe -d extracted)
+    expect_line "$out" '^extracted: 6 members' "extract: $out"
+    diff -r "$tree" "extracted/$tree" >&2 || fail "qornsfx.exe extracted a different tree"
+    out=$(wtool make -o built-in.exe --no-settings "$tree") || fail "make with the built-in stub: $out"
+    cmp -n 45056 built-in.exe "${QORN_STUB_I686:?}" || fail "the built-in stub is not the finished i686 stub"
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    diff -r "../$tree" "$tree" >&2 || fail "the SFX made by qornsfx.exe extracted a different tree"
+}
+
 case "${1:-}" in
 setup) setup ;;
 cleanup) cleanup ;;

@@ -234,6 +234,60 @@ def seeds_roundtrip():
     write('roundtrip', 'one', bytes([2, 0, 0x41]))
 
 
+def icon_file(images):
+    """An icon file: (pixels, image bytes) each, in that order."""
+    head = struct.pack('<HHH', 0, 1, len(images))
+    at = 6 + 16 * len(images)
+    body = b''
+    for px, data in images:
+        head += struct.pack('<BBBBHHII', px % 256, px % 256, 0, 0, 1, 32, len(data), at)
+        at += len(data)
+        body += data
+    return head + body
+
+
+def version_block(key, value=b'', text=True, children=()):
+    """One block of a version resource, padded to four bytes."""
+    name = (key + '\0').encode('utf-16-le')
+    head = 6 + len(name)
+    head += -head % 4
+    body = value + b'\0' * (-len(value) % 4)
+    kids = b''.join(children)
+    length = head + len(body) + len(kids)
+    vlen = len(value) // 2 if text else len(value)
+    block = struct.pack('<HHH', length, vlen, 1 if text else 0) + name
+    return block + b'\0' * (head - 6 - len(name)) + body + kids
+
+
+def seeds_stub_resources():
+    bitmap = lambda px: struct.pack('<IiiHH', 40, px, 2 * px, 1, 32) + bytes(24 + px * px * 4)
+    png = b'\x89PNG\r\n\x1a\n' + bytes(100)
+    write('stub_resources', 'icon', b'\x00' + icon_file([(16, bitmap(16)), (32, bitmap(32)),
+                                                          (256, png)]))
+    write('stub_resources', 'icon-one', b'\x00' + icon_file([(48, png)]))
+    text = lambda s: (s + '\0').encode('utf-16-le')
+    fixed = struct.pack('<13I', 0xFEEF04BD, 0x10000, 0x10000, 0, 0x10000, 0, 0x3F, 0, 4, 1, 0, 0, 0)
+    strings = version_block('041104B0', children=[
+        version_block('FileDescription', text('Qorn SFX')),
+        version_block('ProductName', text('Qorn SFX'))])
+    var = version_block('Translation', struct.pack('<HH', 0x411, 1200), text=False)
+    write('stub_resources', 'version', b'\x02' + version_block(
+        'VS_VERSION_INFO', fixed, text=False,
+        children=[version_block('StringFileInfo', children=[strings]),
+                  version_block('VarFileInfo', children=[var])]))
+    # A whole executable: the stub of a build, named by QORN_SEED_STUB.
+    stub = os.environ.get('QORN_SEED_STUB')
+    if stub:
+        with open(stub, 'rb') as f:
+            exe = f.read()
+        # Cut after the last section, where the padding begins.
+        pe = struct.unpack_from('<I', exe, 0x3C)[0]
+        count, optional = struct.unpack_from('<H', exe, pe + 6)[0], struct.unpack_from('<H', exe, pe + 20)[0]
+        table = pe + 24 + optional
+        end = max(sum(struct.unpack_from('<II', exe, table + 40 * i + 16)) for i in range(count))
+        write('stub_resources', 'stub', b'\x01' + exe[:end])
+
+
 if __name__ == '__main__':
     seeds_settings()
     seeds_entry_header()
@@ -241,3 +295,4 @@ if __name__ == '__main__':
     seeds_entry_path()
     seeds_whole_run()
     seeds_roundtrip()
+    seeds_stub_resources()
