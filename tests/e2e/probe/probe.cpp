@@ -209,7 +209,8 @@ int fileInfo(const wchar_t* file) {
 
 int usage() {
     write(
-        L"usage: qorn-probe find|dump|click|check|settext|progress|close|windows|fileinfo [--title T] "
+        L"usage: qorn-probe find|dump|click|check|settext|progress|close|windows|fileinfo [--title "
+        L"T] "
         L"[--class C] [--control ID] [--timeout MS] ARGS\n");
     return 2;
 }
