@@ -21,12 +21,30 @@ void showLastError(RunReporter& reporter) {
     showSystemMessage(reporter, platform::lastError(), kBoxIconWarning);
 }
 
+void showPathError(RunReporter& reporter, const char16_t* path) {
+    const uint32_t code = platform::lastError();
+    WideString text(path);
+    text.appendChar(u'\n');
+    text.append(platform::systemErrorText(code));
+    reporter.messageBox(BoxOwner::None, text.c_str(), nullptr, kBoxIconWarning);
+}
+
 void fatalWriteError(RunReporter& reporter, const char16_t* text) {
     reporter.messageBox(BoxOwner::MainWindow, text, nullptr, kBoxOk);
     platform::exitProcess(kExitWriteFailed);
 }
 
+RunReporter* allocationReporter = nullptr;
+
 void failAllocation() {
+    // Taken first: should making the box fail as well, the second call ends
+    // the process at once.
+    RunReporter* reporter = allocationReporter;
+    allocationReporter = nullptr;
+    if (reporter) {
+        WideString text = platform::systemErrorText(platform::kErrorNotEnoughMemory);
+        reporter->messageBox(BoxOwner::None, text.c_str(), kCaptionDefault, kBoxIconError);
+    }
     platform::exitProcess(kExitOutOfMemory);
 }
 
