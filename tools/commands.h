@@ -32,6 +32,10 @@ class TerminalReporter : public RunReporter {
 std::string utf8(const char16_t* text);
 std::string utf8(const WideString& text);
 WideString wide(const std::string& text);
+// UTF-8 for the terminal with control characters escaped ("\\x1b", "\\r"),
+// so that a name can neither move the cursor nor retitle the terminal.
+std::string shown(const char16_t* text);
+std::string shown(const WideString& text);
 
 // Opens FILE and moves to its archive: offset 0 with --archive, else the
 // payload offset and the settings block. Null (with a message) on failure.
