@@ -204,7 +204,7 @@ void ExtractorWindow::completeRun() {
 
 void ExtractorWindow::abortedRun() {
     workerRunning = false;
-    if (currentFile.hasText()) DeleteFileW(wide(currentFile.c_str()));
+    if (currentFile.hasText()) platform::deleteFile(currentFile.c_str());
     DestroyWindow(mainWindow);
 }
 
