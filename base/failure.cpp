@@ -23,7 +23,16 @@ void showLastError(RunReporter& reporter) {
 
 void showPathError(RunReporter& reporter, const char16_t* path) {
     const uint32_t code = platform::lastError();
-    WideString text(path);
+    // A box does not wrap a path, so a long one is named by its end (the file
+    // and the folders nearest it) behind an ellipsis.
+    constexpr size_t kShownPath = 120;
+    const size_t length = textLength(path);
+    WideString text;
+    if (length > kShownPath) {
+        text.appendChar(u'\u2026');
+        path += length - (kShownPath - 1);
+    }
+    text.append(path);
     text.appendChar(u'\n');
     text.append(platform::systemErrorText(code));
     reporter.messageBox(BoxOwner::None, text.c_str(), nullptr, kBoxIconWarning);

@@ -49,7 +49,8 @@ class RunReporter {
 void showSystemMessage(RunReporter& reporter, uint32_t code, uint32_t flags);
 // showSystemMessage for the calling thread's last error, as a warning.
 void showLastError(RunReporter& reporter);
-// The same naming the path it was about: the path, a line break, the text.
+// The same naming the path it was about: the path (a long one by its last
+// 119 characters behind an ellipsis), a line break, the text.
 void showPathError(RunReporter& reporter, const char16_t* path);
 // The disk-write failure: one box, then the process ends with status 1.
 [[noreturn]] void fatalWriteError(RunReporter& reporter, const char16_t* text);

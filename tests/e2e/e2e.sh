@@ -433,6 +433,27 @@ case_deep_tree() {
     [ "$(stat -c %Y "$f")" = "$(stat -c %Y "../src/$f")" ] || fail "time of the deep file"
 }
 
+# A name the system refuses (300 characters in one part): the box names the
+# path beside the system's reason, and the run ends there as failed.
+case_path_refused() {
+    new_case path_refused
+    make_sfx -o sfx.exe --no-settings "$SRC/tests/data/hostile/long-name-300.lzh"
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local box name
+    name=…$(printf 'n%.0s' $(seq 115)).txt
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*\t'"$name"'\r?$' "the box names the path by its end"
+    [ "$(printf '%s\n' "$box" | grep -A1 "$name" | tail -1 | tr -d '[:space:]')" != "" ] ||
+        fail "no reason after the path"
+    shot path-refused
+    probe click --control 65535 1
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ -z "$(ls -A)" ] || fail "something was extracted: $(ls -A)"
+}
+
 case "${1:-}" in
 setup) setup ;;
 cleanup) cleanup ;;
