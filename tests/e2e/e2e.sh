@@ -433,6 +433,33 @@ case_deep_tree() {
     [ "$(stat -c %Y "$f")" = "$(stat -c %Y "../src/$f")" ] || fail "time of the deep file"
 }
 
+# A damaged member deeper than MAX_PATH: the label and the box show the long
+# path shortened, for display only; the file itself keeps its whole path.
+case_deep_damaged() {
+    new_case deep_damaged
+    local deep="" i
+    for i in 1 2 3 4 5 6; do deep+="folder-$i-$(printf 'x%.0s' $(seq 50))/"; done
+    local file=${deep}damaged-member.txt
+    archive a.lzh --level2 "$file=text:some text" after.txt=text:after --damage "$file"
+    make_sfx -o sfx.exe --no-settings a.lzh
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local box window label
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*\tファイル ….*/damaged-member\\.txt が壊れています。$' \
+        "damaged-file text naming the long path by its end"
+    window=$(probe dump --class QORNSFXCLASS --timeout 2000) || fail "no progress window"
+    label=$(printf '%s\n' "$window" | awk -F'\t' '$1 == 0 && $2 == "Static" {print $5}')
+    [[ "$label" == *damaged-member.txt ]] && [ ${#label} -lt 100 ] || fail "status label: $label"
+    shot deep-damaged
+    probe click --control 65535 1
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ -f "$file" ] || fail "the damaged file was not kept under its whole path"
+    [ ! -e after.txt ] || fail "a member after the damaged one was extracted"
+}
+
 # A name the system refuses (300 characters in one part): the box names the
 # path beside the system's reason, and the run ends there as failed.
 case_path_refused() {
