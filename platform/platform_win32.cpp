@@ -36,16 +36,10 @@ WideString fromPathBuffer(const wchar_t* buffer, DWORD result) {
 }
 }  // namespace
 
-// The full form of a path from the system, which resolves it against the
-// current directory and turns '/' into '\\'. Empty when that fails.
-static WideString fullPath(const char16_t* path) {
-    DWORD need = GetFullPathNameW(reinterpret_cast<const wchar_t*>(path), 0, nullptr, nullptr);
-    if (need == 0) return WideString(u"");
-    char16_t* buffer = allocateText(need);
-    DWORD got = GetFullPathNameW(reinterpret_cast<const wchar_t*>(path), need,
-                                 reinterpret_cast<wchar_t*>(buffer), nullptr);
-    if (got == 0 || got >= need) buffer[0] = 0;
-    return WideString::adopt(buffer);
+// Appends the bytes of word, lowest first, up to its first zero byte: a short
+// prefix spelt without constant data, which would cost the stub a page here.
+static void appendBytes(WideString& text, uint32_t word) {
+    for (; word != 0; word >>= 8) text.appendChar(static_cast<char16_t>(word & 0xFF));
 }
 
 // Below MAX_PATH - 12 characters (what CreateDirectoryW takes) a path goes to
@@ -53,20 +47,16 @@ static WideString fullPath(const char16_t* path) {
 // path, which the system takes up to 32,767 characters and passes on without
 // any rewriting: the full form has already resolved "." and '/'.
 WideString systemPath(const char16_t* path) {
-    if (path[0] == u'\\' && path[1] == u'\\' && (path[2] == u'?' || path[2] == u'.') &&
-        path[3] == u'\\')
-        return WideString(path);
-    WideString full = fullPath(path);
-    const size_t length = full.length();
-    if (length < MAX_PATH - 12) return WideString(path);
+    WideString full = absolutePath(path);
+    if (full.length() < MAX_PATH - 12) return WideString(path);
     const char16_t* rest = full.c_str();
-    WideString result(u"\\\\?\\");
-    if (rest[0] == u'\\' && rest[1] == u'\\') {
-        // \\server\share\... becomes \\?\UNC\server\share\...
-        result.append(u"UNC");
-        ++rest;
-    }
-    result.append(rest);
+    const bool unc = rest[0] == u'\\' && rest[1] == u'\\';
+    // "\\?\" and "\\.\" paths are in the system's own form already.
+    if (unc && (rest[2] == u'?' || rest[2] == u'.')) return full;
+    WideString result;
+    appendBytes(result, 0x5C3F5C5Cu);         // "\\?\"
+    if (unc) appendBytes(result, 0x434E55u);  // "UNC": \\server\... becomes \\?\UNC\server\...
+    result.append(rest + (unc ? 1 : 0));
     return result;
 }
 
