@@ -6,7 +6,8 @@
 #
 #   e2e.sh setup | cleanup | CASE
 # Environment (set by suite.cmake): QORN_E2E_DIR (work folder), QORN_TOOL,
-# QORN_PROBE, QORN_SOURCE; QORN_E2E_STUB (the stub the SFX files are made
+# QORN_PROBE, QORN_PATHS (qorn-paths, the console test of the Win32 path
+# handling), QORN_SOURCE; QORN_E2E_STUB (the stub the SFX files are made
 # with), QORN_WINE (the loader) and QORN_WINE_ARCH (win32, or win64 for the
 # x86_64 build on hosts that run no 32-bit programs).
 set -u -o pipefail
