@@ -100,6 +100,7 @@ bool initialiseOnce(HINSTANCE instance, ExtractorWindow& window) {
 
 ExtractorWindow::ExtractorWindow(HINSTANCE instance) {
     reporter = this;
+    allocationReporter = this;
     if (!classRegistered && !initialiseOnce(instance, *this)) return;
 
     POINT pointer = {};
@@ -169,11 +170,19 @@ bool ExtractorWindow::startWorker() {
 }
 
 void ExtractorWindow::showStatus(const char16_t* text) {
-    // PathCompactPathW shortens in place and wants room for MAX_PATH
-    // characters; the sender's text stays as it is.
+    // PathCompactPathW shortens in place and takes at most MAX_PATH
+    // characters: a longer path is shown by its end behind an ellipsis. The
+    // sender's text stays as it is; this is for the label only.
     size_t length = textLength(text);
-    char16_t* copy = allocateText(length < kMaxPath ? kMaxPath : length);
-    for (size_t i = 0; i < length; ++i) copy[i] = text[i];
+    char16_t* copy = allocateText(kMaxPath);
+    size_t at = 0;
+    if (length >= kMaxPath) {
+        text += length - (kMaxPath - 3);
+        length = kMaxPath - 3;
+        copy[at++] = u'\u2026';
+        copy[at++] = u'/';
+    }
+    for (size_t i = 0; i < length; ++i) copy[at++] = text[i];
     WindowDC dc(statusLabel);
     if (dc.get()) {
         RECT client = {};
@@ -200,7 +209,7 @@ void ExtractorWindow::completeRun() {
 
 void ExtractorWindow::abortedRun() {
     workerRunning = false;
-    if (currentFile.hasText()) DeleteFileW(wide(currentFile.c_str()));
+    if (currentFile.hasText()) platform::deleteFile(currentFile.c_str());
     DestroyWindow(mainWindow);
 }
 
@@ -209,9 +218,15 @@ void ExtractorWindow::openFileAfterRun() {
     WideString path(destinationFolder);
     path.appendChar(u'\\');
     path.append(settings.openFile);
-    // A longer path would reach the shell cut, naming some other file.
-    if (path.length() >= kMaxPath) return;
-    ShellExecuteW(mainWindow, nullptr, wide(path.c_str()), nullptr, nullptr, SW_SHOWNORMAL);
+    // The shell takes no path of MAX_PATH or more: a longer one goes in its
+    // short form, and one that has none is reported, never cut.
+    WideString shell = platform::shellPath(path.c_str());
+    if (shell.isEmpty()) {
+        showPathError(*this, path.c_str());
+        failed = true;
+        return;
+    }
+    ShellExecuteW(mainWindow, nullptr, wide(shell.c_str()), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void ExtractorWindow::memberStarted(const char16_t* path) {

@@ -37,7 +37,7 @@ class ExtractReporter : public TerminalReporter {
 
     void memberStarted(const char16_t* path) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        member_ = utf8(path);
+        member_ = shown(path);
         ++members_;
         if (terminal_)
             drawLine();
@@ -159,7 +159,7 @@ bool enterDestination(const WideString& folder) {
     if (createFolderTree(folder.c_str()) && platform::setCurrentDirectory(folder.c_str()))
         return true;
     std::fprintf(stderr, "qornsfx: %s: %s: %s\n", utf8(kTextCannotCreateFolder).c_str(),
-                 utf8(folder).c_str(),
+                 shown(folder).c_str(),
                  utf8(platform::systemErrorText(platform::lastError())).c_str());
     return false;
 }

@@ -31,6 +31,41 @@ std::string utf8(const WideString& text) {
     return utf8(text.c_str());
 }
 
+std::string shown(const char16_t* text) {
+    static const char kNamed[] = "abtnvfr";  // 0x07 to 0x0D
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : utf8(text)) {
+        if (c >= 0x20 && c != 0x7F) {
+            out += static_cast<char>(c);
+        } else if (c >= 0x07 && c <= 0x0D) {
+            out += '\\';
+            out += kNamed[c - 0x07];
+        } else {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    // C1 controls (U+0080 to U+009F, UTF-8 C2 80 to C2 9F) start escape
+    // sequences on some terminals too.
+    for (size_t at = 0; (at = out.find('\xC2', at)) != std::string::npos;) {
+        const unsigned char next = at + 1 < out.size() ? out[at + 1] : 0;
+        if (next < 0x80 || next > 0x9F) {
+            ++at;
+            continue;
+        }
+        const std::string code = std::string("\\u00") + kHex[next >> 4] + kHex[next & 15];
+        out.replace(at, 2, code);
+        at += code.size();
+    }
+    return out;
+}
+
+std::string shown(const WideString& text) {
+    return shown(text.c_str());
+}
+
 WideString wide(const std::string& text) {
     return platform::fromUtf8(text.c_str());
 }
@@ -44,10 +79,22 @@ std::string systemPathText(const WideString& path) {
 
 void TerminalReporter::messageBox(BoxOwner, const char16_t* text, const char16_t* caption,
                                   uint32_t) {
-    std::string t = utf8(text);
-    while (!t.empty() && t.back() == '\n') t.pop_back();
+    // One line on the terminal: the box's lines joined by ": ", each with its
+    // controls escaped, since a line may hold a member's name.
+    std::string t;
+    for (const char16_t* line = text; *line;) {
+        const char16_t* end = line;
+        while (*end && *end != u'\n') ++end;
+        const char16_t* stop = end;
+        if (stop > line && stop[-1] == u'\r') --stop;
+        if (stop > line) {
+            if (!t.empty()) t += ": ";
+            t += shown(WideString(line, static_cast<size_t>(stop - line)));
+        }
+        line = *end ? end + 1 : end;
+    }
     if (caption)
-        std::fprintf(stderr, "qornsfx: %s: %s\n", utf8(caption).c_str(), t.c_str());
+        std::fprintf(stderr, "qornsfx: %s: %s\n", shown(caption).c_str(), t.c_str());
     else
         std::fprintf(stderr, "qornsfx: %s\n", t.c_str());
 }

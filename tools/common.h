@@ -32,6 +32,10 @@ class TerminalReporter : public RunReporter {
 std::string utf8(const char16_t* text);
 std::string utf8(const WideString& text);
 WideString wide(const std::string& text);
+// UTF-8 for the terminal with control characters escaped ("\\x1b", "\\r"),
+// so that a name can neither move the cursor nor retitle the terminal.
+std::string shown(const char16_t* text);
+std::string shown(const WideString& text);
 // A path as the system is handed it: the core joins folders with '\', which
 // this platform's layer turns into '/'.
 std::string systemPathText(const WideString& path);

@@ -50,6 +50,9 @@ namespace {
 
 int runTool(int argc, char** argv) {
     using namespace qorn::tool;
+    // A failed allocation is told on the terminal before the exit.
+    static TerminalReporter memoryReporter;
+    qorn::allocationReporter = &memoryReporter;
     Arguments args;
     std::string command;
     for (int i = 1; i < argc; ++i) {

@@ -6,7 +6,8 @@
 #
 #   e2e.sh setup | cleanup | CASE
 # Environment (set by suite.cmake): QORN_E2E_DIR (work folder), QORN_TOOL,
-# QORN_PROBE, QORN_SOURCE; QORN_E2E_STUB (the stub the SFX files are made
+# QORN_PROBE, QORN_PATHS (qorn-paths, the console test of the Win32 path
+# handling), QORN_SOURCE; QORN_E2E_STUB (the stub the SFX files are made
 # with), QORN_WINE (the loader) and QORN_WINE_ARCH (win32, or win64 for the
 # x86_64 build on hosts that run no 32-bit programs).
 set -u -o pipefail
@@ -14,6 +15,7 @@ set -u -o pipefail
 E2E=${QORN_E2E_DIR:?}
 TOOL=${QORN_TOOL:?}
 PROBE=${QORN_PROBE:?}
+PATHS=${QORN_PATHS:-}
 SRC=${QORN_SOURCE:?}
 SHOTS=$(dirname "$E2E")/e2e-screens
 STUB=${QORN_E2E_STUB:?}
@@ -656,6 +658,120 @@ case_windows_tool() {
     rc=$(finish)
     [ "$rc" = 0 ] || fail "exit status $rc"
     diff -r "../$tree" "$tree" >&2 || fail "the SFX made by qornsfx.exe extracted a different tree"
+}
+
+# Names that Unix and Mac archivers store freely and Windows refuses: each
+# is extracted under a name Windows takes, and so is every member after it.
+# Two names that clean to one path: the later member replaces the earlier.
+case_names_windows_refuses() {
+    new_case names_windows_refuses
+    archive a.lzh 'what?.txt=text:what' 'a<b>.txt=text:angle' 'pipe|x.txt=text:pipe' \
+        'quote".txt=text:quote' 'star*.txt=text:star' $'ctl\x01\x1f.txt=text:control' \
+        '.../dots.txt=text:dots' 'sub/. ./deeper.txt=text:deeper' 'same?.txt=text:first' \
+        'same*.txt=text:second' later.txt=text:later
+    make_sfx -o sfx.exe --no-settings a.lzh
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    if probe find --class '#32770' --timeout 1500 >/dev/null; then
+        read_box >&2
+        shot names
+        fail "a box was shown"
+    fi
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    local want=(what_.txt:what a_b_.txt:angle pipe_x.txt:pipe quote_.txt:quote star_.txt:star
+        ctl__.txt:control dots.txt:dots sub/deeper.txt:deeper same_.txt:second later.txt:later)
+    local pair
+    for pair in "${want[@]}"; do
+        [ "$(cat "${pair%%:*}" 2>/dev/null)" = "${pair#*:}" ] ||
+            fail "${pair%%:*} missing or wrong; extracted: $(find . -type f | tr '\n' ' ')"
+    done
+    [ "$(find . -type f | wc -l)" = "${#want[@]}" ] || fail "other files: $(find . -type f | tr '\n' ' ')"
+}
+
+# The Win32 path handling itself, built for Windows: Wine would take the
+# plain long paths that Windows refuses, so the forms are checked directly.
+case_long_path_forms() {
+    new_case long_path_forms
+    [ -n "$PATHS" ] && [ -f "$PATHS" ] || fail "no qorn-paths test program"
+    local out rc=0
+    out=$("$WINE" "$PATHS" 2>/dev/null | tr -d '\r') || rc=$?
+    printf '%s\n' "$out"
+    [ "$rc" = 0 ] || fail "qorn-paths exit status $rc"
+    expect_line "$out" '^[0-9]+ passed, 0 failed$' "summary"
+}
+
+# A tree whose paths pass MAX_PATH below the destination: every file comes
+# back with its bytes and time, the members after the deep ones too.
+case_deep_tree() {
+    new_case deep_tree
+    local deep=src/tree part
+    for part in 1 2 3 4 5 6 7; do
+        deep=$deep/folder-$part-with-a-name-long-enough-to-add-up-quickly
+    done
+    mkdir -p "$deep" || fail
+    printf 'deep\n' > "$deep/a-file-at-the-bottom-of-a-tree-deeper-than-max-path.txt"
+    printf 'last\n' > src/tree/zz-after.txt
+    touch -d '2003-04-05 06:07:08 UTC' "$deep/a-file-at-the-bottom-of-a-tree-deeper-than-max-path.txt"
+    make_sfx -o sfx.exe --no-settings src/tree
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    diff -r ../src/tree tree >&2 || fail "the extracted tree differs"
+    local f=${deep#src/}/a-file-at-the-bottom-of-a-tree-deeper-than-max-path.txt
+    [ ${#f} -gt 300 ] || fail "the test path is only ${#f} characters"
+    [ "$(stat -c %Y "$f")" = "$(stat -c %Y "../src/$f")" ] || fail "time of the deep file"
+}
+
+# A damaged member deeper than MAX_PATH: the label and the box show the long
+# path shortened, for display only; the file itself keeps its whole path.
+case_deep_damaged() {
+    new_case deep_damaged
+    local deep="" i
+    for i in 1 2 3 4 5 6; do deep+="folder-$i-$(printf 'x%.0s' $(seq 50))/"; done
+    local file=${deep}damaged-member.txt
+    archive a.lzh --level2 "$file=text:some text" after.txt=text:after --damage "$file"
+    make_sfx -o sfx.exe --no-settings a.lzh
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local box window label
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*\tファイル ….*/damaged-member\\.txt が壊れています。$' \
+        "damaged-file text naming the long path by its end"
+    window=$(probe dump --class QORNSFXCLASS --timeout 2000) || fail "no progress window"
+    label=$(printf '%s\n' "$window" | awk -F'\t' '$1 == 0 && $2 == "Static" {print $5}')
+    [[ "$label" == *damaged-member.txt ]] && [ ${#label} -lt 100 ] || fail "status label: $label"
+    shot deep-damaged
+    probe click --control 65535 1
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ -f "$file" ] || fail "the damaged file was not kept under its whole path"
+    [ ! -e after.txt ] || fail "a member after the damaged one was extracted"
+}
+
+# A name the system refuses (300 characters in one part): the box names the
+# path beside the system's reason, and the run ends there as failed.
+case_path_refused() {
+    new_case path_refused
+    make_sfx -o sfx.exe --no-settings "$SRC/tests/data/hostile/long-name-300.lzh"
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local box name
+    name=…$(printf 'n%.0s' $(seq 115)).txt
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*\t'"$name"'\r?$' "the box names the path by its end"
+    [ "$(printf '%s\n' "$box" | grep -A1 "$name" | tail -1 | tr -d '[:space:]')" != "" ] ||
+        fail "no reason after the path"
+    shot path-refused
+    probe click --control 65535 1
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ -z "$(ls -A)" ] || fail "something was extracted: $(ls -A)"
 }
 
 case "${1:-}" in

@@ -37,6 +37,7 @@ set(QORN_E2E_ENV
   QORN_E2E_DIR=${CMAKE_BINARY_DIR}/e2e
   QORN_TOOL=$<TARGET_FILE:qornsfx>
   QORN_PROBE=${QORN_E2E_PROBE}
+  QORN_PATHS=${QORN_E2E_PATHS}
   QORN_E2E_STUB=${QORN_E2E_STUB}
   QORN_WINE=${QORN_WINE}
   QORN_WINE_ARCH=${QORN_WINE_ARCH}
@@ -52,7 +53,8 @@ set_tests_properties(e2e.cleanup PROPERTIES FIXTURES_CLEANUP wine)
 foreach(case no_settings settings_ok cancel relative_folder damaged unknown_header abort
              close_during_run cannot_create settings_cut_short from_folder silent
              silent_destination destination_in_dialog silent_damaged silent_cannot_create usage
-             icon_version signed)
+             icon_version signed names_windows_refuses long_path_forms deep_tree deep_damaged
+             path_refused)
   add_test(NAME e2e.${case} COMMAND ${QORN_E2E_SCRIPT} ${case})
   set_tests_properties(e2e.${case} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180
     LABELS e2e)
