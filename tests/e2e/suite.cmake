@@ -49,7 +49,8 @@ add_test(NAME e2e.cleanup COMMAND ${QORN_E2E_SCRIPT} cleanup)
 set_tests_properties(e2e.cleanup PROPERTIES FIXTURES_CLEANUP wine)
 
 foreach(case no_settings settings_ok cancel relative_folder damaged unknown_header abort
-             close_during_run cannot_create settings_cut_short from_folder)
+             close_during_run cannot_create settings_cut_short from_folder make_refuses_damage
+             header_levels)
   add_test(NAME e2e.${case} COMMAND ${QORN_E2E_SCRIPT} ${case})
   set_tests_properties(e2e.${case} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180
     LABELS e2e)
