@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <map>
+#include <string>
 
 #include "decode/bit_reader.h"
 #include "decode/decode_session.h"
@@ -39,6 +41,23 @@ char16_t forbiddenCharacter(const WideString& path) {
     return 0;
 }
 
+// Records a member's cleaned path and the folders above it, folded as
+// Windows compares names (ASCII case here), in made (true: a folder). True
+// when one name is both a file and a folder: the stub then fails on the
+// member (a file where its folder must go) or deletes the earlier file.
+bool collides(std::map<std::u16string, bool>& made, const WideString& cleaned, bool folder) {
+    std::u16string path;
+    for (const char16_t* p = cleaned.c_str();; ++p) {
+        if (*p == u'/' || *p == 0) {
+            const bool isFolder = *p == u'/' || folder;
+            const auto [at, fresh] = made.emplace(path, isFolder);
+            if (!fresh && at->second != isFolder) return true;
+            if (*p == 0) return false;
+        }
+        path += (*p >= u'a' && *p <= u'z') ? static_cast<char16_t>(*p - u'a' + u'A') : *p;
+    }
+}
+
 std::string hex4(uint16_t v) {
     char text[8];
     std::snprintf(text, sizeof text, "%04x", v);
@@ -64,6 +83,7 @@ bool checkArchive(const std::vector<uint8_t>& archive, std::vector<ArchiveProble
     makeCrcTable();
     resetProgress(nullptr, 0);
     ArchiveEntry entry;
+    std::map<std::u16string, bool> made;
     unsigned index = 0;
     std::string previous;
     for (;; ++index) {
@@ -97,6 +117,10 @@ bool checkArchive(const std::vector<uint8_t>& archive, std::vector<ArchiveProble
             std::snprintf(text, sizeof text, c < 0x20 ? "U+%04X" : "'%c'", c);
             problems.push_back({member, std::string("its path holds ") + text +
                                             ", which Windows does not allow in a name"});
+        } else if (!cleaned.isEmpty() && collides(made, cleaned, method == kMethodLhd)) {
+            problems.push_back({member,
+                                "a file and a folder of one name (letter case aside); "
+                                "one of them cannot be extracted"});
         } else if (method != kMethodLhd) {
             if (dataStart + static_cast<int64_t>(entry.packedSize) > file.size()) {
                 problems.push_back({member, "truncated: its data run past the end of the archive"});

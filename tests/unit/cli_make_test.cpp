@@ -212,6 +212,8 @@ TEST_F(CliMake, RefusesAnArchiveTheStubWouldFailOn) {
          "member 2 (after \"good.txt\"): its header cannot be read"},
         {"empty path", storedMember("../", "x"), "member 2 \"../\": nothing is left of its path"},
         {"character", storedMember("what?.txt", "x"), "member 2 \"what?.txt\": its path holds '?'"},
+        {"file as folder", storedMember("Good.TXT/inner.txt", "x"),
+         "member 2 \"Good.TXT/inner.txt\": a file and a folder of one name"},
     };
     for (const auto& c : cases) {
         Bytes archive = storedMember("good.txt", "fine");
