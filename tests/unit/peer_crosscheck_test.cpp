@@ -126,7 +126,7 @@ void crossCheck(const char* peer, const std::string& program,
         const bool inScope =
             std::any_of(members.begin(), members.end(), [](auto& m) { return m.inScope; }) &&
             std::all_of(members.begin(), members.end(),
-                        [](auto& m) { return m.level <= 2 && m.size <= (64u << 20); });
+                        [](auto& m) { return m.size <= (64u << 20); });
         if (!inScope) continue;
         std::set<std::string> ignored;
         for (const corpus::Member& m : members)
