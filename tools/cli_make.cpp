@@ -29,8 +29,10 @@ const char kMakeUsage[] =
     "         [--main-file F] [--start-menu N] [--desktop N] [--send-to N] [--open F]\n"
     "         [--link-name L] [--no-settings] [--stub STUB.exe] [--icon FILE.ico]\n"
     "         [--product-name T] [--company T] [--description T] [--file-version 1.2.3.4]\n"
-    "         ARCHIVE.lzh | DIR...\n"
-    "  N is a shortcut's option byte: 0 never, 1 offered, 2 always, 3 offered and checked\n";
+    "         [--force] ARCHIVE.lzh | DIR...\n"
+    "  N is a shortcut's option byte: 0 never, 1 offered, 2 always, 3 offered and checked\n"
+    "  every member is decoded first; --force writes the file even when the stub would\n"
+    "  fail on some of them\n";
 
 // The settings a user can give; without any of them the block still goes in
 // (a run with the dialog), unless --no-settings asks for a bare payload.
@@ -221,6 +223,33 @@ bool loadArchive(const Arguments& args, std::vector<uint8_t>& archive) {
 #endif
 }
 
+// The archive as the stub will meet it: a file that would stop it halfway
+// (or pass a member over) is not written unless --force asks for it.
+bool checkBeforeWriting(const Arguments& args, const std::vector<uint8_t>& archive,
+                        const std::string& out) {
+    const bool folders = args.positional.size() > 1 || isFolder(args.positional[0]);
+    const std::string source = folders ? "the packed folders" : args.positional[0];
+    std::vector<ArchiveProblem> problems, notes;
+    if (!checkArchive(archive, problems, notes)) {
+        std::fprintf(stderr, "qornsfx: cannot check %s: %s\n", source.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    const bool force = args.has("force");
+    for (const ArchiveProblem& p : notes)
+        std::fprintf(stderr, "qornsfx: note: %s: %s: %s\n", source.c_str(), p.member.c_str(),
+                     p.reason.c_str());
+    for (const ArchiveProblem& p : problems)
+        std::fprintf(stderr, "qornsfx: %s%s: %s: %s\n", force ? "warning: " : "", source.c_str(),
+                     p.member.c_str(), p.reason.c_str());
+    if (problems.empty() || force) return true;
+    std::fprintf(stderr,
+                 "qornsfx: %s not written: the stub would fail on %zu member%s of %s (--force "
+                 "writes it anyway)\n",
+                 out.c_str(), problems.size(), problems.size() == 1 ? "" : "s", source.c_str());
+    return false;
+}
+
 }  // namespace
 
 int runMake(const Arguments& args) {
@@ -239,6 +268,7 @@ int runMake(const Arguments& args) {
     if (edited) stampChecksum(stub, settings, archive);
 
     const std::string out = args.value("o");
+    if (!checkBeforeWriting(args, archive, out)) return 1;
     const std::string temp = out + ".part";
     FILE* f = encode::host::openFile(temp, "wb");
     bool ok = f && std::fwrite(stub.data(), 1, stub.size(), f) == stub.size() &&

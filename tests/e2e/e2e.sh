@@ -248,7 +248,7 @@ case_damaged() {
     new_case damaged
     local long=a-folder-name-far-too-wide-for-the-status-label/and-one-more-level
     archive a.lzh a.txt=text:alpha "$long/b.txt=text:bravo-bravo" c.txt=text:charlie --damage "$long/b.txt"
-    make_sfx -o sfx.exe --no-settings a.lzh
+    make_sfx -o sfx.exe --no-settings --force a.lzh 2>/dev/null
     start sfx.exe
     local box
     box=$(read_box)
@@ -270,7 +270,7 @@ case_damaged() {
 case_unknown_header() {
     new_case unknown_header
     archive a.lzh a.txt=text:alpha --junk --no-end
-    make_sfx -o sfx.exe --no-settings a.lzh
+    make_sfx -o sfx.exe --no-settings --force a.lzh 2>/dev/null
     start sfx.exe
     local box
     box=$(read_box)
@@ -772,6 +772,62 @@ case_path_refused() {
     rc=$(finish)
     [ "$rc" = 0 ] || fail "exit status $rc"
     [ -z "$(ls -A)" ] || fail "something was extracted: $(ls -A)"
+}
+
+# make decodes every member before it writes: a damaged archive gets no
+# self-extracting file, and the message names the member and the reason.
+case_make_refuses_damage() {
+    new_case make_refuses_damage
+    archive a.lzh a.txt=text:alpha sub/b.txt=text:bravo c.txt=text:charlie --damage sub/b.txt
+    local err rc=0
+    err=$("$TOOL" make --stub "$STUB" -o sfx.exe --no-settings a.lzh 2>&1) || rc=$?
+    [ "$rc" = 1 ] || fail "make exit status $rc: $err"
+    expect_line "$err" '^qornsfx: a\.lzh: member 2 "sub/b\.txt": CRC mismatch' "the member and the reason"
+    [ ! -e sfx.exe ] && [ ! -e sfx.exe.part ] || fail "an output file was left behind"
+    archive j.lzh a.txt=text:alpha --junk --no-end
+    rc=0
+    err=$("$TOOL" make --stub "$STUB" -o sfx.exe --no-settings j.lzh 2>&1) || rc=$?
+    [ "$rc" = 1 ] || fail "make exit status $rc on a bad header: $err"
+    expect_line "$err" 'member 2 \(after "a\.txt"\): its header cannot be read' "the bad header"
+    [ ! -e sfx.exe ] || fail "an output file was left behind"
+}
+
+# The stub reads an OS-9/68k level-2 header (whose length leaves out its own
+# two bytes) and a level-3 header (32-bit sizes). The first member is derived
+# from a real level-2 archive of the corpus: length lowered by 2, OS id 'K',
+# header CRC taken again; the second is the corpus's level-3 archive.
+case_header_levels() {
+    new_case header_levels
+    python3 - "$SRC/tests/data/corpus/lhasa" a.lzh <<'PY' || fail "cannot write the archive"
+import struct, sys
+def crc16(data):
+    c = 0
+    for b in data:
+        c ^= b
+        for _ in range(8):
+            c = (c >> 1) ^ 0xA001 if c & 1 else c >> 1
+    return c
+lv2 = bytearray(open(sys.argv[1] + "/unix-a/h2_lh5.lzh", "rb").read())
+assert struct.unpack("<H", lv2[:2])[0] == 51 and lv2[23:24] == b"U" and lv2[-1] == 0
+lv2[0:2] = struct.pack("<H", 49)
+lv2[23] = ord("K")
+lv2[27:29] = b"\0\0"
+lv2[27:29] = struct.pack("<H", crc16(lv2[:51]))
+lv3 = open(sys.argv[1] + "/os2-b/h3_lh0.lzh", "rb").read()
+open(sys.argv[2], "wb").write(bytes(lv2[:-1]) + lv3)
+PY
+    make_sfx -o sfx.exe --no-settings a.lzh
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ "$(sha256sum < gpl-2 | cut -c1-64)" = 8177f97513213526df2cf6184d8ff986c675afb514d4e68a404010521b880643 ] ||
+        fail "gpl-2 (OS-9/68k level 2) differs"
+    [ "$(sha256sum < GPL-2.gz | cut -c1-64)" = 5c423e9bdf915d23972369959f5a71bfbcc1d32d09fb8d7198755861d289966e ] ||
+        fail "GPL-2.gz (level 3) differs"
+    [ "$(stat -c %Y gpl-2)" = 1262304000 ] && [ "$(stat -c %Y GPL-2.gz)" = 1322948122 ] ||
+        fail "time stamps: $(stat -c '%n %Y' gpl-2 GPL-2.gz | tr '\n' ' ')"
 }
 
 case "${1:-}" in

@@ -12,10 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "decode/bit_reader.h"
 #include "payload/binary_file.h"
 #include "payload/sfx_settings.h"
 #include "platform/platform.h"
 #include "tests/support/corpus.h"
+#include "tests/support/header_bytes.h"
 
 namespace qorn {
 namespace {
@@ -50,11 +52,12 @@ class CliMake : public ::testing::Test {
         stub[0] = 'M';
         stub[1] = 'Z';
         writeFile(root_ / "stub.exe", stub);
-        // One stored member "a.txt" = "hi", level 0, with its end mark.
-        archive_ = {0x18, 0x00, '-', 'l',  'h', '0', '-', 2,   0,   0,   0,   2, 0, 0,   0,   0,
-                    0,    0,    0,   0x20, 0,   5,   'a', '.', 't', 'x', 't', 0, 0, 'h', 'i', 0};
+        // One stored member "a.txt" = "hi" with its CRC, level 0, and the end mark.
+        archive_ = {0x1B, 0x00, '-', 'l', 'h', '0',  '-',  2,   0,    0, 0,
+                    2,    0,    0,   0,   0,   0,    0,    0,   0x20, 0, 5,
+                    'a',  '.',  't', 'x', 't', 0xEF, 0xEE, 'h', 'i',  0};
         uint8_t sum = 0;
-        for (size_t i = 2; i < 26; ++i) sum = static_cast<uint8_t>(sum + archive_[i]);
+        for (size_t i = 2; i < 29; ++i) sum = static_cast<uint8_t>(sum + archive_[i]);
         archive_[1] = sum;
         writeFile(root_ / "a.lzh", archive_);
     }
@@ -425,6 +428,73 @@ TEST_F(CliMakeResources, BrokenIconFilesAndBadVersionTextsAreRefused) {
     EXPECT_EQ(make({"--product-name", "x"}), 1);
     EXPECT_NE(errors().find("not a Windows executable"), std::string::npos) << errors();
     EXPECT_FALSE(fs::exists(root_ / "out.exe"));
+}
+
+// A stored level-0 member with its CRC; `damage` flips a data byte after
+// the CRC was taken.
+Bytes storedMember(const std::string& name, const std::string& data, bool damage = false) {
+    makeCrcTable();
+    uint16_t crc = 0;
+    updateCrc(crc, reinterpret_cast<const uint8_t*>(data.data()),
+              static_cast<uint32_t>(data.size()));
+    Bytes b = corpus::level01(0, "-lh0-", static_cast<uint32_t>(data.size()),
+                              static_cast<uint32_t>(data.size()), 0x58B16A1Cu, name,
+                              {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8)});
+    b.insert(b.end(), data.begin(), data.end());
+    if (damage) b.back() ^= 1;
+    return b;
+}
+
+// Whatever would stop the stub, or make it pass a member over, stops make
+// before it writes: the message names the member and the reason. --force
+// writes the file and prints the same list as warnings.
+TEST_F(CliMake, RefusesAnArchiveTheStubWouldFailOn) {
+    Bytes unknownMethod = storedMember("pm.bin", "data");
+    std::copy_n("-pm2-", 5, unknownMethod.begin() + 2);
+    Bytes cut = storedMember("cut.txt", "0123456789");
+    cut.resize(cut.size() - 4);
+    const struct {
+        const char* what;
+        Bytes tail;  // after a good member "good.txt"
+        const char* expected;
+    } cases[] = {
+        {"CRC", storedMember("sub/bad.txt", "payload", true),
+         "member 2 \"sub/bad.txt\": CRC mismatch"},
+        {"method", unknownMethod, "member 2 \"pm.bin\": method -pm2- is not one the stub decodes"},
+        {"truncated", cut, "member 2 \"cut.txt\": truncated"},
+        {"header", Bytes{30, 0, 'j', 'u', 'n', 'k'},
+         "member 2 (after \"good.txt\"): its header cannot be read"},
+        {"empty path", storedMember("../", "x"), "member 2 \"../\": nothing is left of its path"},
+        {"character", storedMember("what?.txt", "x"), "member 2 \"what?.txt\": its path holds '?'"},
+        {"file as folder", storedMember("Good.TXT/inner.txt", "x"),
+         "member 2 \"Good.TXT/inner.txt\": a file and a folder of one name"},
+    };
+    for (const auto& c : cases) {
+        Bytes archive = storedMember("good.txt", "fine");
+        archive.insert(archive.end(), c.tail.begin(), c.tail.end());
+        writeFile(root_ / "bad.lzh", archive);
+        EXPECT_EQ(make({}, "bad.lzh"), 1) << c.what;
+        EXPECT_NE(errors().find(c.expected), std::string::npos) << c.what << ": " << errors();
+        EXPECT_NE(errors().find("not written"), std::string::npos) << errors();
+        EXPECT_FALSE(fs::exists(root_ / "out.exe")) << c.what;
+        EXPECT_FALSE(fs::exists(root_ / "out.exe.part")) << c.what;
+
+        EXPECT_EQ(make({"--force"}, "bad.lzh"), 0) << c.what << ": " << errors();
+        EXPECT_NE(errors().find(std::string("warning: ") + (root_ / "bad.lzh").string() + ": " +
+                                c.expected),
+                  std::string::npos)
+            << errors();
+        EXPECT_TRUE(fs::exists(root_ / "out.exe")) << c.what;
+        fs::remove(root_ / "out.exe");
+    }
+    // Good members of every kind pass quietly; a symbolic link, which the
+    // stub passes over by design, is only noted.
+    Bytes fine = storedMember("good.txt", "fine");
+    Bytes link = corpus::level01(0, "-lhd-", 0, 0, 0x58B16A1Cu, "ln|good.txt", {0, 0});
+    fine.insert(fine.end(), link.begin(), link.end());
+    writeFile(root_ / "fine.lzh", fine);
+    EXPECT_EQ(make({}, "fine.lzh"), 0) << errors();
+    EXPECT_NE(errors().find("note: "), std::string::npos) << errors();
 }
 
 }  // namespace

@@ -214,7 +214,6 @@ void decodeCorpus(const std::vector<std::string>& methods, int minimum) {
     const std::string dir = corpus::makeTempFolder();
     makeCrcTable();
     for (const std::string& name : corpus::archives()) {
-        if (name == "lhasa/os2-b/h3_lh0.lzh") continue;  // level 3 is not read
         const auto expected = corpus::membersOf(name);
         BinaryFile* f = BinaryFile::openForReading(
             platform::fromUtf8((corpus::folder() + "/" + name).c_str()).c_str());

@@ -109,9 +109,7 @@ TEST_F(ExtractionWorker, CorpusArchivesLandWithTheirContentAndTime) {
         const std::vector<corpus::Member> members = corpus::membersOf(archive);
         bool usable = true;
         for (const corpus::Member& m : members)
-            // Level-3 headers are not read at all.
-            if (m.size > 4000000 || m.status != "ok" || m.type == "dir-stored-as-lh0" ||
-                m.level > 2)
+            if (m.size > 4000000 || m.status != "ok" || m.type == "dir-stored-as-lh0")
                 usable = false;
         if (!usable) continue;
         SCOPED_TRACE(archive);

@@ -344,7 +344,7 @@ case("header-level1-ext-4100.lzh", "level-1 extended headers reaching past 4096 
      + struct.pack("<H", 0) + TEXT + END)
 case("header-level2-short.lzh", "level-2 length 5, shorter than its fixed fields", "header",
      "-", struct.pack("<H", 5) + stored(b"x.txt")[2:] + END)
-case("header-level3.lzh", "a level-3 header (first word 4)", "header", "-",
+case("header-level3.lzh", "a level-3 header whose 32-bit header length is 0", "header", "-",
      struct.pack("<H", 4) + b"-lh0-" + struct.pack("<IIIBB", L, L, 0, 0x20, 3)
      + bytes(30) + TEXT + END)
 case("header-name-past-header.lzh", "level-0 name length past the header length", "header",
