@@ -1,14 +1,13 @@
 // qornsfx make's check: the archive walked and decoded the way the stub will
 // do it, before anything is written. Whatever would stop the stub halfway
 // (or pass a member over) is found here, where its author can still mend it.
-#include <unistd.h>
-
 #include <cstdio>
 #include <map>
 #include <string>
 
 #include "decode/bit_reader.h"
 #include "decode/decode_session.h"
+#include "encode/host_files.h"
 #include "extract/entry_paths.h"
 #include "payload/archive_entry.h"
 #include "platform/platform.h"
@@ -29,16 +28,6 @@ bool isSymbolicLink(const WideString& path) {
     for (const char16_t* p = path.c_str(); *p; ++p)
         if (*p == u'|') return true;
     return false;
-}
-
-// The first character of a cleaned path that Windows refuses in a name
-// (creating the file then fails), or 0.
-char16_t forbiddenCharacter(const WideString& path) {
-    for (const char16_t* p = path.c_str(); *p; ++p)
-        if (*p < 0x20 || *p == u'<' || *p == u'>' || *p == u'"' || *p == u'|' || *p == u'?' ||
-            *p == u'*')
-            return *p;
-    return 0;
 }
 
 // Records a member's cleaned path and the folders above it, folded as
@@ -66,19 +55,10 @@ std::string hex4(uint16_t v) {
 
 }  // namespace
 
-bool checkArchive(const std::vector<uint8_t>& archive, std::vector<ArchiveProblem>& problems,
-                  std::vector<ArchiveProblem>& notes) {
-    // The bytes go through a file, as the stub reads them.
-    FILE* temp = std::tmpfile();
-    if (!temp || std::fwrite(archive.data(), 1, archive.size(), temp) != archive.size() ||
-        std::fflush(temp) != 0) {
-        if (temp) std::fclose(temp);
-        return false;
-    }
-    BinaryFile file(static_cast<platform::FileHandle>(dup(fileno(temp))));
-    std::fclose(temp);
-    if (!file.isOpen() || !file.moveTo(0)) return false;
+namespace {
 
+void walkArchive(BinaryFile& file, std::vector<ArchiveProblem>& problems,
+                 std::vector<ArchiveProblem>& notes) {
     QuietReporter reporter;
     makeCrcTable();
     resetProgress(nullptr, 0);
@@ -112,11 +92,6 @@ bool checkArchive(const std::vector<uint8_t>& archive, std::vector<ArchiveProble
             notes.push_back({member, "a symbolic link; the stub passes links over"});
         } else if (method != kMethodLhd && cleaned.isEmpty()) {
             problems.push_back({member, "nothing is left of its path once it is made safe"});
-        } else if (const char16_t c = forbiddenCharacter(cleaned)) {
-            char text[8];
-            std::snprintf(text, sizeof text, c < 0x20 ? "U+%04X" : "'%c'", c);
-            problems.push_back({member, std::string("its path holds ") + text +
-                                            ", which Windows does not allow in a name"});
         } else if (!cleaned.isEmpty() && collides(made, cleaned, method == kMethodLhd)) {
             problems.push_back({member,
                                 "a file and a folder of one name (letter case aside); "
@@ -125,7 +100,11 @@ bool checkArchive(const std::vector<uint8_t>& archive, std::vector<ArchiveProble
             if (dataStart + static_cast<int64_t>(entry.packedSize) > file.size()) {
                 problems.push_back({member, "truncated: its data run past the end of the archive"});
             } else {
+#ifdef _WIN32
+                BinaryFile sink(platform::createForWriting(u"NUL"));
+#else
                 BinaryFile sink(platform::createForWriting(u"/dev/null"));
+#endif
                 const MemberResult result = decodeMember(reporter, file, sink, entry.originalSize,
                                                          entry.packedSize, method);
                 // The stub's own verdict (an overrun alone is the CRC's to judge).
@@ -139,6 +118,28 @@ bool checkArchive(const std::vector<uint8_t>& archive, std::vector<ArchiveProble
         }
         if (!file.moveTo(dataStart + static_cast<int64_t>(entry.packedSize))) break;
     }
+}
+
+}  // namespace
+
+bool checkArchive(const std::vector<uint8_t>& archive, const std::string& scratch,
+                  std::vector<ArchiveProblem>& problems, std::vector<ArchiveProblem>& notes) {
+    // The bytes go through a file, as the stub reads them.
+    FILE* f = encode::host::openFile(scratch, "wb");
+    bool written = f && std::fwrite(archive.data(), 1, archive.size(), f) == archive.size();
+    if (f && std::fclose(f) != 0) written = false;
+    if (!written) {
+        encode::host::removeFile(scratch);
+        return false;
+    }
+    BinaryFile* file = BinaryFile::openForReading(wide(scratch).c_str());
+    if (!file) {
+        encode::host::removeFile(scratch);
+        return false;
+    }
+    walkArchive(*file, problems, notes);
+    delete file;
+    encode::host::removeFile(scratch);
     return true;
 }
 

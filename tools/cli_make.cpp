@@ -230,7 +230,7 @@ bool checkBeforeWriting(const Arguments& args, const std::vector<uint8_t>& archi
     const bool folders = args.positional.size() > 1 || isFolder(args.positional[0]);
     const std::string source = folders ? "the packed folders" : args.positional[0];
     std::vector<ArchiveProblem> problems, notes;
-    if (!checkArchive(archive, problems, notes)) {
+    if (!checkArchive(archive, out + ".check", problems, notes)) {
         std::fprintf(stderr, "qornsfx: cannot check %s: %s\n", source.c_str(),
                      std::strerror(errno));
         return false;

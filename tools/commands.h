@@ -15,11 +15,12 @@ struct ArchiveProblem {
     std::string reason;
 };
 
-// Walks and decodes a plain archive the way the stub does. problems: what
-// would stop the stub or make it pass a member over; notes: what it passes
-// over by design. False when the bytes cannot even be put in a file.
-bool checkArchive(const std::vector<uint8_t>& archive, std::vector<ArchiveProblem>& problems,
-                  std::vector<ArchiveProblem>& notes);
+// Walks and decodes a plain archive the way the stub does, from the file
+// scratch, written for it and removed after. problems: what would stop the
+// stub or make it pass a member over; notes: what it passes over by design.
+// False when the bytes cannot even be put in a file.
+bool checkArchive(const std::vector<uint8_t>& archive, const std::string& scratch,
+                  std::vector<ArchiveProblem>& problems, std::vector<ArchiveProblem>& notes);
 
 int runList(const Arguments& args);
 int runTest(const Arguments& args);

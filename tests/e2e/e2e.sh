@@ -481,7 +481,7 @@ case_destination_in_dialog() {
 case_silent_damaged() {
     new_case silent_damaged
     archive a.lzh a.txt=text:alpha b.txt=text:bravo c.txt=text:charlie --damage b.txt
-    make_sfx -o sfx.exe --no-settings a.lzh
+    make_sfx -o sfx.exe --no-settings --force a.lzh 2>/dev/null
     watch_windows
     start sfx.exe /s
     local rc
@@ -734,7 +734,7 @@ case_deep_damaged() {
     for i in 1 2 3 4 5 6; do deep+="folder-$i-$(printf 'x%.0s' $(seq 50))/"; done
     local file=${deep}damaged-member.txt
     archive a.lzh --level2 "$file=text:some text" after.txt=text:after --damage "$file"
-    make_sfx -o sfx.exe --no-settings a.lzh
+    make_sfx -o sfx.exe --no-settings --force a.lzh 2>/dev/null
     mkdir run && cd run || fail
     start ../sfx.exe
     local box window label
