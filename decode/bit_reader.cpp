@@ -76,6 +76,16 @@ void makeCrcTable() {
 }
 
 void updateCrc(uint16_t& crc, const uint8_t* bytes, uint32_t count) {
+#ifdef QORN_FAST_DECODE
+    if (count >= 64 && crcFoldAvailable()) {
+        crc = crcFold(crc, bytes, count);
+        return;
+    }
+#endif
+    updateCrcByTables(crc, bytes, count);
+}
+
+void updateCrcByTables(uint16_t& crc, const uint8_t* bytes, uint32_t count) {
     uint32_t c = crc;
     while (count >= 8) {
         c ^= bytes[0] | (bytes[1] << 8);

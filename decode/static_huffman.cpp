@@ -12,7 +12,6 @@ namespace qorn {
 namespace {
 
 constexpr int kLengthCodeSymbols = 19;
-uint16_t blockCodesLeft;
 int positionCountBits;
 
 // Lengths of a small code (the length code or the position code).
@@ -93,6 +92,8 @@ void readBlockHeader(DecodeSession& s) {
 
 }  // namespace
 
+uint16_t blockCodesLeft;
+
 void startBlockDecoder(DecodeSession& s) {
     if (s.dictionaryBits <= 14) {
         positionCodeCount = 14;
@@ -112,11 +113,15 @@ uint16_t decodeBlockCode(DecodeSession& s) {
         if (s.error) return 0;
     }
     --blockCodesLeft;  // a block size of 0 lasts 65536 codes
-    uint16_t j = literalTable[bitBuffer(s) >> 4];
+    const uint16_t j = literalTable[bitBuffer(s) >> 4];
     if (j < kLiteralSymbols) {
         fillBuffer(s, literalLengths[j]);
         return j;
     }
+    return finishLongLiteral(s, j);
+}
+
+uint16_t finishLongLiteral(DecodeSession& s, uint16_t j) {
     fillBuffer(s, 12);
     // At most 16 bits stand in the window; a walk that has not reached a
     // symbol by then runs through a broken or stale tree.
