@@ -68,19 +68,20 @@ struct Bits {
     }
     void store(DecodeSession& s) const {
         const uint64_t taken = static_cast<uint64_t>(in - (s.inputBuffer + s.inputPosition));
-        s.bitWindow = window;
+        // Below its count the session's window holds zeros (the bit reader
+        // adds bytes there with OR, and zeros past the member's end).
+        s.bitWindow = window & (~uint64_t{0} << (48 - spare));
         s.bitCount = spare + 16;
         s.inputPosition += taken;
         s.packedRemaining -= taken;
     }
-    // refillBits' word path: as many whole bytes as fit.
+    // refillBits' word path: as many whole bytes as fit. The bits of the
+    // next bytes that also land below the count are the stream's own, so
+    // the next refill ORs the same bits over them; store() clears them.
     void refill() {
-        const int want = (48 - spare) >> 3;
-        const int keep = 8 * want;
-        const uint64_t word = loadBigEndian(in) >> (64 - keep);
-        window |= word << (48 - keep - spare);
-        spare += keep;
-        in += want;
+        window |= loadBigEndian(in) >> (spare + 16);
+        in += (48 - spare) >> 3;
+        spare = 48 - ((-spare) & 7);
         if (in >= fastEnd) limit = nullptr;
     }
     // fillBuffer for n of at most 32.
@@ -217,6 +218,22 @@ QORN_VARIANTS void lzsRun(DecodeSession& s, Output& o) {
     Bits b(s, o.limit);
     uint8_t* out = o.out;
     while (out < b.limit) {
+        if (b.spare >= 16) {
+            // No refill falls inside the item: its fields leave in one shift.
+            const unsigned v = b.top(16);
+            if (v & 0x8000) {
+                *out++ = static_cast<uint8_t>(v >> 7);
+                b.window <<= 9;
+                b.spare -= 9;
+                continue;
+            }
+            b.window <<= 16;
+            b.spare -= 16;
+            const uint32_t ring = static_cast<uint32_t>(out - start) & mask;
+            const uint32_t length = fit((v & 15) + 2, out, end, o.overrun);
+            out = copyMatch(out, ringDistance((ring - (v >> 4) - 18) & 2047, mask), length);
+            continue;
+        }
         const unsigned flag = b.top(1);
         b.consume(1);
         if (flag) {
@@ -251,6 +268,21 @@ QORN_VARIANTS void lz5Run(DecodeSession& s, Output& o) {
     uint32_t flags = flagByte, flagCount = flagsLeft;
     uint8_t* out = o.out;
     while (out < limit && in < fastEnd) {
+        if (flagCount == 0 && fastEnd - in >= 17 && limit - out >= 8 * 18) {
+            // A whole group fits the input and the chunk: no check per item.
+            for (uint32_t f = *in++ | 0x100u; f != 1; f >>= 1) {
+                if (f & 1) {
+                    *out++ = *in++;
+                    continue;
+                }
+                const uint32_t position = in[0] + ((in[1] & 0xF0u) << 4);
+                const uint32_t length = (in[1] & 0x0Fu) + 3;
+                in += 2;
+                const uint32_t ring = static_cast<uint32_t>(out - start) & mask;
+                out = copyMatch(out, ringDistance((ring - position - 19) & 4095, mask), length);
+            }
+            continue;
+        }
         if (flagCount == 0) {
             flagCount = 8;
             flags = *in++;
