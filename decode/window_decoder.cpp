@@ -131,10 +131,10 @@ inline uint8_t* copyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
 }
 
 // Distance of a match from the operations' d (distance minus one), in a
-// ring of mask + 1 bytes: the ring reads the byte mask + 1 back when d + 1
-// is a multiple of its size.
+// ring of mask + 1 bytes: d and d plus any multiple of the ring's size
+// name the same byte.
 inline uint32_t ringDistance(uint32_t d, uint32_t mask) {
-    return ((d + 1) & mask) ? ((d + 1) & mask) : mask + 1;
+    return (d & mask) + 1;
 }
 
 struct Output {
@@ -146,8 +146,11 @@ struct Output {
     bool overrun;
 };
 
-// The last match may run past the member's size: it is cut there.
-inline uint32_t fit(uint32_t length, const uint8_t* out, const uint8_t* end, bool& overrun) {
+// The last match may run past the member's size: it is cut there. safe is
+// a point before which no match reaches the end.
+inline uint32_t fit(uint32_t length, const uint8_t* out, const uint8_t* safe, const uint8_t* end,
+                    bool& overrun) {
+    if (out < safe) return length;
     const uint64_t left = static_cast<uint64_t>(end - out);
     if (length > left) {
         overrun = true;
@@ -156,10 +159,14 @@ inline uint32_t fit(uint32_t length, const uint8_t* out, const uint8_t* end, boo
     return length;
 }
 
+// Matches are at most this long (-lh2-'s escape).
+constexpr uint32_t kLongestMatch = 287;
+
 // -lh4- to -lh7-: as many codes as the block, the chunk and the input allow.
 QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
     uint8_t* const limit = o.limit;
     uint8_t* const end = o.end;
+    uint8_t* const safe = end - kLongestMatch;
     const uint32_t mask = o.mask;
     Bits b(s, limit);
     uint32_t left = blockCodesLeft;
@@ -183,7 +190,7 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
             *out++ = static_cast<uint8_t>(c);
             continue;
         }
-        const uint32_t length = fit(c - 253, out, end, o.overrun);
+        const uint32_t length = fit(c - 253, out, safe, end, o.overrun);
         uint32_t d = positionTable[b.top(8)];
         if (d < positionCount) {
             b.consume(positionLengths[d]);
@@ -214,6 +221,7 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
 QORN_VARIANTS void lzsRun(DecodeSession& s, Output& o) {
     uint8_t* const start = o.start;
     uint8_t* const end = o.end;
+    uint8_t* const safe = end - kLongestMatch;
     const uint32_t mask = o.mask;
     Bits b(s, o.limit);
     uint8_t* out = o.out;
@@ -230,7 +238,7 @@ QORN_VARIANTS void lzsRun(DecodeSession& s, Output& o) {
             b.window <<= 16;
             b.spare -= 16;
             const uint32_t ring = static_cast<uint32_t>(out - start) & mask;
-            const uint32_t length = fit((v & 15) + 2, out, end, o.overrun);
+            const uint32_t length = fit((v & 15) + 2, out, safe, end, o.overrun);
             out = copyMatch(out, ringDistance((ring - (v >> 4) - 18) & 2047, mask), length);
             continue;
         }
@@ -247,7 +255,7 @@ QORN_VARIANTS void lzsRun(DecodeSession& s, Output& o) {
         const uint32_t n = b.top(4);
         b.consume(4);
         const uint32_t ring = static_cast<uint32_t>(out - start) & mask;
-        const uint32_t length = fit(n + 2, out, end, o.overrun);
+        const uint32_t length = fit(n + 2, out, safe, end, o.overrun);
         out = copyMatch(out, ringDistance((ring - position - 18) & 2047, mask), length);
     }
     o.out = out;
@@ -258,6 +266,7 @@ QORN_VARIANTS void lzsRun(DecodeSession& s, Output& o) {
 QORN_VARIANTS void lz5Run(DecodeSession& s, Output& o) {
     uint8_t* const start = o.start;
     uint8_t* const end = o.end;
+    uint8_t* const safe = end - kLongestMatch;
     uint8_t* const limit = o.limit;
     const uint32_t mask = o.mask;
     const uint8_t* in = s.inputBuffer + s.inputPosition;
@@ -295,7 +304,7 @@ QORN_VARIANTS void lz5Run(DecodeSession& s, Output& o) {
             const uint32_t high = *in++;
             const uint32_t position = c + ((high & 0xF0u) << 4);
             const uint32_t ring = static_cast<uint32_t>(out - start) & mask;
-            const uint32_t length = fit((high & 0x0Fu) + 3, out, end, o.overrun);
+            const uint32_t length = fit((high & 0x0Fu) + 3, out, safe, end, o.overrun);
             out = copyMatch(out, ringDistance((ring - position - 19) & 4095, mask), length);
         }
         flags >>= 1;
@@ -316,18 +325,31 @@ uint16_t decodeWithWindow(DecodeSession& s) {
     // A chunk is a whole number of dictionaries, so progress is reported
     // for the same counts as the ring would report them.
     const uint32_t chunk = size >= 32768 ? 2 * size : 65536;
-    uint8_t* const buffer = new (std::nothrow) uint8_t[size + chunk + kSlack];
-    if (!buffer) failAllocation();
-    // The ring starts as spaces; words rather than the string instructions
-    // the C library would use for this size.
+    // One window serves member after member. The ring starts as spaces;
+    // the history keeps them until a chunk is flushed or -lz5- presets it,
+    // so a run of small members fills it once.
+    static uint8_t* buffer = nullptr;
+    static uint32_t capacity = 0;
+    static uint32_t spacesUpTo = 0;
+    if (capacity < size + chunk + kSlack) {
+        delete[] buffer;
+        capacity = 0;
+        spacesUpTo = 0;
+        buffer = new (std::nothrow) uint8_t[size + chunk + kSlack];
+        if (!buffer) failAllocation();
+        capacity = size + chunk + kSlack;
+    }
+    // In words rather than the string instructions the C library would use.
     const uint64_t spaces[2] = {0x2020202020202020ull, 0x2020202020202020ull};
-    for (uint32_t i = 0; i < size; i += 16) std::memcpy(buffer + i, spaces, 16);
+    for (uint32_t i = spacesUpTo & ~15u; i < size; i += 16) std::memcpy(buffer + i, spaces, 16);
+    spacesUpTo = s.methodIndex == 9 ? 0 : size;
     // -lz5-'s start operation writes its preset into the history.
     s.dictionary = buffer;
     s.row = &MethodTable[s.methodIndex - 1];
     s.packedRemaining = s.packedSize;
     if (!loadInputBuffer(s)) failAllocation();
     s.row->start(s);
+    s.dictionary = nullptr;  // not the session's to release
     s.lengthBias = s.methodIndex == 8 ? 254 : 253;
     s.dictionaryPosition = 0;
     s.outputCount = 0;
@@ -363,6 +385,7 @@ uint16_t decodeWithWindow(DecodeSession& s) {
             }
             o.out -= chunk;
             flushed += chunk;
+            spacesUpTo = 0;
             if (!stillRunning()) {
                 s.releaseBuffers();
                 return 0;
@@ -386,7 +409,7 @@ uint16_t decodeWithWindow(DecodeSession& s) {
             *o.out++ = static_cast<uint8_t>(c);
         } else {
             const uint32_t length =
-                fit(static_cast<uint32_t>(c - s.lengthBias), o.out, o.end, o.overrun);
+                fit(static_cast<uint32_t>(c - s.lengthBias), o.out, o.out, o.end, o.overrun);
             const uint16_t d = position(s);
             o.out = copyMatch(o.out, ringDistance(d, mask), length);
         }
