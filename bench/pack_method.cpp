@@ -1,10 +1,10 @@
 // Benchmark helper: packs a folder with a method the product's encoder does
-// not write (-lh1-, -lzs-, -lz5-), so the decoders of those methods can be
-// timed on the same sets as the others. The -lh1- stream comes from the
-// test encoder; -lzs- and -lz5- from a greedy LZSS parse here. Level-2
+// not write (-lh1-, -lh2-, -lzs-, -lz5-), so the decoders of those methods can be
+// timed on the same sets as the others. -lh1- and -lh2- streams come from
+// the test encoder; -lzs- and -lz5- from a greedy LZSS parse here. Level-2
 // headers, members in name order.
 //
-// Usage: qorn-bench-pack OUT.lzh lh1|lzs|lz5 DIR
+// Usage: qorn-bench-pack OUT.lzh lh1|lh2|lzs|lz5 DIR
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -147,11 +147,11 @@ void listFiles(const std::string& dir, const std::string& prefix, std::vector<st
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: qorn-bench-pack OUT.lzh lh1|lzs|lz5 DIR\n");
+        std::fprintf(stderr, "usage: qorn-bench-pack OUT.lzh lh1|lh2|lzs|lz5 DIR\n");
         return 2;
     }
     const std::string method = argv[2], dir = argv[3];
-    if (method != "lh1" && method != "lzs" && method != "lz5") return 2;
+    if (method != "lh1" && method != "lh2" && method != "lzs" && method != "lz5") return 2;
     qorn::makeCrcTable();
     std::vector<std::string> files;
     const std::string base = dir.substr(dir.find_last_of('/') + 1);
@@ -168,6 +168,7 @@ int main(int argc, char** argv) {
             data.insert(data.end(), chunk, chunk + n);
         std::fclose(f);
         const Bytes packed = method == "lh1"   ? qorn::testenc::encodeAdaptive(data, 1)
+                             : method == "lh2" ? qorn::testenc::encodeAdaptive(data, 2)
                              : method == "lzs" ? packLzs(data)
                                                : packLz5(data);
         qorn::encode::MemberHeader h;

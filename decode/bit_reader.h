@@ -48,9 +48,9 @@ void initBitReader(DecodeSession& s);
 extern uint16_t crcTable[8][256];
 void makeCrcTable();
 void updateCrc(uint16_t& crc, const uint8_t* bytes, uint32_t count);
+#ifdef QORN_FAST_DECODE
 // The same through the tables alone.
 void updateCrcByTables(uint16_t& crc, const uint8_t* bytes, uint32_t count);
-#ifdef QORN_FAST_DECODE
 // Carry-less multiplication, where the processor has it; count at least 64.
 bool crcFoldAvailable();
 uint16_t crcFold(uint16_t crc, const uint8_t* bytes, size_t count);

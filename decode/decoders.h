@@ -13,9 +13,6 @@ uint16_t decodeBlockCode(DecodeSession& s);
 uint16_t decodeBlockPosition(DecodeSession& s);
 // Codes left in the current block; 0 when the next code reads a header.
 extern uint16_t blockCodesLeft;
-// The rest of a literal/length code longer than the table: node is the
-// table entry the window's top 12 bits found.
-uint16_t finishLongLiteral(DecodeSession& s, uint16_t node);
 
 // -lh1- and -lh2-: adaptive Huffman; -lh1- and -lh3- share the static positions.
 void startLh1(DecodeSession& s);

@@ -47,6 +47,7 @@ bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* tabl
         if (len <= tableBits) {
             const uint32_t stop = next < tableSize ? next : tableSize;
             uint32_t i = k;
+#ifdef QORN_FAST_DECODE
             if ((k & 3) == 0) {
                 // A code's entries start at a multiple of their count: eight
                 // or four at a time.
@@ -55,6 +56,7 @@ bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* tabl
                 for (; i + 8 <= stop; i += 8) std::memcpy(&table[i], eight, 16);
                 for (; i + 4 <= stop; i += 4) std::memcpy(&table[i], &four, 8);
             }
+#endif
             for (; i < stop; ++i) table[i] = static_cast<uint16_t>(s);
             start[len] = static_cast<uint16_t>(stop);
         } else {

@@ -6,6 +6,7 @@
 #include "decode/bit_reader.h"
 #include "decode/decoders.h"
 #include "decode/huffman_table.h"
+#include "decode/long_codes.h"
 
 namespace qorn {
 
@@ -119,21 +120,6 @@ uint16_t decodeBlockCode(DecodeSession& s) {
         return j;
     }
     return finishLongLiteral(s, j);
-}
-
-uint16_t finishLongLiteral(DecodeSession& s, uint16_t j) {
-    fillBuffer(s, 12);
-    // At most 16 bits stand in the window; a walk that has not reached a
-    // symbol by then runs through a broken or stale tree.
-    for (unsigned mask = 0x8000; j >= kLiteralSymbols; mask >>= 1) {
-        if (mask == 0 || j >= kTreeNodes) {
-            s.fail();
-            return 0;
-        }
-        j = (bitBuffer(s) & mask) ? rightChild[j] : leftChild[j];
-    }
-    fillBuffer(s, static_cast<uint8_t>(literalLengths[j] - 12));
-    return j;
 }
 
 uint16_t decodeBlockPosition(DecodeSession& s) {

@@ -17,6 +17,7 @@
 #include "decode/bit_reader.h"
 #include "decode/decoders.h"
 #include "decode/huffman_table.h"
+#include "decode/long_codes.h"
 
 namespace qorn {
 
@@ -401,24 +402,31 @@ uint16_t decodeWithWindow(DecodeSession& s) {
             run(s, o);
             if (o.out != before || s.error) continue;
         }
-        // One symbol through the method's operations.
-        s.outputCount = done;
-        s.dictionaryPosition = static_cast<uint32_t>(done) & mask;
-        const uint16_t c = code(s);
-        if (c < 256) {
-            *o.out++ = static_cast<uint8_t>(c);
-        } else {
-            const uint32_t length =
-                fit(static_cast<uint32_t>(c - s.lengthBias), o.out, o.out, o.end, o.overrun);
-            const uint16_t d = position(s);
-            o.out = copyMatch(o.out, ringDistance(d, mask), length);
-        }
-        if (!stillRunning()) {
-            s.releaseBuffers();
-            return 0;
-        }
-        // As in decodeWithDictionary: past the payload's end only zero bits remain.
-        if (s.inputShort && s.inputPosition >= s.inputValid) break;
+        // Symbols through the method's operations: one where a fused loop
+        // takes over again, else up to the limit.
+        bool payloadEnded = false;
+        uint8_t* const base = o.out;
+        do {
+            const uint64_t count = done + static_cast<uint64_t>(o.out - base);
+            s.outputCount = count;
+            s.dictionaryPosition = static_cast<uint32_t>(count) & mask;
+            const uint16_t c = code(s);
+            if (c < 256) {
+                *o.out++ = static_cast<uint8_t>(c);
+            } else {
+                const uint32_t length =
+                    fit(static_cast<uint32_t>(c - s.lengthBias), o.out, o.out, o.end, o.overrun);
+                const uint16_t d = position(s);
+                o.out = copyMatch(o.out, ringDistance(d, mask), length);
+            }
+            if (!stillRunning()) {
+                s.releaseBuffers();
+                return 0;
+            }
+            // As in decodeWithDictionary: past the payload's end only zero bits remain.
+            payloadEnded = s.inputShort && s.inputPosition >= s.inputValid;
+        } while (!run && !payloadEnded && !s.error && o.out < o.limit);
+        if (payloadEnded) break;
     }
     s.overrun = o.overrun;
     if (!stillRunning()) {
