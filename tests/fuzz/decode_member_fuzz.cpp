@@ -68,6 +68,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Data that ends before the packed size is damage, whatever the method,
     // even when the decoder is done before it reads as far as the cut.
     if (cutShort) QORN_FUZZ_CHECK(result.damaged);
+#ifdef QORN_FAST_DECODE
+    // The native window loop and the ring loop agree on every input.
+    {
+        MemberResult ring;
+        fastDecoding = false;
+        const std::vector<uint8_t> ringWritten =
+            decode(packed, count, method, originalSize, packedSize, ring);
+        fastDecoding = true;
+        QORN_FUZZ_CHECK(ringWritten == written);
+        QORN_FUZZ_CHECK(ring.crc == result.crc && ring.damaged == result.damaged &&
+                        ring.overrunOnly == result.overrunOnly);
+    }
+#endif
     // Bytes behind the member change nothing.
     if (trailing > 0) {
         MemberResult alone;
