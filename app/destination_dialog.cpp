@@ -118,7 +118,8 @@ bool ExtractorWindow::enterDestination(const char16_t* path) {
     // Success means the folder is the current directory now: a file of that
     // name, or a path too long to be a current directory, must not pass.
     if (!createFolderTree(folder.c_str()) || !SetCurrentDirectoryW(wide(path))) {
-        MessageBoxW(mainWindow, wide(kTextCannotCreateFolder), nullptr, MB_ICONWARNING);
+        runStatus = kExitSwitchCannotCreate;
+        messageBox(BoxOwner::MainWindow, kTextCannotCreateFolder, nullptr, kBoxIconWarning);
         return false;
     }
     return true;

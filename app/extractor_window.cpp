@@ -100,6 +100,7 @@ bool initialiseOnce(HINSTANCE instance, ExtractorWindow& window) {
 
 ExtractorWindow::ExtractorWindow(HINSTANCE instance) {
     reporter = this;
+    allocationReporter = this;
     if (!classRegistered && !initialiseOnce(instance, *this)) return;
 
     POINT pointer = {};
@@ -143,14 +144,16 @@ int runMessageLoop() {
 }
 
 void ExtractorWindow::beginRun() {
-    if (settings.present &&
+    // A silent run takes the destination and the shortcuts the dialog
+    // would have proposed.
+    if (settings.present && !runMode.silent &&
         DialogBoxParamW(instanceHandle, MAKEINTRESOURCEW(IDD_DESTINATION), mainWindow,
                         destinationDialogProc, reinterpret_cast<LPARAM>(this)) != 0) {
         DestroyWindow(mainWindow);
         return;
     }
     SetWindowTextW(mainWindow, wide(settings.title.c_str()));
-    ShowWindow(mainWindow, SW_SHOW);
+    if (!runMode.silent) ShowWindow(mainWindow, SW_SHOW);
     if (!startWorker()) DestroyWindow(mainWindow);
 }
 
@@ -158,6 +161,7 @@ bool ExtractorWindow::startWorker() {
     if (!enterDestination(destinationFolder.c_str())) return false;
     if (!startExtraction(*this)) {
         // Without a worker the window would wait for nothing: say why, end.
+        runStatus = kExitSwitchOutOfMemory;
         showLastError(*this);
         return false;
     }
@@ -166,11 +170,19 @@ bool ExtractorWindow::startWorker() {
 }
 
 void ExtractorWindow::showStatus(const char16_t* text) {
-    // PathCompactPathW shortens in place and wants room for MAX_PATH
-    // characters; the sender's text stays as it is.
+    // PathCompactPathW shortens in place and takes at most MAX_PATH
+    // characters: a longer path is shown by its end behind an ellipsis. The
+    // sender's text stays as it is; this is for the label only.
     size_t length = textLength(text);
-    char16_t* copy = allocateText(length < kMaxPath ? kMaxPath : length);
-    for (size_t i = 0; i < length; ++i) copy[i] = text[i];
+    char16_t* copy = allocateText(kMaxPath);
+    size_t at = 0;
+    if (length >= kMaxPath) {
+        text += length - (kMaxPath - 3);
+        length = kMaxPath - 3;
+        copy[at++] = u'\u2026';
+        copy[at++] = u'/';
+    }
+    for (size_t i = 0; i < length; ++i) copy[at++] = text[i];
     WindowDC dc(statusLabel);
     if (dc.get()) {
         RECT client = {};
@@ -184,18 +196,20 @@ void ExtractorWindow::showStatus(const char16_t* text) {
 
 void ExtractorWindow::completeRun() {
     workerRunning = false;
+    runStatus = failed ? failureStatus : kExitDone;
     if (failed) {
         DestroyWindow(mainWindow);
         return;
     }
     if (settings.present) registerShortcuts();
-    if (!settings.openFile.isEmpty()) openFileAfterRun();
+    // Nobody may be at the screen of a silent run to see what would open.
+    if (!settings.openFile.isEmpty() && !runMode.silent) openFileAfterRun();
     DestroyWindow(mainWindow);
 }
 
 void ExtractorWindow::abortedRun() {
     workerRunning = false;
-    if (currentFile.hasText()) DeleteFileW(wide(currentFile.c_str()));
+    if (currentFile.hasText()) platform::deleteFile(currentFile.c_str());
     DestroyWindow(mainWindow);
 }
 
@@ -204,9 +218,15 @@ void ExtractorWindow::openFileAfterRun() {
     WideString path(destinationFolder);
     path.appendChar(u'\\');
     path.append(settings.openFile);
-    // A longer path would reach the shell cut, naming some other file.
-    if (path.length() >= kMaxPath) return;
-    ShellExecuteW(mainWindow, nullptr, wide(path.c_str()), nullptr, nullptr, SW_SHOWNORMAL);
+    // The shell takes no path of MAX_PATH or more: a longer one goes in its
+    // short form, and one that has none is reported, never cut.
+    WideString shell = platform::shellPath(path.c_str());
+    if (shell.isEmpty()) {
+        showPathError(*this, path.c_str());
+        failed = true;
+        return;
+    }
+    ShellExecuteW(mainWindow, nullptr, wide(shell.c_str()), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void ExtractorWindow::memberStarted(const char16_t* path) {
@@ -219,6 +239,9 @@ void ExtractorWindow::progressPosition(uint32_t position) {
 
 void ExtractorWindow::messageBox(BoxOwner owner, const char16_t* text, const char16_t* caption,
                                  uint32_t flags) {
+    // Every box of a run comes through here; a silent run shows none, its
+    // exit status tells what happened.
+    if (runMode.silent) return;
     MessageBoxW(owner == BoxOwner::MainWindow ? mainWindow : nullptr, wide(text),
                 caption ? wide(caption) : nullptr, flags);
 }
@@ -238,7 +261,7 @@ LRESULT CALLBACK extractorWindowProc(HWND window, UINT message, WPARAM wParam, L
                 reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
             return 0;
         case WM_DESTROY:
-            PostQuitMessage(0);
+            PostQuitMessage(runMode.switches ? windowObject->runStatus : kExitDone);
             return 0;
         case WM_CLOSE:
             // While the worker runs, closing means aborting: the window goes when

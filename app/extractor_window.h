@@ -42,6 +42,9 @@ class ExtractorWindow : public ExtractionJob, public RunReporter {
     // Set while the worker may still use this object; a close request then
     // stops the worker first instead of tearing the object down under it.
     bool workerRunning = false;
+    // The exit status of a run started with switches: a run that ends before
+    // it completes counts as cancelled unless a failure says otherwise.
+    int runStatus = kExitSwitchCancelled;
 
     void beginRun();
     void showStatus(const char16_t* text);

@@ -2,15 +2,47 @@
 #include <windows.h>
 
 #include "app/extractor_window.h"
+#include "base/command_line.h"
+#include "platform/platform.h"
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    // The stub takes no command line and no show command: everything it
-    // needs is in its own payload.
+namespace {
+
+const wchar_t kUsage[] =
+    L"使い方: [/S] [/D=解凍先フォルダ]\n\n"
+    L"/S\t画面を表示せずに解凍します。ショートカットは既定のとおり作成し、"
+    L"ファイルは開きません。\n"
+    L"/D=\t解凍先フォルダ。空白を含めてもかまいません。最後に指定します。\n"
+    L"/?\tこの説明を表示します。\n\n"
+    L"終了コード: 0 完了、1 ディスクに書き込めない、2 引数の誤り、3 ファイルの破損、"
+    L"4 フォルダを作成できない、5 メモリ不足、6 中止";
+
+}  // namespace
+
+// The command line is the whole one, program name first, as stubEntry
+// passes it. Without arguments the run is the dialog's, as it always was.
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
+    using namespace qorn;
+    const CommandLine switches = parseCommandLine(reinterpret_cast<const char16_t*>(commandLine));
+    runMode.switches = switches.given;
+    runMode.silent = switches.silent;
+    // Nor may the system ask about a drive without a disk.
+    if (switches.silent) SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    if (switches.help || switches.unknown) {
+        if (!switches.silent)
+            MessageBoxW(nullptr, kUsage, reinterpret_cast<const wchar_t*>(kCaptionDefault),
+                        switches.unknown ? MB_ICONWARNING : MB_ICONINFORMATION);
+        return switches.unknown ? kExitSwitchUsage : kExitDone;
+    }
     int status;
     {
-        qorn::app::ExtractorWindow window(instance);
-        if (!window.created()) return qorn::app::kExitNoWindow;
-        status = qorn::app::runMessageLoop();
+        app::ExtractorWindow window(instance);
+        if (!window.created()) return switches.given ? kExitSwitchDamaged : app::kExitNoWindow;
+        // Taken against the directory the caller started us in, before the
+        // run moves into the destination. The dialog proposes it.
+        if (!switches.destination.isEmpty())
+            window.destinationFolder = window.settings.destination =
+                platform::absolutePath(switches.destination.c_str());
+        status = app::runMessageLoop();
     }
     return status;
 }

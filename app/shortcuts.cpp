@@ -7,6 +7,7 @@
 
 #include "app/extractor_window.h"
 #include "app/win32_handles.h"
+#include "platform/platform.h"
 
 namespace qorn::app {
 
@@ -77,13 +78,24 @@ void ExtractorWindow::createShortcut(int csidl) {
     WideString target(destinationFolder);
     appendSeparator(target);
     target.append(settings.mainFile);
-    // The shell would cut longer paths into different, valid ones.
-    if (linkPath.length() >= kMaxPath || target.length() >= kMaxPath) return;
-
-    link->SetPath(wide(target.c_str()));
-    link->SetIconLocation(wide(target.c_str()), 0);
+    // A link holds paths below MAX_PATH: a longer target goes in its short
+    // form; one that has none is reported, never cut into another path.
+    WideString shortTarget = platform::shellPath(target.c_str());
+    if (shortTarget.isEmpty()) {
+        showPathError(*this, target.c_str());
+        failed = true;
+        return;
+    }
+    link->SetPath(wide(shortTarget.c_str()));
+    link->SetIconLocation(wide(shortTarget.c_str()), 0);
     link->SetWorkingDirectory(wide(destinationFolder.c_str()));
-    file->Save(wide(linkPath.c_str()), TRUE);
+    const HRESULT saved = file->Save(wide(platform::systemPath(linkPath.c_str()).c_str()), TRUE);
+    if (FAILED(saved) && linkPath.length() >= kMaxPath) {
+        platform::setLastError(HRESULT_FACILITY(saved) == FACILITY_WIN32 ? HRESULT_CODE(saved)
+                                                                         : saved);
+        showPathError(*this, linkPath.c_str());
+        failed = true;
+    }
 }
 
 }  // namespace qorn::app

@@ -27,7 +27,23 @@ enum : int {
     kExitWriteFailed = 1,
     kExitStartupFailed = 2,
     kExitOutOfMemory = 3,
+
+    // Started with any switch, the stub gives every outcome a status of its
+    // own, so that a deployment script can tell them apart. A disk-write
+    // failure is kExitWriteFailed either way.
+    kExitSwitchUsage = 2,
+    kExitSwitchDamaged = 3,       // a member damaged, a header or the settings unreadable
+    kExitSwitchCannotCreate = 4,  // the destination, or a member's folder or file
+    kExitSwitchOutOfMemory = 5,
+    kExitSwitchCancelled = 6,  // the dialog cancelled, the run aborted or closed
 };
+
+// How the process was started, set once before anything can fail.
+struct RunMode {
+    bool switches = false;  // exit statuses as kExitSwitch...
+    bool silent = false;    // no box may be shown
+};
+extern RunMode runMode;
 
 class RunReporter {
   public:
@@ -49,10 +65,16 @@ class RunReporter {
 void showSystemMessage(RunReporter& reporter, uint32_t code, uint32_t flags);
 // showSystemMessage for the calling thread's last error, as a warning.
 void showLastError(RunReporter& reporter);
+// The same naming the path it was about: the path (a long one by its last
+// 119 characters behind an ellipsis), a line break, the text.
+void showPathError(RunReporter& reporter, const char16_t* path);
 // The disk-write failure: one box, then the process ends with status 1.
 [[noreturn]] void fatalWriteError(RunReporter& reporter, const char16_t* text);
-// A failed allocation outside the input buffer: the process ends.
+// A failed allocation: the system's text for "not enough memory" in a box
+// through allocationReporter (when one is set), then the process ends with
+// kExitOutOfMemory. The caller has dealt with any file it was writing.
 [[noreturn]] void failAllocation();
+extern RunReporter* allocationReporter;
 
 // Texts of the boxes.
 extern const char16_t kTextUnknownHeader[];

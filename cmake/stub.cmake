@@ -14,6 +14,7 @@ set(QORN_STUB_TREE ${CMAKE_BINARY_DIR}/stub-mingw)
 set(QORN_STUB_DIR ${CMAKE_BINARY_DIR}/stub)
 set(QORN_STUB ${QORN_STUB_DIR}/qornsfx-stub.exe)
 set(QORN_PROBE ${QORN_STUB_DIR}/qorn-probe.exe)
+set(QORN_PATHS ${QORN_STUB_DIR}/qorn-paths.exe)
 
 ExternalProject_Add(stub_mingw
   SOURCE_DIR ${CMAKE_SOURCE_DIR}
@@ -23,23 +24,26 @@ ExternalProject_Add(stub_mingw
     -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake
     -DCMAKE_BUILD_TYPE=MinSizeRel
   BUILD_COMMAND ${CMAKE_COMMAND} --build ${QORN_STUB_TREE} --target qornsfx-stub qorn-probe
+    qorn-paths
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   BUILD_BYPRODUCTS ${QORN_STUB_TREE}/app/qornsfx-stub.exe ${QORN_STUB_TREE}/app/qorn-probe.exe
+    ${QORN_STUB_TREE}/app/qorn-paths.exe
   USES_TERMINAL_BUILD ON)
 
 add_executable(stub_finish ${CMAKE_SOURCE_DIR}/scripts/stub_finish.cpp)
 
 add_custom_command(
-  OUTPUT ${QORN_STUB} ${QORN_PROBE}
+  OUTPUT ${QORN_STUB} ${QORN_PROBE} ${QORN_PATHS}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${QORN_STUB_DIR}
   COMMAND stub_finish ${QORN_STUB_TREE}/app/qornsfx-stub.exe ${QORN_STUB}
   COMMAND ${CMAKE_COMMAND} -E copy ${QORN_STUB_TREE}/app/qorn-probe.exe ${QORN_PROBE}
+  COMMAND ${CMAKE_COMMAND} -E copy ${QORN_STUB_TREE}/app/qorn-paths.exe ${QORN_PATHS}
   DEPENDS stub_mingw stub_finish ${QORN_STUB_TREE}/app/qornsfx-stub.exe
-    ${QORN_STUB_TREE}/app/qorn-probe.exe
+    ${QORN_STUB_TREE}/app/qorn-probe.exe ${QORN_STUB_TREE}/app/qorn-paths.exe
   COMMENT "Stamping and padding the stub to the payload offset"
   VERBATIM)
-add_custom_target(stub ALL DEPENDS ${QORN_STUB} ${QORN_PROBE})
+add_custom_target(stub ALL DEPENDS ${QORN_STUB} ${QORN_PROBE} ${QORN_PATHS})
 
 # Which Windows build the end-to-end tests run. The stub that ships is the
 # i686 one, and it runs under Wine's 32-bit half; a host whose kernel
@@ -76,6 +80,7 @@ if(QORN_E2E_ARCH STREQUAL x86_64)
   set(QORN_STUB64_DIR ${CMAKE_BINARY_DIR}/stub64)
   set(QORN_E2E_STUB ${QORN_STUB64_DIR}/qornsfx-stub.exe)
   set(QORN_E2E_PROBE ${QORN_STUB64_DIR}/qorn-probe.exe)
+  set(QORN_E2E_PATHS ${QORN_STUB64_DIR}/qorn-paths.exe)
   ExternalProject_Add(stub_mingw64
     SOURCE_DIR ${CMAKE_SOURCE_DIR}
     BINARY_DIR ${QORN_STUB64_TREE}
@@ -84,32 +89,47 @@ if(QORN_E2E_ARCH STREQUAL x86_64)
       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-x86_64.cmake
       -DCMAKE_BUILD_TYPE=MinSizeRel
     BUILD_COMMAND ${CMAKE_COMMAND} --build ${QORN_STUB64_TREE} --target qornsfx-stub qorn-probe
+      qorn-paths
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
     BUILD_BYPRODUCTS ${QORN_STUB64_TREE}/app/qornsfx-stub.exe ${QORN_STUB64_TREE}/app/qorn-probe.exe
+      ${QORN_STUB64_TREE}/app/qorn-paths.exe
     USES_TERMINAL_BUILD ON)
   add_custom_command(
-    OUTPUT ${QORN_E2E_STUB} ${QORN_E2E_PROBE}
+    OUTPUT ${QORN_E2E_STUB} ${QORN_E2E_PROBE} ${QORN_E2E_PATHS}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${QORN_STUB64_DIR}
     COMMAND stub_finish ${QORN_STUB64_TREE}/app/qornsfx-stub.exe ${QORN_E2E_STUB}
     COMMAND ${CMAKE_COMMAND} -E copy ${QORN_STUB64_TREE}/app/qorn-probe.exe ${QORN_E2E_PROBE}
+    COMMAND ${CMAKE_COMMAND} -E copy ${QORN_STUB64_TREE}/app/qorn-paths.exe ${QORN_E2E_PATHS}
     DEPENDS stub_mingw64 stub_finish ${QORN_STUB64_TREE}/app/qornsfx-stub.exe
-      ${QORN_STUB64_TREE}/app/qorn-probe.exe
+      ${QORN_STUB64_TREE}/app/qorn-probe.exe ${QORN_STUB64_TREE}/app/qorn-paths.exe
     COMMENT "Stamping and padding the x86_64 test build of the stub"
     VERBATIM)
-  add_custom_target(stub64 ALL DEPENDS ${QORN_E2E_STUB} ${QORN_E2E_PROBE})
+  add_custom_target(stub64 ALL DEPENDS ${QORN_E2E_STUB} ${QORN_E2E_PROBE} ${QORN_E2E_PATHS})
   set(QORN_E2E_LINE "e2e: x86_64 build of the stub under wine64 (${QORN_E2E_WHY})")
 elseif(QORN_E2E_ARCH STREQUAL i686)
   set(QORN_E2E_STUB ${QORN_STUB})
   set(QORN_E2E_PROBE ${QORN_PROBE})
+  set(QORN_E2E_PATHS ${QORN_PATHS})
   set(QORN_E2E_LINE "e2e: i686 stub under 32-bit Wine")
 else()
   set(QORN_E2E_LINE "e2e: no stub the host can run")
 endif()
 file(WRITE ${CMAKE_BINARY_DIR}/e2e-kind.txt "${QORN_E2E_LINE}\n")
 
-# The tool does not wait for the stub (building the tool stays quick); it
-# only learns where the stub will be.
+# The tool carries the finished stub in a source generated from it, so it
+# needs no stub file beside it wherever it is installed.
 if(TARGET qornsfx)
-  target_compile_definitions(qornsfx PRIVATE QORN_DEFAULT_STUB="${QORN_STUB}")
+  set(QORN_STUB_SOURCE ${QORN_STUB_DIR}/embedded_stub.cpp)
+  add_custom_command(
+    OUTPUT ${QORN_STUB_SOURCE}
+    COMMAND ${CMAKE_COMMAND} -DIN=${QORN_STUB} -DOUT=${QORN_STUB_SOURCE}
+      -P ${CMAKE_SOURCE_DIR}/cmake/embed-stub.cmake
+    DEPENDS ${QORN_STUB} ${CMAKE_SOURCE_DIR}/cmake/embed-stub.cmake
+    COMMENT "Building the stub into the tool"
+    VERBATIM)
+  add_custom_target(stub_source DEPENDS ${QORN_STUB_SOURCE})
+  target_sources(qornsfx PRIVATE ${QORN_STUB_SOURCE})
+  add_dependencies(qornsfx stub_source)
+  target_compile_definitions(qornsfx PRIVATE QORN_EMBEDDED_STUB=1)
 endif()

@@ -48,6 +48,8 @@ void refillBits(DecodeSession& s) {
         if (s.packedRemaining != 0) {
             --s.packedRemaining;
             byte = readInputByte(s);
+        } else {
+            ++s.zeroBytes;
         }
         s.bitWindow |= uint64_t(byte) << (56 - s.bitCount);
         s.bitCount += 8;

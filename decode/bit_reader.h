@@ -3,7 +3,7 @@
 // The stream is read most significant bit first. Decoders peek at
 // bitBuffer(), the next 16 bits, and consume what they used with
 // fillBuffer(n). Once the member's packed bytes are used up every further
-// bit is 0, so a truncated or over-read stream shows up in the CRC.
+// bit is 0; the output loop stops a decoder that goes on taking them.
 #pragma once
 
 #include <cstddef>
@@ -43,6 +43,17 @@ inline uint16_t getBits(DecodeSession& s, unsigned n) {
 }
 
 void initBitReader(DecodeSession& s);
+
+// Bits the window may hold beyond the last one a valid stream uses: a
+// decoder looks at 16 bits before it knows how many it takes.
+constexpr int kLookAheadBits = 16;
+
+// True once the decoder has consumed more of the zeros past the member's
+// data than its look-ahead explains: the stream is not what its header says
+// (a packed size of 0 for gigabytes of output, a cut or forged stream).
+inline bool readPastData(const DecodeSession& s) {
+    return s.zeroBytes != 0 && static_cast<int64_t>(s.zeroBytes) * 8 - s.bitCount > kLookAheadBits;
+}
 
 // CRC-16/ARC: reflected polynomial 0xA001, start 0, no final XOR.
 extern uint16_t crcTable[8][256];

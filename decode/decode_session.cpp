@@ -129,12 +129,19 @@ uint16_t decodeWithDictionary(DecodeSession& s) {
     if (fastDecoding) return decodeWithWindow(s);
 #endif
     s.dictionary = new (std::nothrow) uint8_t[s.dictionarySize];
-    if (!s.dictionary) failAllocation();
+    if (!s.dictionary) {
+        s.outOfMemory = true;
+        return 0;
+    }
     // A match reaching back before the member's first byte reads spaces.
     std::memset(s.dictionary, 0x20, s.dictionarySize);
     s.row = &MethodTable[s.methodIndex - 1];
     s.packedRemaining = s.packedSize;
-    if (!loadInputBuffer(s)) failAllocation();
+    if (!loadInputBuffer(s)) {
+        s.outOfMemory = true;
+        s.releaseBuffers();
+        return 0;
+    }
     s.row->start(s);
 
     const uint32_t size = s.dictionarySize;
@@ -196,6 +203,12 @@ uint16_t decodeWithDictionary(DecodeSession& s) {
         // the bit window: what follows would be made of zero bits alone, up
         // to a size the header may have made 4 GiB.
         if (s.inputShort && s.inputPosition >= s.inputValid) break;
+        // The same for a stream that goes on past its own packed size while
+        // the file holds more: the bytes it reads are made up.
+        if (readPastData(s)) {
+            s.overread = true;
+            break;
+        }
     }
     // What was decoded before an error stays in the file, like a member
     // whose CRC is wrong.
@@ -227,8 +240,9 @@ MemberResult decodeMember(RunReporter& reporter, BinaryFile& input, BinaryFile& 
     s.dictionaryBits = dictionaryBitsFor(methodIndex);
     s.dictionarySize = 1u << s.dictionaryBits;
     result.crc = decodeWithDictionary(s);
-    result.damaged = s.error || s.inputShort || s.claimsPastEnd || s.overrun;
-    result.overrunOnly = s.overrun && !s.error && !s.inputShort && !s.claimsPastEnd;
+    result.outOfMemory = s.outOfMemory;
+    result.damaged = s.error || s.inputShort || s.claimsPastEnd || s.overrun || s.overread;
+    result.overrunOnly = s.overrun && !s.error && !s.inputShort && !s.claimsPastEnd && !s.overread;
     return result;
 }
 

@@ -68,12 +68,16 @@ struct DecodeSession {
     // bitBuffer() is its top 16 bits; bits past the member's data are zeros.
     uint64_t bitWindow = 0;
     int bitCount = 0;
+    // Zero bytes handed out because the member's packed bytes were used up.
+    uint32_t zeroBytes = 0;
 
     // Outcome flags.
     bool error = false;          // undecodable data (HUFFMAN::HUF_ERROR)
     bool inputShort = false;     // the payload ended before packedSize bytes
     bool claimsPastEnd = false;  // packedSize runs past the end of the payload
     bool overrun = false;        // the last match ran past originalSize
+    bool overread = false;       // the decoder wanted bits beyond the member's data
+    bool outOfMemory = false;    // the dictionary or the input buffer could not be had
 
     void fail() { error = true; }
     ~DecodeSession() { releaseBuffers(); }
@@ -88,6 +92,9 @@ struct MemberResult {
     bool damaged = false;
     // Only an overrun (which the CRC catches when the header has one).
     bool overrunOnly = false;
+    // Nothing was decoded: the memory for it could not be had. The caller
+    // deals with the output file and then ends the process (failAllocation).
+    bool outOfMemory = false;
 };
 
 // Process-wide progress of a run.

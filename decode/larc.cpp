@@ -17,9 +17,12 @@ uint32_t flagsLeft;
 namespace {
 
 // -lz5- takes whole bytes, but never more than the member holds: past its
-// data it reads zeros, as the bit reader does.
+// data it reads zeros, counted as the bit reader counts them.
 uint8_t nextByte(DecodeSession& s) {
-    if (s.packedRemaining == 0) return 0;
+    if (s.packedRemaining == 0) {
+        ++s.zeroBytes;
+        return 0;
+    }
     --s.packedRemaining;
     return readInputByte(s);
 }

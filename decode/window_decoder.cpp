@@ -337,7 +337,10 @@ uint16_t decodeWithWindow(DecodeSession& s) {
         capacity = 0;
         spacesUpTo = 0;
         buffer = new (std::nothrow) uint8_t[size + chunk + kSlack];
-        if (!buffer) failAllocation();
+        if (!buffer) {
+            s.outOfMemory = true;
+            return 0;
+        }
         capacity = size + chunk + kSlack;
     }
     // In words rather than the string instructions the C library would use.
@@ -348,7 +351,11 @@ uint16_t decodeWithWindow(DecodeSession& s) {
     s.dictionary = buffer;
     s.row = &MethodTable[s.methodIndex - 1];
     s.packedRemaining = s.packedSize;
-    if (!loadInputBuffer(s)) failAllocation();
+    if (!loadInputBuffer(s)) {
+        s.outOfMemory = true;
+        s.releaseBuffers();
+        return 0;
+    }
     s.row->start(s);
     s.dictionary = nullptr;  // not the session's to release
     s.lengthBias = s.methodIndex == 8 ? 254 : 253;
@@ -423,8 +430,14 @@ uint16_t decodeWithWindow(DecodeSession& s) {
                 s.releaseBuffers();
                 return 0;
             }
-            // As in decodeWithDictionary: past the payload's end only zero bits remain.
+            // As in decodeWithDictionary: past the payload's end only zero
+            // bits remain, and a stream that reads past its own data stops.
+            // (A fused loop stops short of both.)
             payloadEnded = s.inputShort && s.inputPosition >= s.inputValid;
+            if (!payloadEnded && readPastData(s)) {
+                s.overread = true;
+                payloadEnded = true;
+            }
         } while (!run && !payloadEnded && !s.error && o.out < o.limit);
         if (payloadEnded) break;
     }

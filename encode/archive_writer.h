@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "encode/member_header.h"
+
 namespace qorn::encode {
 
 struct PackOptions {
@@ -23,24 +25,6 @@ struct PackOptions {
     // Things left out (links, devices); packing goes on.
     std::function<void(const std::string& text)> warning;
 };
-
-// What one member's header says; the layout depends on the level.
-struct MemberHeader {
-    char method[5] = {'-', 'l', 'h', '0', '-'};
-    uint32_t packedSize = 0;
-    uint32_t originalSize = 0;
-    int64_t modifiedTime = 0;  // seconds since 1970 UTC
-    uint16_t crc = 0;
-    bool folder = false;
-    // Path inside the archive in UTF-8, '/' between folders; a folder member
-    // ends with '/'. Relative, without "." or ".." parts.
-    std::string path;
-};
-
-// The header bytes for a member, or false with a message when the path does
-// not fit the level's limits or cannot be stored.
-bool buildHeader(const MemberHeader& member, int level, const std::string& codePage,
-                 std::vector<uint8_t>& bytes, std::string& error);
 
 // Packs every root (a file, or a folder with all it holds) into out, which
 // must be seekable; the archive starts at out's position. A root written as

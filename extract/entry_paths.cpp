@@ -48,10 +48,10 @@ bool onlyDotsAndSpaces(const char16_t* text, size_t count) {
     return true;
 }
 
-bool onlyDots(const char16_t* text, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        if (text[i] != u'.') return false;
-    return true;
+// Characters no Windows file name may hold; ':' would name a stream.
+bool isInvalidInName(char16_t ch) {
+    return ch < 0x20 || ch == u':' || ch == u'<' || ch == u'>' || ch == u'"' || ch == u'|' ||
+           ch == u'?' || ch == u'*';
 }
 
 }  // namespace
@@ -59,7 +59,9 @@ bool onlyDots(const char16_t* text, size_t count) {
 // The path is cleaned component by component, so that no spelling of "..",
 // of a root, a drive or a device can survive: '/', '\' and 0xFFFF all
 // separate components, empty components and "parent" components go, a
-// leading drive or "\\?\" / "\\.\" prefix goes, ':' becomes '_'.
+// leading drive or "\\?\" / "\\.\" prefix goes, ':', '<', '>', '"', '|',
+// '?', '*' and control characters become '_', so that every part is a name
+// Windows can create as it stands.
 //
 // A parent component (and a leading separator) also drops the dots that
 // directly follow it, so "a/../.cfg" gives "a/cfg" and "/.profile" gives
@@ -90,10 +92,10 @@ void sanitizeEntryPath(WideString& path) {
         if (count == 0) continue;
 
         if (onlyDotsAndSpaces(part, count)) {
-            // "." is harmless and kept; three or more dots are a valid name on
-            // every system. Anything else of dots and spaces ("..", ".. ",
-            // ". ") can read as the parent folder once Windows trims it.
-            const bool keep = !strip && onlyDots(part, count) && count != 2;
+            // "." is harmless and kept. Anything else of dots and spaces
+            // ("..", "...", ".. ", ". ") is no name Windows can make, and may
+            // read as the parent folder once it is trimmed.
+            const bool keep = !strip && count == 1 && *part == u'.';
             if (!keep) {
                 strip = true;
                 continue;
@@ -108,7 +110,7 @@ void sanitizeEntryPath(WideString& path) {
         strip = false;
         if (!out.empty()) out.push(u'/');
         if (isDeviceName(part, count)) out.push(u'_');
-        for (size_t k = 0; k < count; ++k) out.push(part[k] == u':' ? u'_' : part[k]);
+        for (size_t k = 0; k < count; ++k) out.push(isInvalidInName(part[k]) ? u'_' : part[k]);
     }
     path.assign(out.text());
 }
@@ -128,22 +130,27 @@ bool parentFolder(const char16_t* path, PathBuffer& parent) {
     return true;
 }
 
+// The folder is made or was there. "Already exists" is success only when the
+// thing there is a folder: a file of that name must not pass for one.
+bool makeFolder(const char16_t* path) {
+    if (platform::createFolder(path)) return true;
+    if (!platform::lastErrorIsAlreadyExists()) return false;
+    const uint32_t error = platform::lastError();
+    const bool folder = platform::pathKind(path) == platform::PathKind::Folder;
+    platform::setLastError(error);
+    return folder;
+}
+
 }  // namespace
 
 bool createFolderTree(const char16_t* path) {
-    if (platform::createFolder(path)) return true;
-    if (platform::lastErrorIsAlreadyExists()) {
-        // "Already exists" is success only when the thing there is a folder:
-        // a file of that name must not pass for the destination.
-        const uint32_t error = platform::lastError();
-        const bool folder = platform::pathKind(path) == platform::PathKind::Folder;
-        platform::setLastError(error);
-        return folder;
-    }
+    if (makeFolder(path)) return true;
+    if (platform::lastErrorIsAlreadyExists()) return false;
     PathBuffer parent;
     if (!parentFolder(path, parent)) return false;
     if (!createFolderTree(parent.text())) return false;
-    return platform::createFolder(path);
+    // Again as above: a path ending in "." names the parent just made.
+    return makeFolder(path);
 }
 
 BinaryFile* createOutputFile(const char16_t* path) {

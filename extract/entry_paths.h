@@ -9,9 +9,10 @@
 namespace qorn {
 
 // Rewrites a member path in place so that it stays inside the destination
-// folder: relative, no "..", no drive or device prefix, no ':', no device
-// name (which gets a '_' in front, the one way the path can grow). The
-// components are joined with '/'.
+// folder: relative, no "..", no drive or device prefix, no character
+// Windows refuses in a name (each becomes '_'), no part of dots and spaces
+// only but ".", no device name (which gets a '_' in front, the one way the
+// path can grow). The components are joined with '/'.
 void sanitizeEntryPath(WideString& path);
 
 // True when the folder exists afterwards (parents are made as needed).

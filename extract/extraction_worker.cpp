@@ -34,6 +34,15 @@ WideString damagedText(const char16_t* path) {
     return text;
 }
 
+// The damaged-file box for a member, under its cleaned path; the run fails.
+void reportDamaged(ExtractionJob& job, const WideString& path) {
+    WideString cleaned(path);
+    sanitizeEntryPath(cleaned);
+    job.failed = true;
+    WideString text = damagedText(cleaned.c_str());
+    job.reporter->messageBox(BoxOwner::MainWindow, text.c_str(), nullptr, kBoxIconWarning);
+}
+
 // The shell learns of every member under its full path with backslashes.
 void notifyCreated(ExtractionJob& job, const WideString& storedPath) {
     WideString full =
@@ -95,6 +104,13 @@ void extractionWorker(void* argument) {
             job.failed = true;
             break;
         }
+        // Nor its check of the packed size: one that runs past the end of the
+        // file would move the walk past every later header, and the run would
+        // look complete with members missing.
+        if (!payload.holds(dataStart, entry.packedSize)) {
+            reportDamaged(job, entry.path);
+            break;
+        }
         // Whatever the decoder consumed, the next header follows the data.
         if (!payload.moveTo(dataStart + static_cast<int64_t>(entry.packedSize))) {
             job.failed = true;
@@ -127,13 +143,15 @@ bool extractEntry(ExtractionJob& job, ArchiveEntry& entry) {
 
     if (method == kMethodLhd) {
         if (createFolderTree(path.c_str())) return true;
-        showLastError(reporter);
+        job.failureStatus = kExitSwitchCannotCreate;
+        showPathError(reporter, path.c_str());
         return false;
     }
 
     BinaryFile* output = createOutputFile(path.c_str());
     if (!output) {
-        showLastError(reporter);
+        job.failureStatus = kExitSwitchCannotCreate;
+        showPathError(reporter, path.c_str());
         return false;
     }
     // From here until the file is closed and checked, an abort deletes it.
@@ -142,8 +160,10 @@ bool extractEntry(ExtractionJob& job, ArchiveEntry& entry) {
                                              entry.originalSize, entry.packedSize, method);
     delete output;
 
-    if (!stillRunning()) {
+    // An abort, or memory that could not be had: the file being written goes.
+    if (!stillRunning() || result.outOfMemory) {
         platform::deleteFile(path.c_str());
+        if (result.outOfMemory) failAllocation();
         return false;
     }
     // The file is complete as far as it goes: neither kept nor damaged ones
@@ -154,9 +174,7 @@ bool extractEntry(ExtractionJob& job, ArchiveEntry& entry) {
     const bool damaged = (result.damaged && !(result.overrunOnly && entry.hasCrc)) ||
                          (entry.hasCrc && result.crc != entry.crc);
     if (damaged) {
-        job.failed = true;
-        WideString text = damagedText(path.c_str());
-        reporter.messageBox(BoxOwner::MainWindow, text.c_str(), nullptr, kBoxIconWarning);
+        reportDamaged(job, path);
         return false;
     }
     applyEntryTime(path.c_str(), entry);

@@ -18,6 +18,8 @@ struct ExtractionJob {
     WideString destinationFolder;  // prefix of the paths given to the shell
     WideString currentFile;        // the output file being written, if any
     bool failed = false;           // a member failed; no shortcuts, nothing opened
+    // What `failed` means to a run started with switches: its exit status.
+    int failureStatus = kExitSwitchDamaged;
     RunReporter* reporter = nullptr;
 };
 

@@ -27,11 +27,25 @@ void ArchiveEntry::clear() {
 
 namespace {
 
+// Little-endian fields. On a little-endian machine one unaligned load does
+// it (and keeps the stub small); elsewhere the bytes are put together.
 uint16_t get16(const uint8_t* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+#else
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
+#endif
 }
 uint32_t get32(const uint8_t* p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+#else
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+#endif
 }
 
 // Lead bytes of a double-byte character; fixed, whatever the code page.
@@ -71,6 +85,22 @@ WideString utf16Text(const uint8_t* data, uint32_t bytes, bool folder) {
     return WideString::adopt(text);
 }
 
+// Level 3 starts with the word 4 (the width of its size fields); a level
+// byte of 3 under any other first word is read as level 1.
+bool isLevel3(const uint8_t* header) {
+    return header[20] == 3 && get16(header) == 4;
+}
+
+// The whole header's length from its fixed fields (offsets 0-23, 0-27 for
+// level 3). The OS-9/68k archiver leaves the length field's own two bytes
+// out of a level-2 length: its last "next size" lies just behind the count.
+// Level 3 gives 32 bits; callers bound it before they use it.
+uint32_t headerLength(const uint8_t* header) {
+    if (isLevel3(header)) return get32(header + 24);
+    if (header[20] == 2) return get16(header) + (header[23] == 'K' ? 2u : 0u);
+    return header[0] + 2u;
+}
+
 HeaderResult unknownHeader(RunReporter& reporter) {
     reporter.messageBox(BoxOwner::MainWindow, kTextUnknownHeader, kCaptionDefault, kBoxIconError);
     return HeaderResult::Bad;
@@ -80,7 +110,9 @@ HeaderResult unknownHeader(RunReporter& reporter) {
 
 HeaderResult readEntryHeader(BinaryFile& file, ArchiveEntry& entry, RunReporter& reporter) {
     entry.clear();
-    uint8_t header[HeaderBufferSize] = {};
+    // Two bytes of slack: a 16-bit size field at the very end is read as
+    // 32 bits and masked.
+    uint8_t header[HeaderBufferSize + 2] = {};
     int64_t got = file.read(header, 1);
     if (got < 0) return unknownHeader(reporter);
     if (got != 1 || header[0] == 0) return HeaderResult::End;
@@ -88,15 +120,23 @@ HeaderResult readEntryHeader(BinaryFile& file, ArchiveEntry& entry, RunReporter&
     if (file.read(header + 1, 20) != 20) return unknownHeader(reporter);
 
     const uint8_t level = header[20];
-    const bool level2 = level == 2;
-    const uint32_t piece = level2 ? get16(header) : header[0] + 2u;
+    const bool level3 = isLevel3(header);
+    // Levels 2 and 3 share the fixed fields: CRC at 21, OS id at 23, a Unix
+    // time, a packed size of data only, every name in extended headers.
+    const bool wide = level == 2 || level3;
+    // The fields that give the header's length: to offset 23 for level 2
+    // (at least 26 bytes long), to 27 for level 3 (at least 32).
+    const uint32_t fixed = level3 ? 28 : level == 2 ? 24 : 21;
+    if (file.read(header + 21, fixed - 21) != fixed - 21) return unknownHeader(reporter);
+    const uint32_t piece = headerLength(header);
     // The fixed fields must fit in the header: anything shorter would make
     // "the rest" negative.
-    if (level2 ? piece < 26 : piece < 22) return unknownHeader(reporter);
+    if (piece < (level3 ? 32u : level == 2 ? 26u : 22u)) return unknownHeader(reporter);
     // Every header this reader cannot hold ends the run with the same box:
-    // a run that stops early must never look finished to the user.
+    // a run that stops early must never look finished to the user. A 32-bit
+    // level-3 length is refused here before anything relies on it.
     if (piece > HeaderBufferSize) return unknownHeader(reporter);
-    if (file.read(header + 21, piece - 21) != piece - 21) return unknownHeader(reporter);
+    if (file.read(header + fixed, piece - fixed) != piece - fixed) return unknownHeader(reporter);
 
     std::memcpy(entry.method, header + 2, 5);
     entry.packedSize = get32(header + 7);
@@ -107,7 +147,7 @@ HeaderResult readEntryHeader(BinaryFile& file, ArchiveEntry& entry, RunReporter&
     WideString folder, name;
     uint32_t nameLength = 0;
     uint32_t form;
-    if (level2) {
+    if (wide) {
         form = piece;
     } else {
         nameLength = header[21];
@@ -115,7 +155,7 @@ HeaderResult readEntryHeader(BinaryFile& file, ArchiveEntry& entry, RunReporter&
         form = header[0] - nameLength;
         name = WideString::fromNarrow(reinterpret_cast<const char*>(header + 22), nameLength);
     }
-    const uint32_t crcAt = level2 ? 21 : 22 + nameLength;
+    const uint32_t crcAt = wide ? 21 : 22 + nameLength;
     if (form >= 22 && form != 23) {
         entry.crc = get16(header + crcAt);
         entry.hasCrc = true;
@@ -126,18 +166,25 @@ HeaderResult readEntryHeader(BinaryFile& file, ArchiveEntry& entry, RunReporter&
 
     if (level != 0) {
         bool utf16Name = false, utf16Folder = false;
-        uint32_t sizeAt = level2 ? 24 : header[0];
-        uint32_t at = level2 ? 26 : piece;  // first byte of the next extended header
-        const uint32_t limit = level2 ? piece : HeaderBufferSize;
+        // Each extended header ends in the size of the next one: 16 bits,
+        // 32 for level 3.
+        const uint32_t sizeWidth = level3 ? 4 : 2;
+        const uint32_t sizeMask = level3 ? 0xFFFFFFFFu : 0xFFFFu;
+        // The first byte of the next extended header; its size field (the
+        // first one in the fixed fields) lies just before it.
+        uint32_t at = level3 ? 32 : level == 2 ? 26 : piece;
+        const uint32_t limit = wide ? piece : HeaderBufferSize;
         uint64_t extendedTotal = 0;
-        uint32_t size = get16(header + sizeAt);
-        while (size != 0) {
+        for (;;) {
+            const uint32_t size = get32(header + at - sizeWidth) & sizeMask;
+            if (size == 0) break;
             // Smaller than the type byte and the next size: no layout we know.
-            if (size < 3) return unknownHeader(reporter);
-            if (at + size > limit) return unknownHeader(reporter);
-            if (!level2 && file.read(header + at, size) != size) return unknownHeader(reporter);
+            if (size < 1 + sizeWidth) return unknownHeader(reporter);
+            // at never passes limit, so this cannot wrap, whatever 32 bits say.
+            if (size > limit - at) return unknownHeader(reporter);
+            if (!wide && file.read(header + at, size) != size) return unknownHeader(reporter);
             const uint8_t* data = header + at + 1;
-            const uint32_t dataSize = size - 3;
+            const uint32_t dataSize = size - 1 - sizeWidth;
             switch (header[at]) {
                 case 0x01:
                     if (!utf16Name)
@@ -160,9 +207,8 @@ HeaderResult readEntryHeader(BinaryFile& file, ArchiveEntry& entry, RunReporter&
             }
             extendedTotal += size;
             at += size;
-            size = get16(header + at - 2);
         }
-        if (!level2) {
+        if (!wide) {
             // The stored size counts the extended headers; more of them than
             // data is a header that contradicts itself.
             if (extendedTotal > entry.packedSize) return unknownHeader(reporter);
@@ -176,7 +222,7 @@ HeaderResult readEntryHeader(BinaryFile& file, ArchiveEntry& entry, RunReporter&
     if (!folder.isEmpty() && !name.isEmpty()) entry.path.appendIfMissing(u'/');
     entry.path.append(name);
     entry.modifiedTime =
-        level2 ? static_cast<int64_t>(static_cast<int32_t>(stamp)) : dosStampToTime(stamp);
+        wide ? static_cast<int64_t>(static_cast<int32_t>(stamp)) : dosStampToTime(stamp);
     return HeaderResult::Member;
 }
 
@@ -185,12 +231,14 @@ uint32_t sumOriginalSizes(BinaryFile& file) {
     const int64_t end = file.size();
     int64_t at = start;
     uint32_t total = 0;
-    uint8_t header[21];
     while (at >= 0 && at < end) {
+        // Zero-filled: a header cut short by the end of the file reads no
+        // stale length from the one before.
+        uint8_t header[28] = {};
         if (file.read(header, 1) != 1 || header[0] == 0) break;
-        if (file.read(header + 1, 20) != 20) break;
+        if (file.read(header + 1, 27) < 20) break;
         total += get32(header + 11);
-        const uint32_t length = header[20] == 2 ? get16(header) : header[0] + 2u;
+        const uint32_t length = headerLength(header);
         // 64-bit arithmetic: a huge packed size cannot wrap back onto this header.
         const int64_t next = at + length + static_cast<int64_t>(get32(header + 7));
         if (next <= at || next > end || !file.moveTo(next)) break;

@@ -1,4 +1,4 @@
-// LHA member headers, levels 0, 1 and 2.
+// LHA member headers, levels 0 to 3.
 #pragma once
 
 #include <cstdint>

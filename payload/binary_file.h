@@ -32,6 +32,10 @@ class BinaryFile {
     int64_t position() const { return platform::filePosition(handle_); }
     // Size when the file was opened.
     int64_t size() const { return size_; }
+    // Does the file hold count bytes from offset on?
+    bool holds(int64_t offset, uint64_t count) const {
+        return offset >= 0 && offset <= size_ && count <= static_cast<uint64_t>(size_ - offset);
+    }
     void close();
 
   private:

@@ -44,6 +44,13 @@ bool hasDrive(const char16_t* path);
 // The path made absolute against the current directory.
 WideString absolutePath(const char16_t* path);
 
+// The system's code for "not enough memory".
+#ifdef _WIN32
+constexpr uint32_t kErrorNotEnoughMemory = 8;  // ERROR_NOT_ENOUGH_MEMORY
+#else
+constexpr uint32_t kErrorNotEnoughMemory = 12;  // ENOMEM
+#endif
+
 uint32_t lastError();
 void setLastError(uint32_t code);
 bool lastErrorIsAlreadyExists();
@@ -64,6 +71,15 @@ int32_t timezoneOffset();
 bool startThread(void (*entry)(void*), void* argument);
 [[noreturn]] void exitProcess(int status);
 
+#ifdef _WIN32
+// What the file calls above take is passed through this: a path whose full
+// form reaches MAX_PATH goes in the "\\?\" form, good up to 32,767 characters.
+WideString systemPath(const char16_t* path);
+// A form below MAX_PATH for the shell (links, opening a file): the path, or
+// its short form; empty with the last error set when none fits.
+WideString shellPath(const char16_t* path);
+#endif
+
 #ifndef _WIN32
 // Settings of the POSIX layer (the tool's --codepage, tests).
 bool setAnsiCodePage(const char* name);  // iconv name, default "CP932"
@@ -81,10 +97,11 @@ struct Faults {
     void (*exitHook)(int) = nullptr;   // called by exitProcess before the process ends
 };
 Faults& faults();
+#endif
 
 // UTF-8 for the terminal and POSIX paths; UTF-16 from command-line arguments.
+// (The tool's; the stub calls neither.)
 std::size_t toUtf8(const char16_t* text, char* out, std::size_t outSize);
 WideString fromUtf8(const char* text);
-#endif
 
 }  // namespace qorn::platform

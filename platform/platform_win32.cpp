@@ -1,7 +1,6 @@
 // Win32 side of the platform layer: the stub.
 #include <process.h>
 #include <shlobj.h>
-#include <sys/utime.h>
 #include <time.h>
 #include <windows.h>
 
@@ -22,9 +21,10 @@ bool valid(FileHandle f) {
     return f != kNoFile && f != 0;
 }
 
-FileHandle openWith(const char16_t* path, DWORD access, DWORD share, DWORD disposition) {
-    HANDLE file =
-        CreateFileW(w(path), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+FileHandle openWith(const char16_t* path, DWORD access, DWORD share, DWORD disposition,
+                    DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+    HANDLE file = CreateFileW(w(systemPath(path).c_str()), access, share, nullptr, disposition,
+                              flags, nullptr);
     return file == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileHandle>(file);
 }
 
@@ -35,6 +35,53 @@ WideString fromPathBuffer(const wchar_t* buffer, DWORD result) {
     return WideString(reinterpret_cast<const char16_t*>(buffer));
 }
 }  // namespace
+
+// Appends the bytes of word, lowest first, up to its first zero byte: a short
+// prefix spelt without constant data, which would cost the stub a page here.
+static void appendBytes(WideString& text, uint32_t word) {
+    for (; word != 0; word >>= 8) text.appendChar(static_cast<char16_t>(word & 0xFF));
+}
+
+// Below MAX_PATH - 12 characters (what CreateDirectoryW takes) a path goes to
+// the system as it is. A longer one goes in the "\\?\" form of its full
+// path, which the system takes up to 32,767 characters and passes on without
+// any rewriting: the full form has already resolved "." and '/'.
+WideString systemPath(const char16_t* path) {
+    WideString full = absolutePath(path);
+    if (full.length() < MAX_PATH - 12) return WideString(path);
+    const char16_t* rest = full.c_str();
+    const bool unc = rest[0] == u'\\' && rest[1] == u'\\';
+    // "\\?\" and "\\.\" paths are in the system's own form already.
+    if (unc && (rest[2] == u'?' || rest[2] == u'.')) return full;
+    WideString result;
+    appendBytes(result, 0x5C3F5C5Cu);         // "\\?\"
+    if (unc) appendBytes(result, 0x434E55u);  // "UNC": \\server\... becomes \\?\UNC\server\...
+    result.append(rest + (unc ? 1 : 0));
+    return result;
+}
+
+// A form of the path below MAX_PATH for the shell, which takes no longer
+// ones: the path itself, or else its short (8.3) form where the volume keeps
+// one. Empty, with the last error set, when neither fits.
+WideString shellPath(const char16_t* path) {
+    if (textLength(path) < MAX_PATH) return WideString(path);
+    WideString longForm = systemPath(path);
+    wchar_t buffer[MAX_PATH + 8];
+    DWORD got = GetShortPathNameW(w(longForm.c_str()), buffer, MAX_PATH + 8);
+    const wchar_t* shortForm = buffer;
+    // Without its "\\?\" (or "\\?\UNC") the short form is an ordinary path again.
+    if (got >= 8 && got < MAX_PATH + 8 && buffer[2] == L'?') {
+        const bool unc = buffer[4] == L'U' && buffer[5] == L'N' && buffer[6] == L'C';
+        shortForm += unc ? 6 : 4;
+        got -= unc ? 6 : 4;
+        if (unc) buffer[6] = L'\\';
+    }
+    if (got == 0 || got >= MAX_PATH) {
+        if (got != 0) SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return WideString(u"");
+    }
+    return WideString(reinterpret_cast<const char16_t*>(shortForm));
+}
 
 FileHandle openForReading(const char16_t* path) {
     return openWith(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
@@ -83,17 +130,17 @@ void closeFile(FileHandle file) {
 }
 
 bool deleteFile(const char16_t* path) {
-    return DeleteFileW(w(path));
+    return DeleteFileW(w(systemPath(path).c_str()));
 }
 
 PathKind pathKind(const char16_t* path) {
-    DWORD a = GetFileAttributesW(w(path));
+    DWORD a = GetFileAttributesW(w(systemPath(path).c_str()));
     if (a == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
     return (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Folder : PathKind::File;
 }
 
 bool createFolder(const char16_t* path) {
-    return CreateDirectoryW(w(path), nullptr);
+    return CreateDirectoryW(w(systemPath(path).c_str()), nullptr);
 }
 
 bool setCurrentDirectory(const char16_t* path) {
@@ -186,9 +233,21 @@ uint8_t* allocateBuffer(size_t size) {
 }
 
 bool setFileTime(const char16_t* path, int64_t modified) {
-    __utimbuf64 times;
-    times.actime = times.modtime = modified;
-    return _wutime64(w(path), &times) == 0;
+    // Times before 1970 are left to the file system, as the C runtime does.
+    if (modified < 0) return false;
+    FileHandle file = openWith(path, FILE_WRITE_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    if (file == kNoFile) return false;
+    // 100-nanosecond steps since 1601, in UTC like the time given.
+    ULARGE_INTEGER ticks;
+    ticks.QuadPart = (static_cast<uint64_t>(modified) + 11644473600ull) * 10000000ull;
+    FILETIME time;
+    time.dwLowDateTime = ticks.LowPart;
+    time.dwHighDateTime = ticks.HighPart;
+    const bool ok = SetFileTime(h(file), nullptr, &time, &time);
+    closeFile(file);
+    return ok;
 }
 
 int32_t timezoneOffset() {
@@ -204,6 +263,33 @@ bool startThread(void (*entry)(void*), void* argument) {
 
 void exitProcess(int status) {
     ExitProcess(static_cast<UINT>(status));
+}
+
+std::size_t toUtf8(const char16_t* text, char* out, std::size_t outSize) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w(text), -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return 0;
+    if (outSize > 0) {
+        char* whole = new (std::nothrow) char[n];
+        if (!whole) return 0;
+        WideCharToMultiByte(CP_UTF8, 0, w(text), -1, whole, n, nullptr, nullptr);
+        const std::size_t copy = static_cast<std::size_t>(n) < outSize ? n : outSize;
+        for (std::size_t i = 0; i < copy; ++i) out[i] = whole[i];
+        out[copy - 1] = 0;
+        delete[] whole;
+    }
+    return static_cast<std::size_t>(n - 1);
+}
+
+WideString fromUtf8(const char* text) {
+    if (!text) return WideString();
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (n <= 0) return WideString(u"");
+    wchar_t* buffer = new (std::nothrow) wchar_t[n];
+    if (!buffer) return WideString(u"");
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, buffer, n);
+    WideString result(reinterpret_cast<const char16_t*>(buffer));
+    delete[] buffer;
+    return result;
 }
 
 }  // namespace qorn::platform

@@ -12,7 +12,7 @@ cd "$root"
 seconds=${QORN_FUZZ_SECONDS:-60}
 # Absolute: whole_run moves into a scratch folder of its own.
 build=$(realpath -m "${QORN_FUZZ_BUILD:-build-fuzz}")
-targets=${QORN_FUZZ_TARGETS:-"settings entry_header decode_member entry_path whole_run roundtrip"}
+targets=${QORN_FUZZ_TARGETS:-"settings entry_header decode_member entry_path whole_run roundtrip stub_resources"}
 
 CC=clang CXX=clang++ cmake -G Ninja -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQORN_FUZZ=ON -DQORN_WITH_STUB=OFF >/dev/null

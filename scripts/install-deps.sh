@@ -22,7 +22,7 @@ apt-get install -y --no-install-recommends \
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 \
     wine wine32:i386 wine64 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 xvfb xdotool imagemagick x11-apps \
     fonts-ipafont-gothic locales \
-    lhasa jlha-utils p7zip-full python3
+    lhasa jlha-utils p7zip-full python3 icoutils osslsigncode openssl
 
 # Wine picks the ANSI code page from the Linux locale; the tests run under
 # ja_JP.UTF-8 (code page 932), which glibc must know.

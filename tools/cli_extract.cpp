@@ -2,8 +2,11 @@
 //
 // The worker runs on its own thread exactly as in the stub; this thread only
 // waits for its last word. Ctrl-C plays the abort button.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
-#include <sys/stat.h>
+#endif
 #include <unistd.h>
 
 #include <chrono>
@@ -11,6 +14,7 @@
 #include <mutex>
 
 #include "decode/decode_session.h"
+#include "encode/host_files.h"
 #include "extract/entry_paths.h"
 #include "extract/extraction_worker.h"
 #include "platform/platform.h"
@@ -33,7 +37,7 @@ class ExtractReporter : public TerminalReporter {
 
     void memberStarted(const char16_t* path) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        member_ = utf8(path);
+        member_ = shown(path);
         ++members_;
         if (terminal_)
             drawLine();
@@ -48,9 +52,10 @@ class ExtractReporter : public TerminalReporter {
         if (terminal_) drawLine();
     }
     void itemCreated(const char16_t* fullPath) override {
-        struct stat st;
-        if (::stat(systemPathText(WideString(fullPath)).c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            bytes_ += static_cast<uint64_t>(st.st_size);
+        encode::host::PathInfo info;
+        if (encode::host::pathInfo(systemPathText(WideString(fullPath)), info) &&
+            info.kind == encode::host::Kind::File)
+            bytes_ += info.size;
     }
     void messageBox(BoxOwner owner, const char16_t* text, const char16_t* caption,
                     uint32_t flags) override {
@@ -108,9 +113,44 @@ class ExtractReporter : public TerminalReporter {
     bool aborted_ = false;
 };
 
+#ifdef _WIN32
+BOOL WINAPI onInterrupt(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    keepRunning.store(0, std::memory_order_relaxed);
+    return TRUE;
+}
+#else
 extern "C" void onInterrupt(int) {
     keepRunning.store(0, std::memory_order_relaxed);
 }
+#endif
+
+// Ctrl-C plays the abort button from construction to end().
+class InterruptAsAbort {
+  public:
+    InterruptAsAbort() {
+#ifdef _WIN32
+        SetConsoleCtrlHandler(onInterrupt, TRUE);
+#else
+        struct sigaction action = {};
+        action.sa_handler = onInterrupt;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &previous_);
+#endif
+    }
+    void end() {
+#ifdef _WIN32
+        SetConsoleCtrlHandler(onInterrupt, FALSE);
+#else
+        sigaction(SIGINT, &previous_, nullptr);
+#endif
+    }
+
+  private:
+#ifndef _WIN32
+    struct sigaction previous_;
+#endif
+};
 
 // Creates the destination and makes it the current directory, as the stub
 // does before its worker starts.
@@ -119,7 +159,7 @@ bool enterDestination(const WideString& folder) {
     if (createFolderTree(folder.c_str()) && platform::setCurrentDirectory(folder.c_str()))
         return true;
     std::fprintf(stderr, "qornsfx: %s: %s: %s\n", utf8(kTextCannotCreateFolder).c_str(),
-                 utf8(folder).c_str(),
+                 shown(folder).c_str(),
                  utf8(platform::systemErrorText(platform::lastError())).c_str());
     return false;
 }
@@ -150,21 +190,17 @@ int runExtract(const Arguments& args) {
     job.destinationFolder = platform::currentDirectory();
     job.reporter = &reporter;
 
-    struct sigaction action = {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous;
-    sigaction(SIGINT, &action, &previous);
+    InterruptAsAbort interrupt;
 
     const auto started = std::chrono::steady_clock::now();
     if (!startExtraction(job)) {
         std::fprintf(stderr, "qornsfx: cannot start the extraction thread\n");
-        sigaction(SIGINT, &previous, nullptr);
+        interrupt.end();
         delete file;
         return 1;
     }
     const bool aborted = reporter.waitForEnd();
-    sigaction(SIGINT, &previous, nullptr);
+    interrupt.end();
     reporter.closeLine(!aborted && !job.failed);
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
     // As the window does on an abort: the half-written file goes.

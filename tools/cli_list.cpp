@@ -19,14 +19,14 @@ std::string isoTime(int64_t t) {
 
 void printSettings(const SfxSettings& s) {
     std::printf("settings:\n");
-    std::printf("  title        %s\n", utf8(s.title).c_str());
-    std::printf("  destination  %s\n", systemPathText(s.destination).c_str());
-    std::printf("  main file    %s\n", utf8(s.mainFile).c_str());
+    std::printf("  title        %s\n", shown(s.title).c_str());
+    std::printf("  destination  %s\n", shown(wide(systemPathText(s.destination))).c_str());
+    std::printf("  main file    %s\n", shown(s.mainFile).c_str());
     std::printf("  start menu   0x%02X\n", s.startMenuOptions);
     std::printf("  desktop      0x%02X\n", s.desktopOptions);
     std::printf("  send to      0x%02X\n", s.sendToOptions);
-    std::printf("  open file    %s\n", utf8(s.openFile).c_str());
-    std::printf("  link name    %s\n", utf8(s.linkName).c_str());
+    std::printf("  open file    %s\n", shown(s.openFile).c_str());
+    std::printf("  link name    %s\n", shown(s.linkName).c_str());
 }
 
 }  // namespace
@@ -54,11 +54,12 @@ int runList(const Arguments& args) {
         if (entry.hasCrc) std::snprintf(crc, sizeof crc, "%04x", entry.crc);
         std::printf("%.5s %10u %10u %-4s %-20s %s\n", entry.method, entry.packedSize,
                     entry.originalSize, crc, isoTime(entry.modifiedTime).c_str(),
-                    utf8(entry.path).c_str());
+                    shown(entry.path).c_str());
         packed += entry.packedSize;
         original += entry.originalSize;
         ++members;
-        if (!file->moveTo(dataStart + entry.packedSize)) {
+        if (!file->holds(dataStart, entry.packedSize) ||
+            !file->moveTo(dataStart + entry.packedSize)) {
             r = HeaderResult::Bad;
             break;
         }

@@ -1,15 +1,20 @@
 // qornsfx make: stub + settings block + LHA archive = a self-extracting file.
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "encode/host_files.h"
 #include "payload/sfx_settings.h"
 #include "platform/platform.h"
 #include "tools/commands.h"
+#include "tools/embedded_stub.h"
+#include "tools/stub_resources.h"
 #if __has_include("encode/archive_writer.h")
 #include "encode/archive_writer.h"
 #define QORN_MAKE_CAN_PACK 1
@@ -22,8 +27,12 @@ namespace {
 const char kMakeUsage[] =
     "usage: qornsfx make -o OUT.exe [--title T] [--destination D] [--program-files]\n"
     "         [--main-file F] [--start-menu N] [--desktop N] [--send-to N] [--open F]\n"
-    "         [--link-name L] [--no-settings] [--stub STUB.exe] ARCHIVE.lzh | DIR...\n"
-    "  N is a shortcut's option byte: 0 never, 1 offered, 2 always, 3 offered and checked\n";
+    "         [--link-name L] [--no-settings] [--stub STUB.exe] [--icon FILE.ico]\n"
+    "         [--product-name T] [--company T] [--description T] [--file-version 1.2.3.4]\n"
+    "         [--force] ARCHIVE.lzh | DIR...\n"
+    "  N is a shortcut's option byte: 0 never, 1 offered, 2 always, 3 offered and checked\n"
+    "  every member is decoded first; --force writes the file even when the stub would\n"
+    "  fail on some of them\n";
 
 // The settings a user can give; without any of them the block still goes in
 // (a run with the dialog), unless --no-settings asks for a bare payload.
@@ -32,7 +41,7 @@ const char* const kSettingOptions[] = {"title",     "destination", "program-file
                                        "send-to",   "open",        "link-name"};
 
 bool readWhole(const std::string& path, std::vector<uint8_t>& bytes) {
-    FILE* f = std::fopen(path.c_str(), "rb");
+    FILE* f = encode::host::openFile(path, "rb");
     if (!f) return false;
     uint8_t chunk[1 << 16];
     size_t n;
@@ -107,6 +116,9 @@ bool buildSettings(const Arguments& args, std::vector<uint8_t>& block) {
 }
 
 std::string toolFolder() {
+#ifdef _WIN32
+    return ".";
+#else
     char path[4096];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     if (n <= 0) return ".";
@@ -114,26 +126,31 @@ std::string toolFolder() {
     char* slash = std::strrchr(path, '/');
     if (slash) *slash = 0;
     return path;
+#endif
 }
 
 bool exists(const std::string& path) {
-    struct stat s;
-    return stat(path.c_str(), &s) == 0 && S_ISREG(s.st_mode);
+    return platform::pathKind(wide(path).c_str()) == platform::PathKind::File;
 }
 
-// --stub, else the stub this build made, else one beside the tool.
+// --stub, else (for a tool built without its stub) one beside the tool.
 std::string findStub(const Arguments& args) {
     if (args.has("stub")) return args.value("stub");
-#ifdef QORN_DEFAULT_STUB
-    if (exists(QORN_DEFAULT_STUB)) return QORN_DEFAULT_STUB;
-#endif
     const std::string folder = toolFolder();
     for (const char* candidate : {"/qornsfx-stub.exe", "/../stub/qornsfx-stub.exe"})
         if (exists(folder + candidate)) return folder + candidate;
     return "";
 }
 
-bool loadStub(const std::string& path, std::vector<uint8_t>& stub) {
+// --stub, else the stub built into the tool.
+bool loadStub(const Arguments& args, std::vector<uint8_t>& stub) {
+#ifdef QORN_EMBEDDED_STUB
+    if (!args.has("stub")) {
+        stub.assign(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize);
+        return true;
+    }
+#endif
+    const std::string path = findStub(args);
     if (path.empty()) {
         std::fprintf(stderr, "qornsfx: no stub found; build it or name one with --stub\n");
         return false;
@@ -162,8 +179,7 @@ bool looksLikeArchive(const std::vector<uint8_t>& archive) {
 }
 
 bool isFolder(const std::string& path) {
-    struct stat s;
-    return stat(path.c_str(), &s) == 0 && S_ISDIR(s.st_mode);
+    return platform::pathKind(wide(path).c_str()) == platform::PathKind::Folder;
 }
 
 bool loadArchive(const Arguments& args, std::vector<uint8_t>& archive) {
@@ -182,7 +198,7 @@ bool loadArchive(const Arguments& args, std::vector<uint8_t>& archive) {
     }
 #ifdef QORN_MAKE_CAN_PACK
     // Folders and files: packed here with the defaults of "pack".
-    FILE* temp = std::tmpfile();
+    FILE* temp = encode::host::temporaryFile();
     if (!temp) {
         std::fprintf(stderr, "qornsfx: cannot create a temporary file: %s\n", std::strerror(errno));
         return false;
@@ -207,6 +223,33 @@ bool loadArchive(const Arguments& args, std::vector<uint8_t>& archive) {
 #endif
 }
 
+// The archive as the stub will meet it: a file that would stop it halfway
+// (or pass a member over) is not written unless --force asks for it.
+bool checkBeforeWriting(const Arguments& args, const std::vector<uint8_t>& archive,
+                        const std::string& out) {
+    const bool folders = args.positional.size() > 1 || isFolder(args.positional[0]);
+    const std::string source = folders ? "the packed folders" : args.positional[0];
+    std::vector<ArchiveProblem> problems, notes;
+    if (!checkArchive(archive, problems, notes)) {
+        std::fprintf(stderr, "qornsfx: cannot check %s: %s\n", source.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    const bool force = args.has("force");
+    for (const ArchiveProblem& p : notes)
+        std::fprintf(stderr, "qornsfx: note: %s: %s: %s\n", source.c_str(), p.member.c_str(),
+                     p.reason.c_str());
+    for (const ArchiveProblem& p : problems)
+        std::fprintf(stderr, "qornsfx: %s%s: %s: %s\n", force ? "warning: " : "", source.c_str(),
+                     p.member.c_str(), p.reason.c_str());
+    if (problems.empty() || force) return true;
+    std::fprintf(stderr,
+                 "qornsfx: %s not written: the stub would fail on %zu member%s of %s (--force "
+                 "writes it anyway)\n",
+                 out.c_str(), problems.size(), problems.size() == 1 ? "" : "s", source.c_str());
+    return false;
+}
+
 }  // namespace
 
 int runMake(const Arguments& args) {
@@ -216,21 +259,29 @@ int runMake(const Arguments& args) {
     }
     std::vector<uint8_t> settings, stub, archive;
     if (!buildSettings(args, settings)) return kExitUsage;
-    if (!loadStub(findStub(args), stub) || !loadArchive(args, archive)) return 1;
+    if (!loadStub(args, stub)) return 1;
+    bool edited;
+    if (const int status = editStubResources(args, stub, edited)) return status;
+    if (!loadArchive(args, archive)) return 1;
     // The end mark: one 0 byte after the last member.
     if (archive.empty() || archive.back() != 0) archive.push_back(0);
+    if (edited) stampChecksum(stub, settings, archive);
 
     const std::string out = args.value("o");
+    if (!checkBeforeWriting(args, archive, out)) return 1;
     const std::string temp = out + ".part";
-    FILE* f = std::fopen(temp.c_str(), "wb");
+    FILE* f = encode::host::openFile(temp, "wb");
     bool ok = f && std::fwrite(stub.data(), 1, stub.size(), f) == stub.size() &&
               std::fwrite(settings.data(), 1, settings.size(), f) == settings.size() &&
               std::fwrite(archive.data(), 1, archive.size(), f) == archive.size();
     if (f && std::fclose(f) != 0) ok = false;
+#ifndef _WIN32
     if (ok) chmod(temp.c_str(), 0755);
-    if (!ok || std::rename(temp.c_str(), out.c_str()) != 0) {
-        std::fprintf(stderr, "qornsfx: cannot write %s: %s\n", out.c_str(), std::strerror(errno));
-        std::remove(temp.c_str());
+#endif
+    if (!ok || !encode::host::renameFile(temp, out)) {
+        std::fprintf(stderr, "qornsfx: cannot write %s: %s\n", out.c_str(),
+                     ok ? encode::host::errorText().c_str() : std::strerror(errno));
+        encode::host::removeFile(temp);
         return 1;
     }
     return 0;

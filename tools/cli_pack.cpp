@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "encode/archive_writer.h"
+#include "encode/host_files.h"
 #include "tools/commands.h"
 
 namespace qorn::tool {
@@ -61,7 +62,7 @@ int runPack(const Arguments& args) {
     // The archive appears under its name only when it is complete.
     const std::string& out = args.positional[0];
     const std::string temp = out + ".part";
-    FILE* f = std::fopen(temp.c_str(), "wb");
+    FILE* f = encode::host::openFile(temp, "wb");
     if (!f) {
         std::fprintf(stderr, "qornsfx: cannot create %s: %s\n", temp.c_str(), std::strerror(errno));
         return 1;
@@ -74,12 +75,12 @@ int runPack(const Arguments& args) {
         error = std::string("cannot write the archive: ") + std::strerror(errno);
     }
     if (showProgress && lastPercent >= 0) std::fputc('\n', stderr);
-    if (ok && std::rename(temp.c_str(), out.c_str()) != 0) {
+    if (ok && !encode::host::renameFile(temp, out)) {
         ok = false;
-        error = "cannot rename " + temp + " to " + out + ": " + std::strerror(errno);
+        error = "cannot rename " + temp + " to " + out + ": " + encode::host::errorText();
     }
     if (!ok) {
-        std::remove(temp.c_str());
+        encode::host::removeFile(temp);
         std::fprintf(stderr, "qornsfx: %s\n", error.c_str());
         return 1;
     }

@@ -1,83 +1,15 @@
 // qornsfx: the command-line companion of the Qorn SFX stub.
 #include <cstring>
+#ifdef _WIN32
+#include <windows.h>
+
+#include <cstdlib>
+#endif
 
 #include "platform/platform.h"
 #include "tools/commands.h"
 
 namespace qorn::tool {
-
-bool Arguments::has(const char* name) const {
-    for (const auto& o : options)
-        if (o.first == name) return true;
-    return false;
-}
-
-std::string Arguments::value(const char* name, const char* fallback) const {
-    for (auto it = options.rbegin(); it != options.rend(); ++it)
-        if (it->first == name) return it->second;
-    return fallback;
-}
-
-std::string utf8(const char16_t* text) {
-    char small[1];
-    std::size_t n = platform::toUtf8(text, small, 0);
-    std::string out(n + 1, '\0');
-    platform::toUtf8(text, &out[0], out.size());
-    out.resize(n);
-    return out;
-}
-
-std::string utf8(const WideString& text) {
-    return utf8(text.c_str());
-}
-
-WideString wide(const std::string& text) {
-    return platform::fromUtf8(text.c_str());
-}
-
-std::string systemPathText(const WideString& path) {
-    std::string p = utf8(path);
-    for (char& c : p)
-        if (c == '\\') c = '/';
-    return p;
-}
-
-void TerminalReporter::messageBox(BoxOwner, const char16_t* text, const char16_t* caption,
-                                  uint32_t) {
-    std::string t = utf8(text);
-    while (!t.empty() && t.back() == '\n') t.pop_back();
-    if (caption)
-        std::fprintf(stderr, "qornsfx: %s: %s\n", utf8(caption).c_str(), t.c_str());
-    else
-        std::fprintf(stderr, "qornsfx: %s\n", t.c_str());
-}
-
-BinaryFile* openArchive(const Arguments& args, SfxSettings& settings, bool& hasSettings) {
-    hasSettings = false;
-    const std::string& path = args.positional.at(0);
-    BinaryFile* file = BinaryFile::openForReading(wide(path).c_str());
-    if (!file) {
-        std::fprintf(stderr, "qornsfx: cannot open %s: %s\n", path.c_str(),
-                     utf8(platform::systemErrorText(platform::lastError())).c_str());
-        return nullptr;
-    }
-    if (args.has("archive")) return file;
-    if (file->size() <= PayloadOffset || !file->moveTo(PayloadOffset)) {
-        std::fprintf(
-            stderr,
-            "qornsfx: %s has no payload at offset %lld (use --archive for a plain archive)\n",
-            path.c_str(), static_cast<long long>(PayloadOffset));
-        delete file;
-        return nullptr;
-    }
-    if (!readSettings(*file, settings)) {
-        std::fprintf(stderr, "qornsfx: %s: the settings block is cut short\n", path.c_str());
-        delete file;
-        return nullptr;
-    }
-    hasSettings = settings.present;
-    return file;
-}
 
 namespace {
 
@@ -89,8 +21,9 @@ const char kUsage[] =
     "  test FILE            decode every member and check its CRC-16\n"
     "  extract FILE [-d DIR]\n"
     "                       extract like the stub does (DIR: the destination)\n"
-    "  make -o OUT.exe [settings] ARCHIVE.lzh | DIR...\n"
-    "                       build a self-extracting file\n"
+    "  make -o OUT.exe [settings] [--force] ARCHIVE.lzh | DIR...\n"
+    "                       build a self-extracting file (every member is decoded\n"
+    "                       first; --force writes it even if the stub would fail)\n"
     "  pack OUT.lzh DIR...  write an LHA archive\n"
     "\n"
     "options:\n"
@@ -101,9 +34,10 @@ const char kUsage[] =
 // Options that take a value; the others are flags.
 bool takesValue(const std::string& name) {
     static const char* const names[] = {
-        "codepage",  "d",          "o",       "title",   "destination",
-        "main-file", "start-menu", "desktop", "send-to", "open",
-        "link-name", "method",     "level",   "stub",    "program-files-folder"};
+        "codepage",  "d",          "o",           "title",        "destination",
+        "main-file", "start-menu", "desktop",     "send-to",      "open",
+        "link-name", "method",     "level",       "stub",         "program-files-folder",
+        "icon",      "company",    "description", "product-name", "file-version"};
     for (const char* n : names)
         if (name == n) return true;
     return false;
@@ -113,8 +47,13 @@ bool takesValue(const std::string& name) {
 
 }  // namespace qorn::tool
 
-int main(int argc, char** argv) {
+namespace {
+
+int runTool(int argc, char** argv) {
     using namespace qorn::tool;
+    // A failed allocation is told on the terminal before the exit.
+    static TerminalReporter memoryReporter;
+    qorn::allocationReporter = &memoryReporter;
     Arguments args;
     std::string command;
     for (int i = 1; i < argc; ++i) {
@@ -149,12 +88,21 @@ int main(int argc, char** argv) {
         std::printf("qornsfx %s\n", QORN_VERSION);
         return 0;
     }
+#ifndef _WIN32
     if (args.has("codepage") && !qorn::platform::setAnsiCodePage(args.value("codepage").c_str())) {
         std::fprintf(stderr, "qornsfx: unknown code page %s\n", args.value("codepage").c_str());
         return kExitUsage;
     }
     if (args.has("program-files-folder"))
         qorn::platform::setProgramFilesFolder(wide(args.value("program-files-folder")).c_str());
+#else
+    // Windows reads narrow names in its own code page; --codepage only
+    // chooses the one names are packed in.
+    if (args.has("codepage") && command != "make" && command != "pack") {
+        std::fprintf(stderr, "qornsfx: on Windows names are read in the system's code page\n");
+        return kExitUsage;
+    }
+#endif
     if (command == "list" || command == "test" || command == "extract") {
         if (args.positional.size() != 1) {
             std::fprintf(stderr, "qornsfx: %s takes one FILE\n%s", command.c_str(), kUsage);
@@ -169,3 +117,33 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return kExitUsage;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+namespace {
+UINT g_consoleCodePage = 0;
+void restoreConsoleCodePage() {
+    SetConsoleOutputCP(g_consoleCodePage);
+}
+}  // namespace
+
+// Arguments come as UTF-16 and go on as UTF-8, the text of the whole tool;
+// the console is told so while the tool runs.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> texts;
+    std::vector<char*> pointers;
+    for (int i = 0; i < argc; ++i)
+        texts.push_back(qorn::tool::utf8(reinterpret_cast<const char16_t*>(argv[i])));
+    for (std::string& t : texts) pointers.push_back(&t[0]);
+    pointers.push_back(nullptr);
+    g_consoleCodePage = GetConsoleOutputCP();
+    if (g_consoleCodePage != 0 && g_consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8))
+        std::atexit(restoreConsoleCodePage);
+    return runTool(argc, pointers.data());
+}
+#else
+int main(int argc, char** argv) {
+    return runTool(argc, argv);
+}
+#endif

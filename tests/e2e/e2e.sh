@@ -6,7 +6,8 @@
 #
 #   e2e.sh setup | cleanup | CASE
 # Environment (set by suite.cmake): QORN_E2E_DIR (work folder), QORN_TOOL,
-# QORN_PROBE, QORN_SOURCE; QORN_E2E_STUB (the stub the SFX files are made
+# QORN_PROBE, QORN_PATHS (qorn-paths, the console test of the Win32 path
+# handling), QORN_SOURCE; QORN_E2E_STUB (the stub the SFX files are made
 # with), QORN_WINE (the loader) and QORN_WINE_ARCH (win32, or win64 for the
 # x86_64 build on hosts that run no 32-bit programs).
 set -u -o pipefail
@@ -14,6 +15,7 @@ set -u -o pipefail
 E2E=${QORN_E2E_DIR:?}
 TOOL=${QORN_TOOL:?}
 PROBE=${QORN_PROBE:?}
+PATHS=${QORN_PATHS:-}
 SRC=${QORN_SOURCE:?}
 SHOTS=$(dirname "$E2E")/e2e-screens
 STUB=${QORN_E2E_STUB:?}
@@ -84,10 +86,11 @@ new_case() {
 archive() { python3 "$SRC/tests/e2e/lzh0.py" "$@" || fail "cannot write the archive"; }
 make_sfx() { "$TOOL" make --stub "$STUB" "$@" || fail "qornsfx make $*"; }
 
-# Runs the stub in the background; finish() waits for its exit status.
+# Runs the stub (with its arguments) in the background; finish() waits for
+# its exit status.
 start() {
     rm -f "$CASE_DIR/.rc"
-    (timeout 120 "$WINE" "$1" >"$CASE_DIR/.out" 2>&1; echo $? >"$CASE_DIR/.rc") </dev/null &
+    (timeout 120 "$WINE" "$@" >"$CASE_DIR/.out" 2>&1; echo $? >"$CASE_DIR/.rc") </dev/null &
 }
 finish() {
     for _ in $(seq 600); do
@@ -95,6 +98,41 @@ finish() {
         sleep 0.1
     done
     echo timeout
+}
+
+# Watches every top-level window of the prefix from before the stub starts
+# until it has ended (call before start); watched() prints what was seen
+# once the stub is over.
+watch_windows() {
+    rm -f "$CASE_DIR/.rc" "$CASE_DIR/.windows"
+    # Straight to the file: a pipe through tr would hold the lines back.
+    "$WINE" "$PROBE" windows "$(winpath "$CASE_DIR/.rc")" --timeout 90000 \
+        >"$CASE_DIR/.windows" 2>/dev/null </dev/null &
+    WATCHER=$!
+    for _ in $(seq 100); do grep -q '^watching' "$CASE_DIR/.windows" 2>/dev/null && return; sleep 0.1; done
+    kill "$WATCHER" 2>/dev/null
+    fail "the window watch did not start"
+}
+watched() {
+    wait "$WATCHER"
+    tr -d '\r' <"$CASE_DIR/.windows"
+}
+# Nothing of the stub's may have been visible at any moment.
+expect_nothing_shown() {  # WINDOWS
+    if printf '%s\n' "$1" | grep -q $'\tvisible\t'; then
+        printf '%s\n' "$1" >&2
+        shot "$(basename "$CASE_DIR")"
+        fail "a window was shown"
+    fi
+}
+
+lnk_points_to() {  # LINK TARGET
+    python3 - "$1" "$2" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+t = sys.argv[2]
+sys.exit(0 if t.encode("utf-16-le") in data or t.encode("cp932") in data else 1)
+PY
 }
 
 shot() { import -window root "$SHOTS/$1.png" 2>/dev/null || echo "no screenshot $1" >&2; }
@@ -210,7 +248,7 @@ case_damaged() {
     new_case damaged
     local long=a-folder-name-far-too-wide-for-the-status-label/and-one-more-level
     archive a.lzh a.txt=text:alpha "$long/b.txt=text:bravo-bravo" c.txt=text:charlie --damage "$long/b.txt"
-    make_sfx -o sfx.exe --no-settings a.lzh
+    make_sfx -o sfx.exe --no-settings --force a.lzh 2>/dev/null
     start sfx.exe
     local box
     box=$(read_box)
@@ -232,7 +270,7 @@ case_damaged() {
 case_unknown_header() {
     new_case unknown_header
     archive a.lzh a.txt=text:alpha --junk --no-end
-    make_sfx -o sfx.exe --no-settings a.lzh
+    make_sfx -o sfx.exe --no-settings --force a.lzh 2>/dev/null
     start sfx.exe
     local box
     box=$(read_box)
@@ -364,6 +402,432 @@ PY
     for f in readme.txt 日本語/メモ.txt data/mixed.bin; do
         [ "$(stat -c %Y "tree/$f")" = "$(stat -c %Y "../src/tree/$f")" ] || fail "time of $f"
     done
+}
+
+# /S: nothing on the screen at any moment, the destination the dialog would
+# have proposed, the shortcuts its check boxes start with, nothing opened.
+case_silent() {
+    new_case silent
+    archive a.lzh readme.txt=text:silent-read-me 'bin/tool.exe=text:MZ' big.bin=zeros:150000000
+    make_sfx -o sfx.exe --title 'サイレント' --destination 'silent dest' --main-file 'bin\tool.exe' \
+        --start-menu 3 --desktop 1 --send-to 2 --open readme.txt --link-name QornSilent a.lzh
+    rm a.lzh
+    watch_windows
+    start sfx.exe /S
+    local rc seen
+    rc=$(finish)
+    seen=$(watched)
+    expect_nothing_shown "$seen"
+    # The hidden progress window proves that the watch saw the run.
+    expect_line "$seen" $'^QORNSFXCLASS\thidden\t' "the stub's window was never seen"
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ "$(cat 'silent dest/readme.txt')" = silent-read-me ] && [ -f 'silent dest/bin/tool.exe' ] &&
+        [ "$(stat -c %s 'silent dest/big.bin')" = 150000000 ] || fail "not extracted into the proposed folder"
+    local c=$WINEPREFIX/drive_c user=$(id -un) target
+    target="$(winpath "$CASE_DIR")\silent dest\bin\tool.exe"
+    local start_menu="$c/ProgramData/Microsoft/Windows/Start Menu/Programs/QornSilent.lnk"
+    local send_to="$c/users/$user/AppData/Roaming/Microsoft/Windows/SendTo/QornSilent.lnk"
+    for link in "$start_menu" "$send_to"; do
+        [ -f "$link" ] || fail "no shortcut $link"
+        lnk_points_to "$link" "$target" || fail "shortcut $link does not point to $target"
+    done
+    [ ! -e "$c/users/Public/Desktop/QornSilent.lnk" ] || fail "a desktop shortcut the box did not ask for"
+    # The shell would log the open within moments of the stub's end.
+    sleep 2
+    ! grep -q 'silent dest' "$c/qorn/opened.log" 2>/dev/null || fail "readme.txt was opened"
+    rm -f sfx.exe 'silent dest/big.bin'
+}
+
+# /D= takes the rest of the line, blanks included, with no quotes around it.
+case_silent_destination() {
+    new_case silent_destination
+    archive a.lzh a.txt=text:alpha 'sub/b.txt=text:bravo'
+    make_sfx -o sfx.exe --destination 'proposed' a.lzh
+    local dest="$WINEPREFIX/drive_c/x y/z"
+    rm -rf "$WINEPREFIX/drive_c/x y"
+    watch_windows
+    # Two arguments to wine: the line reads /S /D=C:\x y\z, unquoted.
+    start sfx.exe /S '/D=C:\x' 'y\z'
+    local rc
+    rc=$(finish)
+    expect_nothing_shown "$(watched)"
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ "$(cat "$dest/a.txt")" = alpha ] && [ "$(cat "$dest/sub/b.txt")" = bravo ] ||
+        fail "not extracted into C:\x y\z"
+    [ ! -e proposed ] || fail "the proposed folder was made too"
+    rm -rf "$WINEPREFIX/drive_c/x y"
+}
+
+# Without /S, /D= is what the dialog proposes; a relative one is taken
+# against the directory the file was started in.
+case_destination_in_dialog() {
+    new_case destination_in_dialog
+    archive a.lzh a.txt=text:alpha
+    make_sfx -o sfx.exe --destination 'proposed' a.lzh
+    # One argument with a blank: wine quotes it, as a launcher would.
+    start sfx.exe '/d=rel dir\sub'
+    local dump
+    dump=$(probe dump --class '#32770' --control 1000 --timeout 20000) || fail "no dialog"
+    local w=$(winpath "$CASE_DIR")
+    expect_line "$dump" "^1000	Edit	.*	$(printf '%s' "$w\\rel dir\\sub" | sed 's/[\\.]/\\&/g')\$" "field"
+    probe click --control 1000 1
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ "$(cat 'rel dir/sub/a.txt')" = alpha ] || fail "not extracted into rel dir/sub"
+    [ ! -e proposed ] || fail "the proposed folder was made too"
+}
+
+case_silent_damaged() {
+    new_case silent_damaged
+    archive a.lzh a.txt=text:alpha b.txt=text:bravo c.txt=text:charlie --damage b.txt
+    make_sfx -o sfx.exe --no-settings a.lzh
+    watch_windows
+    start sfx.exe /s
+    local rc
+    rc=$(finish)
+    expect_nothing_shown "$(watched)"
+    [ "$rc" = 3 ] || fail "exit status $rc"
+    [ -f a.txt ] || fail "the member before the damaged one is missing"
+    [ ! -e c.txt ] || fail "a member after the damaged one was extracted"
+}
+
+case_silent_cannot_create() {
+    new_case silent_cannot_create
+    archive a.lzh a.txt=text:alpha
+    echo file > blocker
+    make_sfx -o sfx.exe --destination 'blocker\sub' a.lzh
+    watch_windows
+    start sfx.exe /S
+    local rc
+    rc=$(finish)
+    expect_nothing_shown "$(watched)"
+    [ "$rc" = 4 ] || fail "exit status $rc"
+    [ ! -e a.txt ] && [ -f blocker ] || fail "something was extracted"
+}
+
+# /? shows the usage and ends with 0; an unknown switch shows it too, ends
+# with 2 and extracts nothing (no dialog either).
+case_usage() {
+    new_case usage
+    archive a.lzh a.txt=text:alpha
+    make_sfx -o sfx.exe --no-settings a.lzh
+    local arg want box rc
+    for arg in '/?' '/X'; do
+        want=0
+        [ "$arg" = '/X' ] && want=2
+        start sfx.exe "$arg"
+        box=$(read_box)
+        expect_line "$box" $'^0\t#32770\t.*\tQorn SFX$' "caption for $arg"
+        expect_line "$box" $'^65535\tStatic\t.*\t使い方: \\[/S\\] \\[/D=解凍先フォルダ\\]$' "usage text for $arg"
+        expect_line "$box" $'^/S\t' "the /S line for $arg"
+        shot "usage-$want"
+        probe click --control 65535 1
+        rc=$(finish)
+        [ "$rc" = "$want" ] || fail "exit status $rc for $arg"
+        [ ! -e a.txt ] || fail "$arg extracted something"
+    done
+}
+
+# A tree of a few files and an icon of four sizes (the 256 px image PNG,
+# the others 32-bit bitmaps), for the builder's resource cases.
+icon_tree() {
+    mkdir -p src/tree/docs || fail
+    echo "read me" > src/tree/readme.txt
+    seq 1 20000 > src/tree/docs/numbers.txt
+    convert -size 256x256 gradient:navy-gold -define icon:auto-resize=256,48,32,16 app.ico ||
+        fail "cannot make the icon"
+}
+
+# The images of an icon file (or of the group read back from an executable
+# with wrestool), one line each: width, height, size, SHA-256 of the bytes.
+icon_images() {
+    python3 - "$1" <<'PY'
+import hashlib, struct, sys
+d = open(sys.argv[1], "rb").read()
+for k in range(struct.unpack_from("<H", d, 4)[0]):
+    w, h, _, _, _, _, size, at = struct.unpack_from("<BBBBHHII", d, 6 + 16 * k)
+    print(w or 256, h or 256, size, hashlib.sha256(d[at:at + size]).hexdigest())
+PY
+}
+
+# An SFX with its own icon and version texts: what Windows reads of it (the
+# version API, the icon it picks for each size), the images it holds, and
+# the tree it extracts.
+case_icon_version() {
+    new_case icon_version
+    icon_tree
+    local out
+    out=$("$TOOL" make --stub "$STUB" -o sfx.exe --no-settings --icon app.ico \
+        --product-name 'デモ製品' --company 'Qorn Test Co.' --file-version 2.5.0.17 \
+        --description 'Demo setup' src/tree 2>&1) || fail "qornsfx make: $out"
+    [ "$(stat -c %s sfx.exe)" -gt 45056 ] && [ "$(od -An -c -j45056 -N1 sfx.exe | tr -d ' ')" = '\0' ] ||
+        fail "the payload moved"
+    local info
+    info=$("$WINE" "$PROBE" fileinfo "$(winpath "$CASE_DIR/sfx.exe")" 2>/dev/null | tr -d '\r')
+    expect_line "$info" $'^ProductName\tデモ製品$' "product name"
+    expect_line "$info" $'^CompanyName\tQorn Test Co\\.$' "company"
+    expect_line "$info" $'^FileDescription\tDemo setup$' "description"
+    expect_line "$info" $'^FileVersion\t2\\.5\\.0\\.17$' "file version text"
+    expect_line "$info" $'^fixed\t2\\.5\\.0\\.17$' "file version numbers"
+    # Windows picks the 16 and 32 px bitmaps from the group, and they load.
+    local images
+    images=$(icon_images app.ico)
+    for px in 16 32; do
+        expect_line "$info" "^icon $px	$(printf '%s\n' "$images" | awk -v p=$px '$1 == p {print $3}') bytes	loads\$" \
+            "the $px px icon"
+    done
+    # Every image kept is the file's own; whatever was left out was named.
+    wrestool -x -t14 -n102 -o back.ico sfx.exe || fail "wrestool reads no icon group"
+    local kept left
+    kept=$(icon_images back.ico)
+    [ -n "$kept" ] || fail "no images read back"
+    while read -r line; do
+        printf '%s\n' "$images" | grep -qxF "$line" || fail "image not from app.ico: $line"
+    done <<<"$kept"
+    left=$(printf '%s\n' "$images" | grep -cvxF "$kept")
+    [ "$(printf '%s\n' "$out" | grep -c 'is left out')" = "$left" ] || fail "left-out images not named: $out"
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    diff -r ../src/tree tree >&2 || fail "the extracted tree differs from the folder"
+}
+
+# Signing comes after make: the signed SFX verifies, the tool still reads
+# it, and it extracts the same tree (the signature follows the archive's end
+# mark, where the stub stops reading).
+case_signed() {
+    new_case signed
+    icon_tree
+    make_sfx -o sfx.exe --no-settings --icon app.ico --product-name 'Signed demo' src/tree 2>/dev/null
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
+        -subj '/CN=Qorn SFX test' >/dev/null 2>&1 || fail "cannot make a certificate"
+    osslsigncode sign -certs cert.pem -key key.pem -n 'Signed demo' -h sha256 \
+        -in sfx.exe -out signed.exe >/dev/null || fail "osslsigncode sign"
+    osslsigncode verify -CAfile cert.pem signed.exe >verify.txt 2>&1 || {
+        cat verify.txt >&2
+        fail "the signature does not verify"
+    }
+    "$TOOL" list signed.exe >list.txt || fail "qornsfx list of the signed file"
+    grep -q 'docs/numbers.txt$' list.txt || fail "list: $(cat list.txt)"
+    "$TOOL" test signed.exe >test.txt || fail "qornsfx test of the signed file: $(cat test.txt)"
+    mkdir run && cd run || fail
+    start ../signed.exe
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    diff -r ../src/tree tree >&2 || fail "the signed file extracted a different tree"
+}
+
+# qornsfx.exe under Wine: make from a folder with a Japanese name, list,
+# test and extract; the stub built into it is the finished i686 one, and the
+# SFX it makes (here with the stub the host runs) extracts the same tree.
+case_windows_tool() {
+    new_case windows_tool
+    local wtool=${QORN_WINDOWS_TOOL:?} tree=日本語の木
+    mkdir -p "$tree/空のフォルダ" "$tree/資料" || fail
+    echo "こんにちは" > "$tree/資料/メモ.txt"
+    seq 1 30000 > "$tree/numbers.txt"
+    head -c 70000 /dev/urandom > "$tree/資料/noise.bin"
+    wtool() { "$WINE" "$wtool" "$@" 2>&1 | tr -d '\r'; }
+    local out
+    convert -size 32x32 xc:teal -define icon:auto-resize=32,16 app.ico || fail "cannot make the icon"
+    out=$(wtool make -o sfx.exe --no-settings --stub "$(winpath "$STUB")" --icon app.ico \
+        --product-name 'ツール' --file-version 1.0.2 "$tree") && [ -f sfx.exe ] ||
+        fail "qornsfx.exe make: $out"
+    out=$("$WINE" "$PROBE" fileinfo "$(winpath "$CASE_DIR/sfx.exe")" 2>/dev/null | tr -d '\r')
+    expect_line "$out" $'^ProductName\tツール$' "product name"
+    expect_line "$out" $'^fixed\t1\.0\.2\.0$' "file version"
+    expect_line "$out" $'^icon 32\t4264 bytes\tloads$' "the 32 px icon"
+    out=$(wtool list sfx.exe)
+    expect_line "$out" "^-lh5- .* $tree/numbers\\.txt\$" "list: numbers.txt"
+    expect_line "$out" "^-lh.- .* $tree/資料/メモ\\.txt\$" "list: the Japanese name"
+    expect_line "$out" '^total: 6 members' "list: member count"
+    out=$(wtool test sfx.exe)
+    expect_line "$out" '^3 OK, 0 damaged, 0 skipped$' "test: $out"
+    out=$(wtool extract sfx.exe -d extracted)
+    expect_line "$out" '^extracted: 6 members' "extract: $out"
+    diff -r "$tree" "extracted/$tree" >&2 || fail "qornsfx.exe extracted a different tree"
+    out=$(wtool make -o built-in.exe --no-settings "$tree") || fail "make with the built-in stub: $out"
+    cmp -n 45056 built-in.exe "${QORN_STUB_I686:?}" || fail "the built-in stub is not the finished i686 stub"
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    diff -r "../$tree" "$tree" >&2 || fail "the SFX made by qornsfx.exe extracted a different tree"
+}
+
+# Names that Unix and Mac archivers store freely and Windows refuses: each
+# is extracted under a name Windows takes, and so is every member after it.
+# Two names that clean to one path: the later member replaces the earlier.
+case_names_windows_refuses() {
+    new_case names_windows_refuses
+    archive a.lzh 'what?.txt=text:what' 'a<b>.txt=text:angle' 'pipe|x.txt=text:pipe' \
+        'quote".txt=text:quote' 'star*.txt=text:star' $'ctl\x01\x1f.txt=text:control' \
+        '.../dots.txt=text:dots' 'sub/. ./deeper.txt=text:deeper' 'same?.txt=text:first' \
+        'same*.txt=text:second' later.txt=text:later
+    make_sfx -o sfx.exe --no-settings a.lzh
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    if probe find --class '#32770' --timeout 1500 >/dev/null; then
+        read_box >&2
+        shot names
+        fail "a box was shown"
+    fi
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    local want=(what_.txt:what a_b_.txt:angle pipe_x.txt:pipe quote_.txt:quote star_.txt:star
+        ctl__.txt:control dots.txt:dots sub/deeper.txt:deeper same_.txt:second later.txt:later)
+    local pair
+    for pair in "${want[@]}"; do
+        [ "$(cat "${pair%%:*}" 2>/dev/null)" = "${pair#*:}" ] ||
+            fail "${pair%%:*} missing or wrong; extracted: $(find . -type f | tr '\n' ' ')"
+    done
+    [ "$(find . -type f | wc -l)" = "${#want[@]}" ] || fail "other files: $(find . -type f | tr '\n' ' ')"
+}
+
+# The Win32 path handling itself, built for Windows: Wine would take the
+# plain long paths that Windows refuses, so the forms are checked directly.
+case_long_path_forms() {
+    new_case long_path_forms
+    [ -n "$PATHS" ] && [ -f "$PATHS" ] || fail "no qorn-paths test program"
+    local out rc=0
+    out=$("$WINE" "$PATHS" 2>/dev/null | tr -d '\r') || rc=$?
+    printf '%s\n' "$out"
+    [ "$rc" = 0 ] || fail "qorn-paths exit status $rc"
+    expect_line "$out" '^[0-9]+ passed, 0 failed$' "summary"
+}
+
+# A tree whose paths pass MAX_PATH below the destination: every file comes
+# back with its bytes and time, the members after the deep ones too.
+case_deep_tree() {
+    new_case deep_tree
+    local deep=src/tree part
+    for part in 1 2 3 4 5 6 7; do
+        deep=$deep/folder-$part-with-a-name-long-enough-to-add-up-quickly
+    done
+    mkdir -p "$deep" || fail
+    printf 'deep\n' > "$deep/a-file-at-the-bottom-of-a-tree-deeper-than-max-path.txt"
+    printf 'last\n' > src/tree/zz-after.txt
+    touch -d '2003-04-05 06:07:08 UTC' "$deep/a-file-at-the-bottom-of-a-tree-deeper-than-max-path.txt"
+    make_sfx -o sfx.exe --no-settings src/tree
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    diff -r ../src/tree tree >&2 || fail "the extracted tree differs"
+    local f=${deep#src/}/a-file-at-the-bottom-of-a-tree-deeper-than-max-path.txt
+    [ ${#f} -gt 300 ] || fail "the test path is only ${#f} characters"
+    [ "$(stat -c %Y "$f")" = "$(stat -c %Y "../src/$f")" ] || fail "time of the deep file"
+}
+
+# A damaged member deeper than MAX_PATH: the label and the box show the long
+# path shortened, for display only; the file itself keeps its whole path.
+case_deep_damaged() {
+    new_case deep_damaged
+    local deep="" i
+    for i in 1 2 3 4 5 6; do deep+="folder-$i-$(printf 'x%.0s' $(seq 50))/"; done
+    local file=${deep}damaged-member.txt
+    archive a.lzh --level2 "$file=text:some text" after.txt=text:after --damage "$file"
+    make_sfx -o sfx.exe --no-settings a.lzh
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local box window label
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*\tファイル ….*/damaged-member\\.txt が壊れています。$' \
+        "damaged-file text naming the long path by its end"
+    window=$(probe dump --class QORNSFXCLASS --timeout 2000) || fail "no progress window"
+    label=$(printf '%s\n' "$window" | awk -F'\t' '$1 == 0 && $2 == "Static" {print $5}')
+    [[ "$label" == *damaged-member.txt ]] && [ ${#label} -lt 100 ] || fail "status label: $label"
+    shot deep-damaged
+    probe click --control 65535 1
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ -f "$file" ] || fail "the damaged file was not kept under its whole path"
+    [ ! -e after.txt ] || fail "a member after the damaged one was extracted"
+}
+
+# A name the system refuses (300 characters in one part): the box names the
+# path beside the system's reason, and the run ends there as failed.
+case_path_refused() {
+    new_case path_refused
+    make_sfx -o sfx.exe --no-settings "$SRC/tests/data/hostile/long-name-300.lzh"
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local box name
+    name=…$(printf 'n%.0s' $(seq 115)).txt
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*\t'"$name"'\r?$' "the box names the path by its end"
+    [ "$(printf '%s\n' "$box" | grep -A1 "$name" | tail -1 | tr -d '[:space:]')" != "" ] ||
+        fail "no reason after the path"
+    shot path-refused
+    probe click --control 65535 1
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ -z "$(ls -A)" ] || fail "something was extracted: $(ls -A)"
+}
+
+# make decodes every member before it writes: a damaged archive gets no
+# self-extracting file, and the message names the member and the reason.
+case_make_refuses_damage() {
+    new_case make_refuses_damage
+    archive a.lzh a.txt=text:alpha sub/b.txt=text:bravo c.txt=text:charlie --damage sub/b.txt
+    local err rc=0
+    err=$("$TOOL" make --stub "$STUB" -o sfx.exe --no-settings a.lzh 2>&1) || rc=$?
+    [ "$rc" = 1 ] || fail "make exit status $rc: $err"
+    expect_line "$err" '^qornsfx: a\.lzh: member 2 "sub/b\.txt": CRC mismatch' "the member and the reason"
+    [ ! -e sfx.exe ] && [ ! -e sfx.exe.part ] || fail "an output file was left behind"
+    archive j.lzh a.txt=text:alpha --junk --no-end
+    rc=0
+    err=$("$TOOL" make --stub "$STUB" -o sfx.exe --no-settings j.lzh 2>&1) || rc=$?
+    [ "$rc" = 1 ] || fail "make exit status $rc on a bad header: $err"
+    expect_line "$err" 'member 2 \(after "a\.txt"\): its header cannot be read' "the bad header"
+    [ ! -e sfx.exe ] || fail "an output file was left behind"
+}
+
+# The stub reads an OS-9/68k level-2 header (whose length leaves out its own
+# two bytes) and a level-3 header (32-bit sizes). The first member is derived
+# from a real level-2 archive of the corpus: length lowered by 2, OS id 'K',
+# header CRC taken again; the second is the corpus's level-3 archive.
+case_header_levels() {
+    new_case header_levels
+    python3 - "$SRC/tests/data/corpus/lhasa" a.lzh <<'PY' || fail "cannot write the archive"
+import struct, sys
+def crc16(data):
+    c = 0
+    for b in data:
+        c ^= b
+        for _ in range(8):
+            c = (c >> 1) ^ 0xA001 if c & 1 else c >> 1
+    return c
+lv2 = bytearray(open(sys.argv[1] + "/unix-a/h2_lh5.lzh", "rb").read())
+assert struct.unpack("<H", lv2[:2])[0] == 51 and lv2[23:24] == b"U" and lv2[-1] == 0
+lv2[0:2] = struct.pack("<H", 49)
+lv2[23] = ord("K")
+lv2[27:29] = b"\0\0"
+lv2[27:29] = struct.pack("<H", crc16(lv2[:51]))
+lv3 = open(sys.argv[1] + "/os2-b/h3_lh0.lzh", "rb").read()
+open(sys.argv[2], "wb").write(bytes(lv2[:-1]) + lv3)
+PY
+    make_sfx -o sfx.exe --no-settings a.lzh
+    mkdir run && cd run || fail
+    start ../sfx.exe
+    local rc
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+    [ "$(sha256sum < gpl-2 | cut -c1-64)" = 8177f97513213526df2cf6184d8ff986c675afb514d4e68a404010521b880643 ] ||
+        fail "gpl-2 (OS-9/68k level 2) differs"
+    [ "$(sha256sum < GPL-2.gz | cut -c1-64)" = 5c423e9bdf915d23972369959f5a71bfbcc1d32d09fb8d7198755861d289966e ] ||
+        fail "GPL-2.gz (level 3) differs"
+    [ "$(stat -c %Y gpl-2)" = 1262304000 ] && [ "$(stat -c %Y GPL-2.gz)" = 1322948122 ] ||
+        fail "time stamps: $(stat -c '%n %Y' gpl-2 GPL-2.gz | tr '\n' ' ')"
 }
 
 case "${1:-}" in

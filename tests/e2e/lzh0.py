@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Writes small level-0, -lh0- (stored) LHA archives for the Wine tests.
 
-  lzh0.py OUT.lzh [--damage NAME] [--junk] [--no-end] MEMBER...
+  lzh0.py OUT.lzh [--damage NAME] [--junk] [--no-end] [--level2] MEMBER...
   MEMBER: NAME=text:STRING | NAME=zeros:SIZE | NAME=file:PATH
 
 --damage flips one data byte of that member after its CRC was taken (the
 stub must call it damaged); --junk appends a header too short to be one
-(the stub must say "Unknown header"); --no-end leaves out the end mark.
+(the stub must say "Unknown header"); --no-end leaves out the end mark;
+--level2 writes level-2 headers, whose names may pass 255 bytes.
 Names are stored in code page 932. Zero-filled members are streamed: their
 CRC is 0 whatever their size, so a large member costs no time to make.
 """
@@ -31,8 +32,21 @@ def header(name, size, crc):
     return bytes([len(body), sum(body) & 0xFF]) + body
 
 
+def header2(name, size, crc):
+    """Level 2: the whole path in one name header (0x01), Unix time."""
+    raw = name.encode("cp932")
+    ext = bytes([0x01]) + raw
+    ext = struct.pack("<H", len(ext) + 2) + ext
+    fixed = b"-lh0-" + struct.pack("<IIIBBHB", size, size, 1700000000, 0x20, 2, crc, ord("U"))
+    total = 2 + len(fixed) + len(ext) + 2
+    if total % 256 == 0:  # its first byte 0 would read as the end mark
+        raise SystemExit("lzh0.py: a header of %d bytes; pick another name length" % total)
+    return struct.pack("<H", total) + fixed + ext + b"\0\0"
+
+
 def main(argv):
     out, members, damage, junk, end = None, [], None, False, True
+    global header
     i = 0
     while i < len(argv):
         a = argv[i]
@@ -43,6 +57,8 @@ def main(argv):
             junk = True
         elif a == "--no-end":
             end = False
+        elif a == "--level2":
+            header = header2
         elif out is None:
             out = a
         else:

@@ -37,10 +37,12 @@ set(QORN_E2E_ENV
   QORN_E2E_DIR=${CMAKE_BINARY_DIR}/e2e
   QORN_TOOL=$<TARGET_FILE:qornsfx>
   QORN_PROBE=${QORN_E2E_PROBE}
+  QORN_PATHS=${QORN_E2E_PATHS}
   QORN_E2E_STUB=${QORN_E2E_STUB}
   QORN_WINE=${QORN_WINE}
   QORN_WINE_ARCH=${QORN_WINE_ARCH}
-  QORN_SOURCE=${CMAKE_SOURCE_DIR})
+  QORN_SOURCE=${CMAKE_SOURCE_DIR}
+  QORN_STUB_I686=${QORN_STUB})
 set(QORN_E2E_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/e2e.sh)
 
 add_test(NAME e2e.setup COMMAND ${QORN_E2E_SCRIPT} setup)
@@ -49,11 +51,21 @@ add_test(NAME e2e.cleanup COMMAND ${QORN_E2E_SCRIPT} cleanup)
 set_tests_properties(e2e.cleanup PROPERTIES FIXTURES_CLEANUP wine)
 
 foreach(case no_settings settings_ok cancel relative_folder damaged unknown_header abort
-             close_during_run cannot_create settings_cut_short from_folder)
+             close_during_run cannot_create settings_cut_short from_folder silent
+             silent_destination destination_in_dialog silent_damaged silent_cannot_create usage
+             icon_version signed names_windows_refuses long_path_forms deep_tree deep_damaged
+             path_refused make_refuses_damage header_levels)
   add_test(NAME e2e.${case} COMMAND ${QORN_E2E_SCRIPT} ${case})
   set_tests_properties(e2e.${case} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180
     LABELS e2e)
   list(APPEND QORN_E2E_TESTS e2e.${case})
 endforeach()
+# qornsfx.exe, where it was built (cmake/windows-tool.cmake).
+if(TARGET tool_mingw64)
+  add_test(NAME e2e.windows_tool COMMAND ${QORN_E2E_SCRIPT} windows_tool)
+  set_tests_properties(e2e.windows_tool PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180 LABELS e2e)
+  list(APPEND QORN_E2E_TESTS e2e.windows_tool)
+  list(APPEND QORN_E2E_ENV QORN_WINDOWS_TOOL=${QORN_WINDOWS_TOOL_EXE})
+endif()
 set_tests_properties(e2e.setup e2e.cleanup ${QORN_E2E_TESTS} PROPERTIES
   RESOURCE_LOCK wine ENVIRONMENT "${QORN_E2E_ENV}")

@@ -33,8 +33,12 @@ def members(archive):
     while at + 22 <= len(archive) and archive[at] != 0:
         level = archive[at + 20]
         packed = struct.unpack_from('<I', archive, at + 7)[0]
-        if level == 2:
+        if level == 3 and archive[at:at + 2] == b'\x04\x00':
+            end = at + struct.unpack_from('<I', archive, at + 24)[0]
+        elif level == 2:
             end = at + struct.unpack_from('<H', archive, at)[0]
+            if archive[at + 23:at + 24] == b'K':  # OS-9/68k: the length leaves out its field
+                end += 2
         elif level in (0, 1):
             end = at + archive[at] + 2
             if level == 1:
@@ -94,6 +98,30 @@ def level2(method, ext, data, original=None):
     return struct.pack('<H', total) + body + data
 
 
+def level3(method, ext, data):
+    exts = b''
+    for i, (kind, payload) in enumerate(ext):
+        nxt = len(ext[i + 1][1]) + 5 if i + 1 < len(ext) else 0
+        exts += bytes([kind]) + payload + struct.pack('<I', nxt)
+    first = len(ext[0][1]) + 5 if ext else 0
+    head = (b'\x04\x00' + method.encode() + struct.pack('<III', len(data), len(data), 0x5A000000) +
+            b'\x20\x03' + struct.pack('<H', crc16(data)) + b'2')
+    return head + struct.pack('<II', len(head) + 8 + len(exts), first) + exts + data
+
+
+def os9_68k(archive):
+    """A level-2 archive of one member as the OS-9/68k archiver writes it:
+    the length without its own two bytes, OS id 'K', the header CRC again."""
+    a = bytearray(archive)
+    length = struct.unpack_from('<H', a, 0)[0]
+    struct.pack_into('<H', a, 0, length - 2)
+    a[23] = ord('K')
+    assert a[26] == 0  # the header-CRC extended header comes first
+    a[27:29] = b'\x00\x00'
+    struct.pack_into('<H', a, 27, crc16(a[:length]))
+    return bytes(a)
+
+
 def crc16(data):
     crc = 0
     for b in data:
@@ -133,6 +161,9 @@ def seeds_entry_header():
            (0x45, utf16('フォルダ\\下')), (0x41, bytes(24)), (0x54, bytes(4))]
     write('entry_header', 'level2-all-ext', level2('-lh5-', ext, b''))
     write('entry_header', 'level0-sjis', level0('-lh0-', b'\x83\x65\x83\x58\x83\x67\\a.txt', b''))
+    write('entry_header', 'level3-all-ext', level3('-lh5-', ext, b''))
+    header, level, _, _, _ = members(os9_68k(read('lhasa/unix-a/h2_lh5.lzh')))[0]
+    write('entry_header', 'level2-os9-68k', header_only(header, level) + b'\x00')
 
 
 def seeds_decode_member():
@@ -222,6 +253,8 @@ def seeds_whole_run():
     ]
     write('whole_run', 'hostile', block + b''.join(hostile) + b'\x00')
     write('whole_run', 'cut-header', b'\x00' + hostile[0][:15])
+    write('whole_run', 'level2-os9-68k-then-level3',
+          b'\x00' + os9_68k(read('lhasa/unix-a/h2_lh5.lzh'))[:-1] + read('lhasa/os2-b/h3_lh0.lzh'))
 
 
 def seeds_roundtrip():
@@ -234,6 +267,60 @@ def seeds_roundtrip():
     write('roundtrip', 'one', bytes([2, 0, 0x41]))
 
 
+def icon_file(images):
+    """An icon file: (pixels, image bytes) each, in that order."""
+    head = struct.pack('<HHH', 0, 1, len(images))
+    at = 6 + 16 * len(images)
+    body = b''
+    for px, data in images:
+        head += struct.pack('<BBBBHHII', px % 256, px % 256, 0, 0, 1, 32, len(data), at)
+        at += len(data)
+        body += data
+    return head + body
+
+
+def version_block(key, value=b'', text=True, children=()):
+    """One block of a version resource, padded to four bytes."""
+    name = (key + '\0').encode('utf-16-le')
+    head = 6 + len(name)
+    head += -head % 4
+    body = value + b'\0' * (-len(value) % 4)
+    kids = b''.join(children)
+    length = head + len(body) + len(kids)
+    vlen = len(value) // 2 if text else len(value)
+    block = struct.pack('<HHH', length, vlen, 1 if text else 0) + name
+    return block + b'\0' * (head - 6 - len(name)) + body + kids
+
+
+def seeds_stub_resources():
+    bitmap = lambda px: struct.pack('<IiiHH', 40, px, 2 * px, 1, 32) + bytes(24 + px * px * 4)
+    png = b'\x89PNG\r\n\x1a\n' + bytes(100)
+    write('stub_resources', 'icon', b'\x00' + icon_file([(16, bitmap(16)), (32, bitmap(32)),
+                                                          (256, png)]))
+    write('stub_resources', 'icon-one', b'\x00' + icon_file([(48, png)]))
+    text = lambda s: (s + '\0').encode('utf-16-le')
+    fixed = struct.pack('<13I', 0xFEEF04BD, 0x10000, 0x10000, 0, 0x10000, 0, 0x3F, 0, 4, 1, 0, 0, 0)
+    strings = version_block('041104B0', children=[
+        version_block('FileDescription', text('Qorn SFX')),
+        version_block('ProductName', text('Qorn SFX'))])
+    var = version_block('Translation', struct.pack('<HH', 0x411, 1200), text=False)
+    write('stub_resources', 'version', b'\x02' + version_block(
+        'VS_VERSION_INFO', fixed, text=False,
+        children=[version_block('StringFileInfo', children=[strings]),
+                  version_block('VarFileInfo', children=[var])]))
+    # A whole executable: the stub of a build, named by QORN_SEED_STUB.
+    stub = os.environ.get('QORN_SEED_STUB')
+    if stub:
+        with open(stub, 'rb') as f:
+            exe = f.read()
+        # Cut after the last section, where the padding begins.
+        pe = struct.unpack_from('<I', exe, 0x3C)[0]
+        count, optional = struct.unpack_from('<H', exe, pe + 6)[0], struct.unpack_from('<H', exe, pe + 20)[0]
+        table = pe + 24 + optional
+        end = max(sum(struct.unpack_from('<II', exe, table + 40 * i + 16)) for i in range(count))
+        write('stub_resources', 'stub', b'\x01' + exe[:end])
+
+
 if __name__ == '__main__':
     seeds_settings()
     seeds_entry_header()
@@ -241,3 +328,4 @@ if __name__ == '__main__':
     seeds_entry_path()
     seeds_whole_run()
     seeds_roundtrip()
+    seeds_stub_resources()

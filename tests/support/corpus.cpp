@@ -233,6 +233,7 @@ DecodeOutcome decodeBytes(const std::vector<uint8_t>& packed, uint32_t originalS
                                       static_cast<uint32_t>(packed.size()), methodIndex);
         outcome.crc = r.crc;
         outcome.damaged = r.damaged;
+        outcome.outOfMemory = r.outOfMemory;
     }
     outcome.output = readAll(out);
     return outcome;

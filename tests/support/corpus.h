@@ -61,6 +61,7 @@ struct DecodeOutcome {
     std::vector<uint8_t> output;
     uint16_t crc = 0;
     bool damaged = false;
+    bool outOfMemory = false;
 };
 DecodeOutcome decodeBytes(const std::vector<uint8_t>& packed, uint32_t originalSize,
                           int methodIndex);

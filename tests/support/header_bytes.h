@@ -79,6 +79,31 @@ inline Bytes level2(const char* method, uint32_t packed, uint32_t original, uint
     return b;
 }
 
+// Level 3: first word 4, 32-bit header length at 24, extended headers that
+// each end in a 32-bit size of the next one.
+inline Bytes level3(const char* method, uint32_t packed, uint32_t original, uint32_t time,
+                    uint16_t crc, const std::vector<Extended>& extended) {
+    Bytes b;
+    put16(b, 4);
+    b.insert(b.end(), method, method + 5);
+    put32(b, packed);
+    put32(b, original);
+    put32(b, time);
+    b.push_back(0x20);
+    b.push_back(3);
+    put16(b, crc);
+    b.push_back('2');
+    put32(b, 0);  // header length, filled below
+    put32(b, extended.empty() ? 0 : extended[0].data.size() + 5);
+    for (size_t i = 0; i < extended.size(); ++i) {
+        b.push_back(extended[i].type);
+        b.insert(b.end(), extended[i].data.begin(), extended[i].data.end());
+        put32(b, i + 1 < extended.size() ? extended[i + 1].data.size() + 5 : 0);
+    }
+    for (int i = 0; i < 4; ++i) b[24 + i] = static_cast<uint8_t>(b.size() >> (8 * i));
+    return b;
+}
+
 inline Bytes text(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }

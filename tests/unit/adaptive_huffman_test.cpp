@@ -306,7 +306,13 @@ TEST(AdaptiveCorrupt, DamagedStreamsEndWithoutFaults) {
             }
             const corpus::DecodeOutcome out =
                 corpus::decodeBytes(bad, uint32_t(data.size()), method);
-            EXPECT_EQ(out.output.size(), data.size());
+            EXPECT_LE(out.output.size(), data.size());
+            // A stream cut by more than the look-ahead stops as damaged
+            // instead of making up the rest from zero bits.
+            if (round % 3 == 0 && bad.size() + 3 <= good.size()) {
+                EXPECT_TRUE(out.damaged);
+                EXPECT_LT(out.output.size(), data.size());
+            }
         }
         // All ones and all zeros walk the deepest and the shallowest paths.
         corpus::decodeBytes(Bytes(5000, 0xFF), 100000, method);

@@ -21,17 +21,19 @@ namespace fs = std::filesystem;
 
 struct Child {
     pid_t pid = -1;
-    FILE* errors = nullptr;  // the child's stderr and stdout, in one stream
+    FILE* errors = nullptr;  // the child's stderr
 };
 
-Child startTool(const std::vector<std::string>& args, const std::string& folder) {
+// errors reads the child's stderr, and its stdout too with bothStreams.
+Child startTool(const std::vector<std::string>& args, const std::string& folder,
+                bool bothStreams = false) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return {};
     Child child;
     child.pid = fork();
     if (child.pid == 0) {
         dup2(pipeFds[1], STDERR_FILENO);
-        dup2(pipeFds[1], STDOUT_FILENO);
+        if (bothStreams) dup2(pipeFds[1], STDOUT_FILENO);
         close(pipeFds[0]);
         close(pipeFds[1]);
         if (chdir(folder.c_str()) != 0) _exit(99);
@@ -61,8 +63,9 @@ class CliExtract : public ::testing::Test {
   protected:
     void SetUp() override { root_ = corpus::makeTempFolder(); }
     void TearDown() override { fs::remove_all(root_); }
-    int runTool(const std::vector<std::string>& args, std::string* errors = nullptr) {
-        Child child = startTool(args, root_);
+    int runTool(const std::vector<std::string>& args, std::string* errors = nullptr,
+                bool bothStreams = false) {
+        Child child = startTool(args, root_, bothStreams);
         return finish(child, errors);
     }
     std::string root_;
@@ -90,14 +93,14 @@ TEST_F(CliExtract, EndsWithASummaryLine) {
     corpus::writeAll(root_ + "/two.lzh", extract_test::archiveBytes({{"-lh0-", "a.txt", "alpha"},
                                                                      {"-lh0-", "b.txt", "bravo"}}));
     std::string output;
-    ASSERT_EQ(runTool({"extract", "--archive", "two.lzh", "-d", "o"}, &output), 0) << output;
+    ASSERT_EQ(runTool({"extract", "--archive", "two.lzh", "-d", "o"}, &output, true), 0) << output;
     EXPECT_NE(output.find("extracted: 2 members, 10 bytes written"), std::string::npos) << output;
 
     extract_test::TestMember bad{"-lh0-", "bad.txt", "data"};
     bad.badCrc = true;
     corpus::writeAll(root_ + "/bad.lzh", extract_test::archiveBytes({bad}));
     output.clear();
-    ASSERT_EQ(runTool({"extract", "--archive", "bad.lzh", "-d", "p"}, &output), 1) << output;
+    ASSERT_EQ(runTool({"extract", "--archive", "bad.lzh", "-d", "p"}, &output, true), 1) << output;
     EXPECT_NE(output.find("failed: 1 member"), std::string::npos) << output;
 }
 
@@ -111,10 +114,40 @@ TEST_F(CliExtract, ListShowsTheDestinationAsItWouldBeUsed) {
     sfx.push_back(0);  // an empty archive
     corpus::writeAll(root_ + "/sfx.exe", sfx);
     std::string output;
-    ASSERT_EQ(runTool({"list", "sfx.exe"}, &output), 0) << output;
+    ASSERT_EQ(runTool({"list", "sfx.exe"}, &output, true), 0) << output;
     const std::string expected = fs::canonical(root_).string() + "/Q/D";
     EXPECT_NE(output.find("destination  " + expected + "\n"), std::string::npos) << output;
     EXPECT_EQ(output.find('\\'), std::string::npos) << output;
+}
+
+// A name may hold terminal controls: every command shows them escaped, so a
+// name can neither retitle the terminal nor overwrite its own DAMAGED line
+// with OK. Exit statuses stay what they were.
+TEST_F(CliExtract, NamesReachTheTerminalWithTheirControlsEscaped) {
+    extract_test::TestMember bad{"-lh0-", "\x1b]0;owned\x07\rOK \xc2\x9b.txt", "data"};
+    bad.badCrc = true;
+    corpus::writeAll(root_ + "/bad.lzh", extract_test::archiveBytes({bad}));
+    const std::string shown = "\\x1b]0;owned\\a\\rOK \\u009b.txt";
+    for (const char* command : {"list", "test", "extract"}) {
+        SCOPED_TRACE(command);
+        std::string out;
+        EXPECT_EQ(runTool({command, "--archive", "bad.lzh", "--codepage", "UTF-8"}, &out, true),
+                  std::string(command) == "list" ? 0 : 1);
+        EXPECT_NE(out.find(shown), std::string::npos) << out;
+        EXPECT_EQ(out.find_first_of("\x1b\r\x07"), std::string::npos) << out;
+        EXPECT_EQ(out.find("\xc2\x9b"), std::string::npos) << out;
+    }
+}
+
+// A folder whose packed size runs one byte past the end of the file would
+// hide the member after it: every command calls the archive damaged.
+TEST_F(CliExtract, APackedSizePastTheEndIsDamageForEveryCommand) {
+    const std::string archive = std::string(QORN_TEST_DATA) + "/hostile/size-folder-one-past.lzh";
+    for (const char* command : {"list", "test", "extract"}) {
+        std::string out;
+        EXPECT_EQ(runTool({command, "--archive", archive}, &out, true), 1)
+            << command << ": " << out;
+    }
 }
 
 // Ctrl-C works like the abort button: the member being written goes, the

@@ -109,9 +109,7 @@ TEST_F(ExtractionWorker, CorpusArchivesLandWithTheirContentAndTime) {
         const std::vector<corpus::Member> members = corpus::membersOf(archive);
         bool usable = true;
         for (const corpus::Member& m : members)
-            // Level-3 headers are not read at all.
-            if (m.size > 4000000 || m.status != "ok" || m.type == "dir-stored-as-lh0" ||
-                m.level > 2)
+            if (m.size > 4000000 || m.status != "ok" || m.type == "dir-stored-as-lh0")
                 usable = false;
         if (!usable) continue;
         SCOPED_TRACE(archive);
@@ -235,6 +233,7 @@ TEST_F(ExtractionWorker, CrcMismatchStopsAfterTheDamagedMember) {
     bad.badCrc = true;
     run({{"-lh0-", "one.txt", "first"}, bad, {"-lh0-", "three.txt", "third"}});
     EXPECT_TRUE(job_->failed);
+    EXPECT_EQ(job_->failureStatus, kExitSwitchDamaged);
     EXPECT_FALSE(recorder_->endedAborted);
     EXPECT_EQ(fileText("one.txt"), "first");
     EXPECT_EQ(fileText("two.txt"), "second");  // kept for the user to look at
@@ -297,6 +296,7 @@ TEST_F(ExtractionWorker, AnUnreadableHeaderFailsTheRun) {
     runFile(root_ + "/cut.lzh");
     EXPECT_EQ(fileText("ok.txt"), "fine");
     EXPECT_TRUE(job_->failed);
+    EXPECT_EQ(job_->failureStatus, kExitSwitchDamaged);
     EXPECT_FALSE(recorder_->endedAborted);
     ASSERT_EQ(recorder_->boxes.size(), 1u);
     EXPECT_EQ(recorder_->boxes[0].text, u"Unknown header");
@@ -329,6 +329,7 @@ TEST_F(ExtractionWorker, AFileThatCannotBeReplacedStopsTheRun) {
     fs::create_directory("taken");
     run({{"-lh0-", "taken", "data"}, {"-lh0-", "later.txt", "later"}});
     EXPECT_TRUE(job_->failed);
+    EXPECT_EQ(job_->failureStatus, kExitSwitchCannotCreate);
     EXPECT_FALSE(fs::exists("later.txt"));
     ASSERT_EQ(recorder_->boxes.size(), 2u);
     EXPECT_EQ(recorder_->boxes[0].text, u"taken " + std::u16string(kTextFolderExists));
@@ -365,9 +366,15 @@ TEST_F(ExtractionWorker, AFileWhereAFolderMustGoStopsTheRun) {
     corpus::writeAll("blocked", {'x'});
     run({{"-lh0-", "blocked/inside.txt", "data"}});
     EXPECT_TRUE(job_->failed);
+    EXPECT_EQ(job_->failureStatus, kExitSwitchCannotCreate);
     EXPECT_EQ(fileText("blocked"), "x");
     ASSERT_EQ(recorder_->boxes.size(), 1u);
     EXPECT_EQ(recorder_->boxes[0].owner, BoxOwner::None);
+    // A folder member that cannot be made fails the same way.
+    run({{"-lhd-", "blocked/sub/"}, {"-lh0-", "later.txt", "later"}});
+    EXPECT_TRUE(job_->failed);
+    EXPECT_EQ(job_->failureStatus, kExitSwitchCannotCreate);
+    EXPECT_FALSE(fs::exists("later.txt"));
 }
 
 TEST_F(ExtractionWorker, ANameTooLongFailsThatMemberOnly) {

@@ -327,7 +327,8 @@ TEST_F(FaultInjection, TheInputBufferHalvesDownToItsFloor) {
 }
 
 // Through the decoder: a halved buffer still gives the right bytes; one that
-// cannot be had even at its floor ends the process as out of memory.
+// cannot be had even at its floor is out of memory, and the run ends with the
+// system's text in a box, status 3 and the file being written gone.
 TEST_F(FaultInjection, DecodingWithAHalvedBufferAndWithNone) {
     GTEST_FLAG_SET(death_test_style, "fast");
     const Bytes packed = raw("lh5.bin");
@@ -336,8 +337,38 @@ TEST_F(FaultInjection, DecodingWithAHalvedBufferAndWithNone) {
     EXPECT_FALSE(out.damaged);
     EXPECT_TRUE(out.output == raw("lh0.bin"));
     platform::faults().failAllocationAbove = 4095;
-    EXPECT_EXIT(corpus::decodeBytes(packed, 18092, kMethodLh5),
-                ::testing::ExitedWithCode(kExitOutOfMemory), "");
+    EXPECT_TRUE(corpus::decodeBytes(packed, 18092, kMethodLh5).outOfMemory);
+
+    EXPECT_EXIT(
+        {
+            platform::faults().exitHook = [](int status) {
+                const RunRecorder::Box& box = g_dying->boxes.back();
+                const std::u16string memory =
+                    platform::systemErrorText(platform::kErrorNotEnoughMemory).c_str();
+                std::fprintf(stderr, "status %d, %zu box %s%s%s\n", status, g_dying->boxes.size(),
+                             box.owner == BoxOwner::None ? "without owner" : "owned",
+                             box.hasCaption ? ", captioned" : "",
+                             box.text == memory && box.flags == kBoxIconError ? ", memory" : "");
+            };
+            run([&](RunRecorder& r) {
+                g_dying = &r;
+                allocationReporter = &r;
+            });
+        },
+        ::testing::ExitedWithCode(kExitOutOfMemory),
+        "^status 3, 1 box without owner, captioned, memory\n$");
+    // The run went to the next run folder: the members before the -lh5- one
+    // are whole, its own file is gone.
+    dest_ = root_ + "/run" + std::to_string(runs_++) + "/dest";
+    EXPECT_TRUE(corpus::readAll(dest_ + "/docs/a.txt") == sample().files.at("docs/a.txt"));
+    EXPECT_FALSE(fs::exists(dest_ + "/docs/sub/b.bin"));
+    // Started with switches, the stub says so with a status of its own.
+    EXPECT_EXIT(
+        {
+            runMode.switches = true;
+            run([&](RunRecorder& r) { allocationReporter = &r; });
+        },
+        ::testing::ExitedWithCode(kExitSwitchOutOfMemory), "");
 }
 
 }  // namespace

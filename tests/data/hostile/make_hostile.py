@@ -344,7 +344,7 @@ case("header-level1-ext-4100.lzh", "level-1 extended headers reaching past 4096 
      + struct.pack("<H", 0) + TEXT + END)
 case("header-level2-short.lzh", "level-2 length 5, shorter than its fixed fields", "header",
      "-", struct.pack("<H", 5) + stored(b"x.txt")[2:] + END)
-case("header-level3.lzh", "a level-3 header (first word 4)", "header", "-",
+case("header-level3.lzh", "a level-3 header whose 32-bit header length is 0", "header", "-",
      struct.pack("<H", 4) + b"-lh0-" + struct.pack("<IIIBB", L, L, 0, 0x20, 3)
      + bytes(30) + TEXT + END)
 case("header-name-past-header.lzh", "level-0 name length past the header length", "header",
@@ -374,10 +374,15 @@ for method in (b"-lh1-", b"-lh2-", b"-lh3-", b"-lzs-", b"-lz5-", b"-lh7-"):
          "damaged", "x.bin:*",
          level2(method, noise(7, 64), named(b"x.bin"), original=0xFFFFFF00,
                 packed=0xFFFFFF00))
-case("size-folder-past-end.lzh", "folder member whose packed size runs past the file", "ok",
+case("size-folder-past-end.lzh", "folder member whose packed size runs past the file", "damaged",
      "d/", level2(b"-lhd-", b"", named(b"d/"), packed=0xFFFFFFFF) + stored(b"lost.txt") + END)
-case("size-unknown-method.lzh", "unknown method -pm2- with a packed size past the file", "ok",
+case("size-unknown-method.lzh", "unknown method -pm2- with a packed size past the file", "damaged",
      "-", level2(b"-pm2-", b"xxxx", named(b"p.bin"), packed=0x7FFFFFFF) + END)
+_REST = stored(b"lost.txt") + END
+case("size-folder-one-past.lzh", "folder member whose packed size is one byte more than what follows",
+     "damaged", "d/", level2(b"-lhd-", b"", named(b"d/"), packed=len(_REST) + 1) + _REST)
+case("size-link-past-end.lzh", "symbolic link whose packed size runs past the file", "damaged", "-",
+     level2(b"-lhd-", b"", [ext(0x01, b"l|/tmp")], packed=0x100) + stored(b"lost.txt") + END)
 
 # Decompression bombs: the output never outgrows the header's size.
 SPACES = 8 << 20
@@ -386,9 +391,12 @@ case("bomb-lh5-8mib.lzh", "7 bytes of -lh5- (one block of 65536 matches) give 8 
      f"bomb.bin:{SPACES}",
      level2(b"-lh5-", spaces, named(b"bomb.bin"), original=SPACES, crc=crc16(b" " * SPACES)) + END)
 case("bomb-lh5-zero-bits.lzh", "10 literals, then 1 MiB claimed from the zero bits past the data",
-     "damaged", f"bomb.bin:{1 << 20}",
+     "damaged", "bomb.bin:11",
      level2(b"-lh5-", block_stream(b"-lh5-", literal=65, size=10), named(b"bomb.bin"),
             original=1 << 20, crc=crc16(b"A" * 10)) + END)
+case("bomb-lh5-packed-zero.lzh", "-lh5- packed size 0 claiming 1 GiB of zeros (CRC 0), then a member",
+     "damaged", "bomb.bin:*",
+     level2(b"-lh5-", b"", named(b"bomb.bin"), original=1 << 30, crc=0) + stored(b"later.txt") + END)
 WRAP = 44 << 20
 case("bomb-sizes-wrap.lzh", "44 MiB bomb, then a member whose size wraps the total past 4 GiB",
      "damaged", f"bomb.bin:{WRAP},x.txt:{L}",
@@ -457,7 +465,7 @@ case("huff-lh3-literal-lone.lzh", "-lh3- lone literal symbol 300 of 286", "damag
 case("huff-lh3-position-lone.lzh", "-lh3- lone position symbol 200 of 128", "damaged",
      "t.bin:1", nocrc(b"-lh3-", lh3_stream(literal_lone=65, position_lone=200)))
 case("huff-lh3-over-subscribed.lzh", "-lh3- literal code of 286 codes of one and two bits",
-     "damaged", "t.bin:100",
+     "damaged", "t.bin:41",
      level2(b"-lh3-", lh3_stream(literal_lengths=[1, 1] + [2] * 284, size=0),
             named(b"t.bin"), original=100, crc=crc16(b"A" * 100)) + END)
 

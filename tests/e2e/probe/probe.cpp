@@ -10,8 +10,13 @@
 //   settext ID TEXT    put a text into a control
 //   progress           position and range of the first progress bar
 //   close              ask the window to close (WM_CLOSE)
+//   windows [UNTIL]    every top-level window of the prefix, watched until the
+//                      file UNTIL exists or the timeout: class, visible or
+//                      hidden, title; listed again when it becomes visible
+//   fileinfo FILE      the version texts of an executable and the icons its
+//                      group 102 gives for 16, 32 and 48 pixels (no window)
 //
-// Every command waits up to the timeout (default 10 s) for a visible
+// Every other command waits up to the timeout (default 10 s) for a visible
 // top-level window that matches all selectors. Exit status 0, or 1 when no
 // window appeared, 2 on a usage error. Output is UTF-8.
 #include <windows.h>
@@ -21,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <initializer_list>
 
 namespace {
 
@@ -109,9 +115,102 @@ BOOL CALLBACK findProgress(HWND child, LPARAM param) {
     return FALSE;
 }
 
+// The windows already listed by `windows`, and whether they were visible.
+struct Seen {
+    HWND window;
+    bool visible;
+};
+Seen seen[1024];
+int seenCount = 0;
+
+BOOL CALLBACK noteWindow(HWND window, LPARAM) {
+    const bool visible = IsWindowVisible(window) != FALSE;
+    int i = 0;
+    while (i < seenCount && seen[i].window != window) ++i;
+    if (i < seenCount && (seen[i].visible || !visible)) return TRUE;
+    if (i == seenCount) {
+        if (seenCount == 1024) return FALSE;
+        seen[seenCount++] = Seen{window, visible};
+    }
+    seen[i].visible = visible;
+    wchar_t className[128], title[512];
+    GetClassNameW(window, className, 128);
+    GetWindowTextW(window, title, 512);
+    writef(L"%ls\t%ls\t%ls\n", className, visible ? L"visible" : L"hidden", title);
+    return TRUE;
+}
+
+// Polls often enough to catch a window that is shown for a moment only.
+int watchWindows(DWORD timeout, const wchar_t* until) {
+    write(L"watching\n");
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const bool last = (until && GetFileAttributesW(until) != INVALID_FILE_ATTRIBUTES) ||
+                          GetTickCount() - start > timeout;
+        EnumWindows(noteWindow, 0);
+        if (last) return 0;
+        Sleep(10);
+    }
+}
+
+// What Explorer reads of a file: its version texts through the version API,
+// and for each size the icon Windows picks from the group, loaded as an icon.
+int fileInfo(const wchar_t* file) {
+    DWORD ignored;
+    const DWORD size = GetFileVersionInfoSizeW(file, &ignored);
+    void* info = size ? std::malloc(size) : nullptr;
+    if (!info || !GetFileVersionInfoW(file, 0, size, info)) {
+        write(L"no version information\n");
+        return 1;
+    }
+    WORD* translation;
+    UINT length;
+    if (VerQueryValueW(info, L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                       &length) &&
+        length >= 4) {
+        for (const wchar_t* key : {L"ProductName", L"CompanyName", L"FileDescription",
+                                   L"FileVersion", L"ProductVersion"}) {
+            wchar_t path[128];
+            wchar_t* value;
+            _snwprintf(path, 128, L"\\StringFileInfo\\%04x%04x\\%ls", translation[0],
+                       translation[1], key);
+            if (VerQueryValueW(info, path, reinterpret_cast<void**>(&value), &length))
+                writef(L"%ls\t%ls\n", key, value);
+        }
+    }
+    VS_FIXEDFILEINFO* fixed;
+    if (VerQueryValueW(info, L"\\", reinterpret_cast<void**>(&fixed), &length))
+        writef(L"fixed\t%u.%u.%u.%u\n", HIWORD(fixed->dwFileVersionMS),
+               LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
+               LOWORD(fixed->dwFileVersionLS));
+    std::free(info);
+    HMODULE module = LoadLibraryExW(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HRSRC group = module ? FindResourceW(module, MAKEINTRESOURCEW(102), RT_GROUP_ICON) : nullptr;
+    BYTE* directory =
+        group ? static_cast<BYTE*>(LockResource(LoadResource(module, group))) : nullptr;
+    if (!directory) {
+        write(L"no icon group 102\n");
+        return 1;
+    }
+    for (int pixels : {16, 32, 48}) {
+        const int id = LookupIconIdFromDirectoryEx(directory, TRUE, pixels, pixels, 0);
+        HRSRC image = FindResourceW(module, MAKEINTRESOURCEW(id), RT_ICON);
+        const DWORD bytes = image ? SizeofResource(module, image) : 0;
+        HICON icon = image ? CreateIconFromResourceEx(
+                                 static_cast<BYTE*>(LockResource(LoadResource(module, image))),
+                                 bytes, TRUE, 0x00030000, 0, 0, 0)
+                           : nullptr;
+        writef(L"icon %d\t%lu bytes\t%ls\n", pixels, static_cast<unsigned long>(bytes),
+               icon ? L"loads" : L"does not load");
+        if (icon) DestroyIcon(icon);
+    }
+    return 0;
+}
+
 int usage() {
     write(
-        L"usage: qorn-probe find|dump|click|check|settext|progress|close [--title T] "
+        L"usage: qorn-probe find|dump|click|check|settext|progress|close|windows|fileinfo [--title "
+        L"T] "
         L"[--class C] [--control ID] [--timeout MS] ARGS\n");
     return 2;
 }
@@ -139,6 +238,9 @@ int wmain(int argc, wchar_t** argv) {
         else
             return usage();
     }
+    if (wcscmp(command, L"windows") == 0)
+        return restCount <= 1 ? watchWindows(timeout, rest[0]) : usage();
+    if (wcscmp(command, L"fileinfo") == 0) return restCount == 1 ? fileInfo(rest[0]) : usage();
     HWND window = waitFor(s, timeout);
     if (!window) {
         write(L"no such window\n");

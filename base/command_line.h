@@ -1,0 +1,29 @@
+// The switches whoever runs a self-extracting file may give it.
+//
+//   /S         no dialog, no progress window, no box: the outcome is the
+//              exit status alone
+//   /D=PATH    the destination; the rest of the line, blanks included, so
+//              it comes last
+//   /?         the usage
+//
+// Switches are matched without regard to case; anything else on the line is
+// a usage error.
+#pragma once
+
+#include "base/wide_string.h"
+
+namespace qorn {
+
+struct CommandLine {
+    bool given = false;      // anything after the program name
+    bool silent = false;     // /S
+    bool help = false;       // /?
+    bool unknown = false;    // an argument that is none of the switches
+    WideString destination;  // /D=, quotes taken out; empty without it
+};
+
+// Reads a whole command line as the system keeps it, program name first,
+// split by the Windows quoting rules.
+CommandLine parseCommandLine(const char16_t* line);
+
+}  // namespace qorn

@@ -1,0 +1,47 @@
+// What every command of the qornsfx tool shares.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "base/failure.h"
+#include "base/wide_string.h"
+#include "payload/binary_file.h"
+#include "payload/sfx_settings.h"
+
+namespace qorn::tool {
+
+struct Arguments {
+    std::vector<std::string> positional;
+    std::vector<std::pair<std::string, std::string>> options;  // --name value (value may be "")
+    bool has(const char* name) const;
+    std::string value(const char* name, const char* fallback = "") const;
+};
+
+// Usage errors exit with 2.
+constexpr int kExitUsage = 2;
+
+// Prints message boxes to stderr, the way a terminal user reads them.
+class TerminalReporter : public RunReporter {
+  public:
+    void messageBox(BoxOwner owner, const char16_t* text, const char16_t* caption,
+                    uint32_t flags) override;
+};
+
+std::string utf8(const char16_t* text);
+std::string utf8(const WideString& text);
+WideString wide(const std::string& text);
+// UTF-8 for the terminal with control characters escaped ("\\x1b", "\\r"),
+// so that a name can neither move the cursor nor retitle the terminal.
+std::string shown(const char16_t* text);
+std::string shown(const WideString& text);
+// A path as the system is handed it: the core joins folders with '\', which
+// this platform's layer turns into '/'.
+std::string systemPathText(const WideString& path);
+
+// Opens FILE and moves to its archive: offset 0 with --archive, else the
+// payload offset and the settings block. Null (with a message) on failure.
+BinaryFile* openArchive(const Arguments& args, SfxSettings& settings, bool& hasSettings);
+
+}  // namespace qorn::tool
