@@ -408,6 +408,12 @@ std::vector<Stream> realStreams() {
                                "0"};
         for (const char* c = words[rng() % 13]; *c; ++c) wordy.push_back(static_cast<uint8_t>(*c));
         if (rng() % 50 == 0) wordy.push_back(static_cast<uint8_t>(rng()));
+        if (rng() % 40 == 0) {
+            // A short period repeated: matches closer than a word copy.
+            const size_t period = 1 + rng() % 7, from = wordy.size();
+            for (size_t i = 0; i < period; ++i) wordy.push_back(static_cast<uint8_t>(rng()));
+            for (size_t i = 0, n = rng() % 60; i < n; ++i) wordy.push_back(wordy[from + i]);
+        }
     }
     for (int method : {kMethodLh1, kMethodLh2})
         streams.push_back(
