@@ -347,8 +347,6 @@ uint16_t decodeWithWindow(DecodeSession& s) {
     const uint64_t spaces[2] = {0x2020202020202020ull, 0x2020202020202020ull};
     for (uint32_t i = spacesUpTo & ~15u; i < size; i += 16) std::memcpy(buffer + i, spaces, 16);
     spacesUpTo = s.methodIndex == 9 ? 0 : size;
-    // -lz5-'s start operation writes its preset into the history.
-    s.dictionary = buffer;
     s.row = &MethodTable[s.methodIndex - 1];
     s.packedRemaining = s.packedSize;
     if (!loadInputBuffer(s)) {
@@ -356,8 +354,11 @@ uint16_t decodeWithWindow(DecodeSession& s) {
         s.releaseBuffers();
         return 0;
     }
+    // -lz5-'s start operation writes its preset into the history; the
+    // window is not the session's to release.
+    s.dictionary = buffer;
     s.row->start(s);
-    s.dictionary = nullptr;  // not the session's to release
+    s.dictionary = nullptr;
     s.lengthBias = s.methodIndex == 8 ? 254 : 253;
     s.dictionaryPosition = 0;
     s.outputCount = 0;
