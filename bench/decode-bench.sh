@@ -1,49 +1,116 @@
 #!/bin/bash
 # Decoding speed against the peers, in one run on the same archives.
-# Archives are made with jlha from a text set (/usr/include) and a binary set
-# (shared libraries), one per method; each decoder tests them (decode + CRC,
-# nothing written) and the best of three runs counts.
-# Usage: bench/decode-bench.sh [BUILD_DIR]   (default: build)
+#
+# Sets from bench/make-sets.sh: the text set as -lh5- and the binary set as
+# -lh7- (both by jlha), and the text set as -lh1-, -lzs-, -lz5- and -lh2- by
+# qorn-bench-pack (no installed tool writes those; lhasa reads all but
+# -lh2-, 7-Zip none of them).
+#
+# 1. Test mode (decode + CRC, nothing written): the tools take turns, RUNS
+#    rounds (default 5), the best wall time of each counts.
+# 2. Where valgrind is installed: instructions per output byte (callgrind),
+#    with the count of a one-member archive subtracted (start-up).
+# 3. Extraction to tmpfs: qornsfx extract against 7z x, best of RUNS.
+#
+# Usage: bench/decode-bench.sh [BUILD_DIR]
+#   QORN_BENCH_DIR (default /tmp/qorn-bench): sets and archives
+#   RUNS, NO_CALLGRIND=1, EXTRACT_DIR (default /dev/shm/qorn-bench-x)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build}
+build=$(cd "${1:-$root/build}" && pwd)
 tool=$build/tools/qornsfx
+packer=$build/bench/qorn-bench-pack
 work=${QORN_BENCH_DIR:-/tmp/qorn-bench}
-mkdir -p "$work"
+runs=${RUNS:-5}
+xdir=${EXTRACT_DIR:-/dev/shm/qorn-bench-x}
 
-if [ ! -d "$work/text" ]; then
-    mkdir -p "$work/text" "$work/binary"
-    cp -r /usr/include/. "$work/text/" 2>/dev/null || true
-    find /usr/lib/x86_64-linux-gnu -maxdepth 1 -name '*.so*' -type f -size +200k | head -40 |
-        xargs -I{} cp {} "$work/binary/"
+[ -d "$work/text" ] || "$root/bench/make-sets.sh" "$work" >/dev/null
+cd "$work"
+[ -f text-lh5.lzh ] || jlha a2o5 text-lh5.lzh text >/dev/null
+[ -f bin-lh7.lzh ] || jlha a2o7 bin-lh7.lzh bin >/dev/null
+for m in lh1 lzs lz5 lh2; do
+    [ -f text-$m.lzh ] || "$packer" text-$m.lzh $m "$work/text"
+done
+if [ ! -f tiny.lzh ]; then
+    mkdir -p tiny && echo hello >tiny/a.txt && jlha a2o5 tiny.lzh tiny >/dev/null
 fi
 
-best() {  # best wall time of three runs, in seconds
-    local b=999999
-    for _ in 1 2 3; do
-        local s e t
-        s=$(date +%s.%N)
-        "$@" >/dev/null 2>&1 || true
-        e=$(date +%s.%N)
-        t=$(echo "$e - $s" | bc -l)
-        if (( $(echo "$t < $b" | bc -l) )); then b=$t; fi
-    done
-    echo "$b"
+now() { date +%s.%N; }
+# Wall time of one run in seconds; output discarded.
+wall() {
+    local s e
+    s=$(now)
+    "$@" >/dev/null 2>&1 || true
+    e=$(now)
+    echo "$e - $s" | bc -l
 }
+min() { if (($(echo "$1 < $2" | bc -l))); then echo "$1"; else echo "$2"; fi; }
+bytes_of() { "$tool" list --archive "$1" | awk '/^total:/ {print $6}'; }
 
-printf '%-6s %-7s %10s %10s %10s %10s %8s %8s\n' set method "MB" qornsfx lhasa 7z "x lhasa" "x 7z"
-for set in text binary; do
-    for m in 5 6 7; do
-        lzh=$work/$set-lh$m.lzh
-        [ -f "$lzh" ] || (cd "$work" && jlha a2o$m "$lzh" "$set" >/dev/null)
-        bytes=$("$tool" list --archive "$lzh" | awk '/^total:/ {print $6}')
-        mb=$(echo "$bytes / 1000000" | bc -l)
-        q=$(best "$tool" test --archive "$lzh")
-        l=$(best lhasa t "$lzh")
-        z=$(best 7z t -tlzh "$lzh")
-        printf '%-6s -lh%s-  %10.1f %10.1f %10.1f %10.1f %8.2f %8.2f\n' "$set" "$m" "$mb" \
-            "$(echo "$mb / $q" | bc -l)" "$(echo "$mb / $l" | bc -l)" "$(echo "$mb / $z" | bc -l)" \
-            "$(echo "$l / $q" | bc -l)" "$(echo "$z / $q" | bc -l)"
+# set  archive  peers (l: lhasa, z: 7-Zip)
+cases=("text -lh5- text-lh5.lzh lz" "bin -lh7- bin-lh7.lzh lz" "text -lh1- text-lh1.lzh l"
+    "text -lzs- text-lzs.lzh l" "text -lz5- text-lz5.lzh l" "text -lh2- text-lh2.lzh -")
+
+echo "Test mode, best of $runs alternating runs (wall seconds; MB/s of output):"
+printf '%-5s %-6s %7s %9s %9s %9s %9s %8s %8s\n' set method MB qornsfx lhasa 7z "MB/s" "x lhasa" "x 7z"
+for c in "${cases[@]}"; do
+    read -r set method lzh peers <<<"$c"
+    q=999 l=999 z=999
+    for _ in $(seq "$runs"); do
+        q=$(min "$q" "$(wall "$tool" test --archive "$lzh")")
+        [[ $peers == *l* ]] && l=$(min "$l" "$(wall lhasa t "$lzh")")
+        [[ $peers == *z* ]] && z=$(min "$z" "$(wall 7z t -tlzh "$lzh")")
     done
+    mb=$(echo "$(bytes_of "$lzh") / 1000000" | bc -l)
+    ratio() { [ "$1" = 999 ] && echo - || printf '%.2f' "$(echo "$1 / $q" | bc -l)"; }
+    secs() { [ "$1" = 999 ] && echo - || printf '%.3f' "$1"; }
+    printf '%-5s %-6s %7.1f %9.3f %9s %9s %9.0f %8s %8s\n' "$set" "$method" "$mb" "$q" "$(secs "$l")" \
+        "$(secs "$z")" "$(echo "$mb / $q" | bc -l)" "$(ratio "$l")" "$(ratio "$z")"
 done
-echo "(MB/s of output; x = speed ratio of qornsfx to the peer)"
+
+if [ -z "${NO_CALLGRIND:-}" ] && command -v valgrind >/dev/null; then
+    echo
+    echo "Instructions per output byte (callgrind, start-up subtracted):"
+    irs() {  # instructions of one run
+        local out
+        out=$(mktemp)
+        valgrind --tool=callgrind --callgrind-out-file="$out" "$@" >/dev/null 2>&1 || true
+        awk '/^(summary|totals):/ {print $2; exit}' "$out"
+        rm -f "$out"
+    }
+    per_byte() {  # instructions of the archive, of tiny.lzh, output bytes
+        printf '%.1f' "$(echo "($1 - $2) / $3" | bc -l)"
+    }
+    # /usr/bin/7z is a shell script on Debian; count the program it starts.
+    sevenzip=7z
+    [ -x /usr/lib/p7zip/7z ] && sevenzip=/usr/lib/p7zip/7z
+    q0=$(irs "$tool" test --archive tiny.lzh)
+    l0=$(irs lhasa t tiny.lzh)
+    z0=$(irs "$sevenzip" t -tlzh tiny.lzh)
+    printf '%-5s %-6s %9s %9s %9s\n' set method qornsfx 7z lhasa
+    for c in "${cases[@]}"; do
+        read -r set method lzh peers <<<"$c"
+        n=$(bytes_of "$lzh")
+        qi=$(per_byte "$(irs "$tool" test --archive "$lzh")" "$q0" "$n")
+        zi=- li=-
+        [[ $peers == *z* ]] && zi=$(per_byte "$(irs "$sevenzip" t -tlzh "$lzh")" "$z0" "$n")
+        [[ $peers == *l* ]] && li=$(per_byte "$(irs lhasa t "$lzh")" "$l0" "$n")
+        printf '%-5s %-6s %9s %9s %9s\n' "$set" "$method" "$qi" "$zi" "$li"
+    done
+fi
+
+echo
+echo "Extraction to $(dirname "$xdir") (best of $runs alternating runs, wall seconds):"
+printf '%-5s %-6s %9s %9s %8s\n' set method qornsfx "7z x" "x 7z"
+for c in "text -lh5- text-lh5.lzh" "bin -lh7- bin-lh7.lzh"; do
+    read -r set method lzh <<<"$c"
+    q=999 z=999
+    for _ in $(seq "$runs"); do
+        rm -rf "$xdir" && mkdir -p "$xdir"
+        q=$(min "$q" "$(wall "$tool" extract --archive "$work/$lzh" -d "$xdir")")
+        rm -rf "$xdir" && mkdir -p "$xdir"
+        z=$(min "$z" "$(wall 7z x -y -tlzh -o"$xdir" "$work/$lzh")")
+    done
+    rm -rf "$xdir"
+    printf '%-5s %-6s %9.3f %9.3f %8.2f\n' "$set" "$method" "$q" "$z" "$(echo "$z / $q" | bc -l)"
+done

@@ -77,7 +77,19 @@ void makeCrcTable() {
         }
 }
 
+#ifdef QORN_FAST_DECODE
 void updateCrc(uint16_t& crc, const uint8_t* bytes, uint32_t count) {
+    if (count >= 64 && crcFoldAvailable()) {
+        crc = crcFold(crc, bytes, count);
+        return;
+    }
+    updateCrcByTables(crc, bytes, count);
+}
+
+void updateCrcByTables(uint16_t& crc, const uint8_t* bytes, uint32_t count) {
+#else
+void updateCrc(uint16_t& crc, const uint8_t* bytes, uint32_t count) {
+#endif
     uint32_t c = crc;
     while (count >= 8) {
         c ^= bytes[0] | (bytes[1] << 8);

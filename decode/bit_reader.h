@@ -6,6 +6,7 @@
 // bit is 0; the output loop stops a decoder that goes on taking them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "decode/decode_session.h"
@@ -58,5 +59,12 @@ inline bool readPastData(const DecodeSession& s) {
 extern uint16_t crcTable[8][256];
 void makeCrcTable();
 void updateCrc(uint16_t& crc, const uint8_t* bytes, uint32_t count);
+#ifdef QORN_FAST_DECODE
+// The same through the tables alone.
+void updateCrcByTables(uint16_t& crc, const uint8_t* bytes, uint32_t count);
+// Carry-less multiplication, where the processor has it; count at least 64.
+bool crcFoldAvailable();
+uint16_t crcFold(uint16_t crc, const uint8_t* bytes, size_t count);
+#endif
 
 }  // namespace qorn

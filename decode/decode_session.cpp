@@ -120,7 +120,14 @@ bool loadInputBuffer(DecodeSession& s) {
     return true;
 }
 
+#ifdef QORN_FAST_DECODE
+bool fastDecoding = true;
+#endif
+
 uint16_t decodeWithDictionary(DecodeSession& s) {
+#ifdef QORN_FAST_DECODE
+    if (fastDecoding) return decodeWithWindow(s);
+#endif
     s.dictionary = new (std::nothrow) uint8_t[s.dictionarySize];
     if (!s.dictionary) {
         s.outOfMemory = true;

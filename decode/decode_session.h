@@ -118,6 +118,13 @@ uint32_t copyStored(RunReporter& reporter, BinaryFile& input, BinaryFile& output
                     uint16_t* crc, bool* readFailed);
 
 uint16_t decodeWithDictionary(DecodeSession& session);
+#ifdef QORN_FAST_DECODE
+// The native build decodes through a linear window with fused loops
+// (window_decoder.cpp); false sends members through the ring loop above,
+// which the tests compare it with.
+extern bool fastDecoding;
+uint16_t decodeWithWindow(DecodeSession& session);
+#endif
 void flushDictionary(DecodeSession& session, const uint8_t* bytes, uint32_t count);
 bool loadInputBuffer(DecodeSession& session);
 

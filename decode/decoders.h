@@ -11,6 +11,8 @@ namespace qorn {
 void startBlockDecoder(DecodeSession& s);
 uint16_t decodeBlockCode(DecodeSession& s);
 uint16_t decodeBlockPosition(DecodeSession& s);
+// Codes left in the current block; 0 when the next code reads a header.
+extern uint16_t blockCodesLeft;
 
 // -lh1- and -lh2-: adaptive Huffman; -lh1- and -lh3- share the static positions.
 void startLh1(DecodeSession& s);
@@ -27,6 +29,11 @@ uint16_t decodeStaticCode(DecodeSession& s);
 void startLzs(DecodeSession& s);
 uint16_t decodeLzsCode(DecodeSession& s);
 uint16_t decodeLzsPosition(DecodeSession& s);
+// The match position of the last length code, and -lz5-'s flag byte and
+// the flags left in it.
+extern uint32_t matchPosition;
+extern uint32_t flagByte;
+extern uint32_t flagsLeft;
 void startLz5(DecodeSession& s);
 uint16_t decodeLz5Code(DecodeSession& s);
 uint16_t decodeLz5Position(DecodeSession& s);

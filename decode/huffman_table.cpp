@@ -36,8 +36,7 @@ bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* tabl
     const uint32_t end = (1u << tableBits) < tableSize ? (1u << tableBits) : tableSize;
     // Entries left over from an earlier table stay when the short codes wrap
     // the whole range; every entry is then theirs anyway.
-    if (first != 0)
-        for (uint32_t i = first; i < end; ++i) table[i] = 0;
+    if (first != 0 && first < end) std::memset(table + first, 0, (end - first) * sizeof *table);
 
     uint32_t avail = static_cast<uint32_t>(count);
     for (int s = 0; s < count; ++s) {
@@ -47,7 +46,18 @@ bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* tabl
         const uint32_t next = k + weight[len];
         if (len <= tableBits) {
             const uint32_t stop = next < tableSize ? next : tableSize;
-            for (uint32_t i = k; i < stop; ++i) table[i] = static_cast<uint16_t>(s);
+            uint32_t i = k;
+#ifdef QORN_FAST_DECODE
+            if ((k & 3) == 0) {
+                // A code's entries start at a multiple of their count: eight
+                // or four at a time.
+                const uint64_t four = 0x0001000100010001ull * static_cast<uint32_t>(s);
+                const uint64_t eight[2] = {four, four};
+                for (; i + 8 <= stop; i += 8) std::memcpy(&table[i], eight, 16);
+                for (; i + 4 <= stop; i += 4) std::memcpy(&table[i], &four, 8);
+            }
+#endif
+            for (; i < stop; ++i) table[i] = static_cast<uint16_t>(s);
             start[len] = static_cast<uint16_t>(stop);
         } else {
             uint16_t* p = &table[k >> jut];

@@ -10,10 +10,11 @@
 
 namespace qorn {
 
-namespace {
 uint32_t matchPosition;
 uint32_t flagByte;
 uint32_t flagsLeft;
+
+namespace {
 
 // -lz5- takes whole bytes, but never more than the member holds: past its
 // data it reads zeros, counted as the bit reader counts them.

@@ -6,13 +6,13 @@
 #include "decode/bit_reader.h"
 #include "decode/decoders.h"
 #include "decode/huffman_table.h"
+#include "decode/long_codes.h"
 
 namespace qorn {
 
 namespace {
 
 constexpr int kLengthCodeSymbols = 19;
-uint16_t blockCodesLeft;
 int positionCountBits;
 
 // Lengths of a small code (the length code or the position code).
@@ -93,6 +93,8 @@ void readBlockHeader(DecodeSession& s) {
 
 }  // namespace
 
+uint16_t blockCodesLeft;
+
 void startBlockDecoder(DecodeSession& s) {
     if (s.dictionaryBits <= 14) {
         positionCodeCount = 14;
@@ -112,23 +114,12 @@ uint16_t decodeBlockCode(DecodeSession& s) {
         if (s.error) return 0;
     }
     --blockCodesLeft;  // a block size of 0 lasts 65536 codes
-    uint16_t j = literalTable[bitBuffer(s) >> 4];
+    const uint16_t j = literalTable[bitBuffer(s) >> 4];
     if (j < kLiteralSymbols) {
         fillBuffer(s, literalLengths[j]);
         return j;
     }
-    fillBuffer(s, 12);
-    // At most 16 bits stand in the window; a walk that has not reached a
-    // symbol by then runs through a broken or stale tree.
-    for (unsigned mask = 0x8000; j >= kLiteralSymbols; mask >>= 1) {
-        if (mask == 0 || j >= kTreeNodes) {
-            s.fail();
-            return 0;
-        }
-        j = (bitBuffer(s) & mask) ? rightChild[j] : leftChild[j];
-    }
-    fillBuffer(s, static_cast<uint8_t>(literalLengths[j] - 12));
-    return j;
+    return finishLongLiteral(s, j);
 }
 
 uint16_t decodeBlockPosition(DecodeSession& s) {

@@ -319,9 +319,32 @@ WideString systemErrorText(uint32_t code) {
     return fromUtf8(std::strerror(static_cast<int>(code)));
 }
 
+namespace {
+// Opening a converter costs more than converting a member's name, and a
+// run converts one per member: each thread keeps one for the code page.
+struct AnsiConverter {
+    iconv_t cd = reinterpret_cast<iconv_t>(-1);
+    std::string page;
+    ~AnsiConverter() {
+        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+    }
+    iconv_t get() {
+        if (cd != reinterpret_cast<iconv_t>(-1) && page == g_codePage) {
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+            return cd;
+        }
+        if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
+        page = g_codePage;
+        cd = iconv_open("UTF-16LE", page.c_str());
+        return cd;
+    }
+};
+thread_local AnsiConverter ansiConverter;
+}  // namespace
+
 WideString ansiToUtf16(const char* bytes, size_t count) {
     std::u16string out;
-    iconv_t cd = iconv_open("UTF-16LE", g_codePage.c_str());
+    iconv_t cd = ansiConverter.get();
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         for (size_t i = 0; i < count; ++i) out += static_cast<char16_t>(bytes[i] & 0xFF);
         return WideString(out.c_str());
@@ -343,7 +366,6 @@ WideString ansiToUtf16(const char* bytes, size_t count) {
             --inLeft;
         }
     }
-    iconv_close(cd);
     return WideString(out.c_str());
 }
 

@@ -73,6 +73,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // made up from zeros.
     if (packedSize == 0 && method != 0 && method != 10 && originalSize > 1024)
         QORN_FUZZ_CHECK(result.damaged && written.size() <= 1024);
+#ifdef QORN_FAST_DECODE
+    // The native window loop and the ring loop agree on every input.
+    {
+        MemberResult ring;
+        fastDecoding = false;
+        const std::vector<uint8_t> ringWritten =
+            decode(packed, count, method, originalSize, packedSize, ring);
+        fastDecoding = true;
+        QORN_FUZZ_CHECK(ringWritten == written);
+        QORN_FUZZ_CHECK(ring.crc == result.crc && ring.damaged == result.damaged &&
+                        ring.overrunOnly == result.overrunOnly);
+    }
+#endif
     // Bytes behind the member change nothing.
     if (trailing > 0) {
         MemberResult alone;

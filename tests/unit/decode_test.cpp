@@ -7,8 +7,10 @@
 #include "decode/bit_reader.h"
 #include "decode/decode_session.h"
 #include "decode/huffman_table.h"
+#include "encode/lzh_encoder.h"
 #include "payload/archive_entry.h"
 #include "platform/platform.h"
+#include "tests/support/adaptive_encoder.h"
 #include "tests/support/corpus.h"
 #include "tests/support/header_bytes.h"
 
@@ -333,6 +335,169 @@ TEST(Decode, CorruptAndTruncatedStreamsEndSafely) {
         }
     }
 }
+
+#ifdef QORN_FAST_DECODE
+// The native window loop (fused stretches, word copies, chunked flushes)
+// against the ring loop that takes every symbol through the method table.
+struct Decoded {
+    Bytes output;
+    MemberResult result;
+    std::vector<uint32_t> positions;
+};
+
+// payload is what the file holds; the header may claim more (packedSize).
+Decoded decodeOnce(const Bytes& payload, uint32_t packedSize, uint32_t originalSize, int method,
+                   bool fast) {
+    static const std::string dir = corpus::makeTempFolder();
+    corpus::writeAll(dir + "/in", payload);
+    makeCrcTable();
+    Decoded d;
+    {
+        BinaryFile input(
+            platform::openForReading(platform::fromUtf8((dir + "/in").c_str()).c_str()));
+        BinaryFile output(
+            platform::createForWriting(platform::fromUtf8((dir + "/out").c_str()).c_str()));
+        corpus::RecordingReporter reporter;
+        resetProgress(&reporter, 3 * originalSize / 2 + 1);
+        fastDecoding = fast;
+        d.result = decodeMember(reporter, input, output, originalSize, packedSize, method);
+        fastDecoding = true;
+        d.positions = reporter.positions;
+        resetProgress(nullptr, 0);
+    }
+    d.output = corpus::readAll(dir + "/out");
+    return d;
+}
+
+void expectSameDecoding(const Bytes& payload, uint32_t packedSize, uint32_t originalSize,
+                        int method, const std::string& what) {
+    const Decoded ring = decodeOnce(payload, packedSize, originalSize, method, false);
+    const Decoded window = decodeOnce(payload, packedSize, originalSize, method, true);
+    ASSERT_EQ(window.output.size(), ring.output.size()) << what;
+    EXPECT_TRUE(window.output == ring.output)
+        << what << ": first difference at "
+        << (std::mismatch(window.output.begin(), window.output.end(), ring.output.begin()).first -
+            window.output.begin());
+    EXPECT_EQ(window.result.crc, ring.result.crc) << what;
+    EXPECT_EQ(window.result.damaged, ring.result.damaged) << what;
+    EXPECT_EQ(window.result.overrunOnly, ring.result.overrunOnly) << what;
+    EXPECT_EQ(window.positions, ring.positions) << what;
+}
+
+// Real streams of every method, long enough to wrap every dictionary and to
+// fill several chunks, read whole and through input buffers of odd sizes.
+struct Stream {
+    int method;
+    Bytes packed;
+    uint32_t size;
+};
+
+std::vector<Stream> realStreams() {
+    std::vector<Stream> streams;
+    const Bytes text = corpus::readAll(corpus::folder() + "/raw-streams/lh0.bin");
+    for (const auto& raw : kRawStreams) {
+        if (std::string(raw[1]) == "-lh0-") continue;
+        streams.push_back({methodIndex(raw[1]),
+                           corpus::readAll(corpus::folder() + "/raw-streams/" + raw[0]), 18092});
+    }
+    std::mt19937 rng(5);
+    Bytes wordy;
+    while (wordy.size() < 300000) {
+        const char* words[] = {"static ",  "const ",      "uint32_t ", "return ", "{\n    ", "}\n",
+                               "        ", "int i = 0; ", "for (",     ") {\n",   "x",       "y",
+                               "0"};
+        for (const char* c = words[rng() % 13]; *c; ++c) wordy.push_back(static_cast<uint8_t>(*c));
+        if (rng() % 50 == 0) wordy.push_back(static_cast<uint8_t>(rng()));
+        if (rng() % 40 == 0) {
+            // A short period repeated: matches closer than a word copy.
+            const size_t period = 1 + rng() % 7, from = wordy.size();
+            for (size_t i = 0; i < period; ++i) wordy.push_back(static_cast<uint8_t>(rng()));
+            for (size_t i = 0, n = rng() % 60; i < n; ++i) wordy.push_back(wordy[from + i]);
+        }
+    }
+    for (int method : {kMethodLh1, kMethodLh2})
+        streams.push_back(
+            {method, testenc::encodeAdaptive(wordy, method), static_cast<uint32_t>(wordy.size())});
+    Bytes noisy(150000);
+    for (size_t i = 0; i < noisy.size(); ++i)
+        noisy[i] = i % 3000 < 2000 ? wordy[i] : static_cast<uint8_t>(rng());
+    for (int method : {kMethodLh5, kMethodLh6, kMethodLh7})
+        for (const Bytes* data : {&wordy, &noisy}) {
+            Bytes packed;
+            EXPECT_TRUE(encode::encodeBuffer(method, data->data(), data->size(), packed));
+            streams.push_back({method, packed, static_cast<uint32_t>(data->size())});
+        }
+    return streams;
+}
+
+TEST(WindowDecoder, AgreesWithTheRingLoopOnRealStreams) {
+    for (const Stream& st : realStreams()) {
+        const uint32_t packed = static_cast<uint32_t>(st.packed.size());
+        for (uint64_t limit : {0ull, 4096ull, 70001ull}) {
+            platform::faults().memoryLimit = limit;
+            const std::string what =
+                "method " + std::to_string(st.method) + ", buffer limit " + std::to_string(limit);
+            expectSameDecoding(st.packed, packed, st.size, st.method, what);
+            // Stopped early, and asked for more than the stream holds.
+            expectSameDecoding(st.packed, packed, st.size - 1000, st.method, what + ", short");
+            expectSameDecoding(st.packed, packed, st.size + 70000, st.method, what + ", long");
+        }
+    }
+    platform::faults().memoryLimit = 0;
+}
+
+TEST(WindowDecoder, AgreesWithTheRingLoopOnDamagedStreams) {
+    std::mt19937 rng(11);
+    const std::vector<Stream> streams = realStreams();
+    for (int round = 0; round < 400; ++round) {
+        const Stream& st = streams[rng() % streams.size()];
+        Bytes bad = st.packed;
+        uint32_t packedSize = static_cast<uint32_t>(bad.size());
+        uint32_t size = st.size;
+        switch (round % 4) {
+            case 0:  // flipped bits
+                for (int flips = 1 + rng() % 6; flips > 0; --flips)
+                    bad[rng() % bad.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+                break;
+            case 1:  // a payload that ends before its packed size
+                bad.resize(rng() % bad.size());
+                break;
+            case 2:  // a member cut short whose header agrees
+                bad.resize(rng() % bad.size());
+                packedSize = static_cast<uint32_t>(bad.size());
+                break;
+            default: {  // noise, for any method
+                bad.resize(1 + rng() % 5000);
+                for (uint8_t& b : bad) b = static_cast<uint8_t>(rng());
+                packedSize = static_cast<uint32_t>(bad.size());
+                size = 1 + rng() % 200000;
+                const int method = 1 + static_cast<int>(rng() % 9);
+                platform::faults().memoryLimit = rng() % 2 ? 0 : 1 + rng() % 3000;
+                expectSameDecoding(bad, packedSize, size, method,
+                                   "noise, round " + std::to_string(round));
+                continue;
+            }
+        }
+        platform::faults().memoryLimit = rng() % 2 ? 0 : 1 + rng() % 9000;
+        expectSameDecoding(bad, packedSize, size, st.method, "round " + std::to_string(round));
+    }
+    platform::faults().memoryLimit = 0;
+}
+
+TEST(Crc16, CarrylessFoldAgreesWithTheTables) {
+    makeCrcTable();
+    if (!crcFoldAvailable()) GTEST_SKIP() << "no carry-less multiplication here";
+    std::mt19937 rng(9);
+    for (uint32_t len : {64u, 65u, 79u, 80u, 127u, 128u, 129u, 200u, 4096u, 65536u + 13}) {
+        Bytes data(len);
+        for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
+        const uint16_t start = static_cast<uint16_t>(rng());
+        uint16_t tables = start;
+        updateCrcByTables(tables, data.data(), len);
+        EXPECT_EQ(crcFold(start, data.data(), len), tables) << len;
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace qorn

@@ -1,0 +1,457 @@
+// The output loop of the native build: the same symbols as
+// decodeWithDictionary, written into a linear window instead of the ring,
+// with one fused loop per method family for the stretches where nothing
+// unusual can happen.
+//
+// The window holds the last dictionarySize bytes (at first the ring's
+// starting contents) and then a chunk of new output that is flushed when
+// full; match copies never wrap. The fused loops keep the bit reader in
+// locals but refill it exactly as refillBits does, so at every point its
+// state equals what the method's own operations would have left: they hand
+// over to those operations for block headers, codes longer than the tables
+// and the last bytes of the member or of the input buffer, and take over
+// again after.
+#include <cstring>
+#include <new>
+
+#include "decode/bit_reader.h"
+#include "decode/decoders.h"
+#include "decode/huffman_table.h"
+#include "decode/long_codes.h"
+
+namespace qorn {
+
+namespace {
+
+// The fused loops are built twice where the compiler can, the second time
+// with the shifts that take their count from any register; the loader
+// picks the one the processor runs.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define QORN_VARIANTS __attribute__((target_clones("default", "bmi2")))
+#else
+#define QORN_VARIANTS
+#endif
+
+// Room behind the chunk for the longest match (287 bytes, -lh2-'s escape)
+// and the word copy's overshoot.
+constexpr uint32_t kSlack = 512;
+// A fused loop starts a symbol only with this many bytes left both in the
+// input buffer and in the member: enough for every refill a symbol needs to
+// take refillBits' word path.
+constexpr uint64_t kInputMargin = 16;
+
+inline uint64_t loadBigEndian(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return __builtin_bswap64(v);
+}
+
+// The bit reader's fields, held in locals.
+struct Bits {
+    uint64_t window;
+    int spare;  // bits in the window beyond the 16 always kept
+    const uint8_t* in;
+    // Where the fused loops must give way: kInputMargin before the end of
+    // the buffer's valid bytes or of the member, whichever comes first.
+    const uint8_t* fastEnd;
+    // The fused loops run while their output is below this; a refill that
+    // reaches fastEnd clears it, so the loop ends with the current symbol.
+    uint8_t* limit;
+
+    Bits(const DecodeSession& s, uint8_t* outputLimit) {
+        window = s.bitWindow;
+        spare = s.bitCount - 16;
+        in = s.inputBuffer + s.inputPosition;
+        const uint64_t valid = s.inputValid - s.inputPosition;
+        const uint64_t avail = valid < s.packedRemaining ? valid : s.packedRemaining;
+        fastEnd = avail > kInputMargin ? in + (avail - kInputMargin) : in;
+        limit = in < fastEnd ? outputLimit : nullptr;
+    }
+    void store(DecodeSession& s) const {
+        const uint64_t taken = static_cast<uint64_t>(in - (s.inputBuffer + s.inputPosition));
+        // Below its count the session's window holds zeros (the bit reader
+        // adds bytes there with OR, and zeros past the member's end).
+        s.bitWindow = window & (~uint64_t{0} << (48 - spare));
+        s.bitCount = spare + 16;
+        s.inputPosition += taken;
+        s.packedRemaining -= taken;
+    }
+    // refillBits' word path: as many whole bytes as fit. The bits of the
+    // next bytes that also land below the count are the stream's own, so
+    // the next refill ORs the same bits over them; store() clears them.
+    void refill() {
+        window |= loadBigEndian(in) >> (spare + 16);
+        in += (48 - spare) >> 3;
+        spare = 48 - ((-spare) & 7);
+        if (in >= fastEnd) limit = nullptr;
+    }
+    // fillBuffer for n of at most 32.
+    void consume(unsigned n) {
+        if (spare < static_cast<int>(n)) refill();
+        window <<= n;
+        spare -= static_cast<int>(n);
+    }
+    unsigned top(unsigned n) const { return static_cast<unsigned>(window >> (64 - n)); }
+};
+
+// Copies a match of length bytes from distance bytes back; distance is
+// 1..dictionarySize and the window has room for up to 15 bytes of
+// overshoot past the match, which later output overwrites.
+inline uint8_t* copyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
+    uint8_t* const end = out + length;
+    if (distance < 8) {
+        if (distance == 1) {
+            const uint64_t v = 0x0101010101010101ull * *(out - 1);
+            do {
+                std::memcpy(out, &v, 8);
+                out += 8;
+            } while (out < end);
+            return end;
+        }
+        // A short period: its first bytes one at a time, then words from a
+        // whole number of periods back, which hold the same bytes.
+        static const uint8_t kPeriods[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+        const uint32_t periods = kPeriods[distance];
+        const uint8_t* src = out - distance;
+        uint8_t* const head = out + (periods < length ? periods : length);
+        while (out < head) *out++ = *src++;
+        if (out >= end) return end;
+        distance = periods;
+    }
+    // Each word is read whole before it is written, and reads only bytes
+    // at least 8 behind the write.
+    const uint8_t* src = out - distance;
+    do {
+        uint64_t v;
+        std::memcpy(&v, src, 8);
+        std::memcpy(out, &v, 8);
+        out += 8;
+        src += 8;
+    } while (out < end);
+    return end;
+}
+
+// Distance of a match from the operations' d (distance minus one), in a
+// ring of mask + 1 bytes: d and d plus any multiple of the ring's size
+// name the same byte.
+inline uint32_t ringDistance(uint32_t d, uint32_t mask) {
+    return (d & mask) + 1;
+}
+
+struct Output {
+    uint8_t* out;    // next byte
+    uint8_t* limit;  // end of the chunk or of the member, whichever is nearer
+    uint8_t* start;  // first byte of the chunk
+    uint8_t* end;    // where the member ends, or a bound no match reaches
+    uint32_t mask;
+    bool overrun;
+};
+
+// The last match may run past the member's size: it is cut there. safe is
+// a point before which no match reaches the end.
+inline uint32_t fit(uint32_t length, const uint8_t* out, const uint8_t* safe, const uint8_t* end,
+                    bool& overrun) {
+    if (out < safe) return length;
+    const uint64_t left = static_cast<uint64_t>(end - out);
+    if (length > left) {
+        overrun = true;
+        return static_cast<uint32_t>(left);
+    }
+    return length;
+}
+
+// Matches are at most this long (-lh2-'s escape).
+constexpr uint32_t kLongestMatch = 287;
+
+// -lh4- to -lh7-: as many codes as the block, the chunk and the input allow.
+QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
+    uint8_t* const limit = o.limit;
+    uint8_t* const end = o.end;
+    uint8_t* const safe = end - kLongestMatch;
+    const uint32_t mask = o.mask;
+    Bits b(s, limit);
+    uint32_t left = blockCodesLeft;
+    uint8_t* out = o.out;
+    const uint32_t positionCount = static_cast<uint32_t>(positionCodeCount);
+    while (out < b.limit && left != 0) {
+        --left;
+        uint32_t c = literalTable[b.top(12)];
+        if (c < kLiteralSymbols) {
+            b.consume(literalLengths[c]);
+        } else {
+            b.store(s);
+            c = finishLongLiteral(s, static_cast<uint16_t>(c));
+            b = Bits(s, limit);
+            if (s.error) {
+                *out++ = 0;
+                break;
+            }
+        }
+        if (c < 256) {
+            *out++ = static_cast<uint8_t>(c);
+            continue;
+        }
+        const uint32_t length = fit(c - 253, out, safe, end, o.overrun);
+        uint32_t d = positionTable[b.top(8)];
+        if (d < positionCount) {
+            b.consume(positionLengths[d]);
+            if (d > 1) {
+                const unsigned extra = d - 1;
+                const uint32_t bits = b.top(extra);
+                b.consume(extra);
+                d = (1u << extra) + bits;
+            }
+        } else {
+            b.store(s);
+            d = decodeBlockPosition(s);
+            b = Bits(s, limit);
+            if (s.error) {
+                out = copyMatch(out, ringDistance(d, mask), length);
+                break;
+            }
+        }
+        out = copyMatch(out, ringDistance(d, mask), length);
+    }
+    o.out = out;
+    b.store(s);
+    blockCodesLeft = static_cast<uint16_t>(left);
+}
+
+// -lzs-: a flag bit, then 8 bits of literal or 11 bits of position and 4
+// of length.
+QORN_VARIANTS void lzsRun(DecodeSession& s, Output& o) {
+    uint8_t* const start = o.start;
+    uint8_t* const end = o.end;
+    uint8_t* const safe = end - kLongestMatch;
+    const uint32_t mask = o.mask;
+    Bits b(s, o.limit);
+    uint8_t* out = o.out;
+    while (out < b.limit) {
+        if (b.spare >= 16) {
+            // No refill falls inside the item: its fields leave in one shift.
+            const unsigned v = b.top(16);
+            if (v & 0x8000) {
+                *out++ = static_cast<uint8_t>(v >> 7);
+                b.window <<= 9;
+                b.spare -= 9;
+                continue;
+            }
+            b.window <<= 16;
+            b.spare -= 16;
+            const uint32_t ring = static_cast<uint32_t>(out - start) & mask;
+            const uint32_t length = fit((v & 15) + 2, out, safe, end, o.overrun);
+            out = copyMatch(out, ringDistance((ring - (v >> 4) - 18) & 2047, mask), length);
+            continue;
+        }
+        const unsigned flag = b.top(1);
+        b.consume(1);
+        if (flag) {
+            const unsigned v = b.top(8);
+            b.consume(8);
+            *out++ = static_cast<uint8_t>(v);
+            continue;
+        }
+        const uint32_t position = b.top(11);
+        b.consume(11);
+        const uint32_t n = b.top(4);
+        b.consume(4);
+        const uint32_t ring = static_cast<uint32_t>(out - start) & mask;
+        const uint32_t length = fit(n + 2, out, safe, end, o.overrun);
+        out = copyMatch(out, ringDistance((ring - position - 18) & 2047, mask), length);
+    }
+    o.out = out;
+    b.store(s);
+}
+
+// -lz5-: whole bytes, a flag byte before every eight items.
+QORN_VARIANTS void lz5Run(DecodeSession& s, Output& o) {
+    uint8_t* const start = o.start;
+    uint8_t* const end = o.end;
+    uint8_t* const safe = end - kLongestMatch;
+    uint8_t* const limit = o.limit;
+    const uint32_t mask = o.mask;
+    const uint8_t* in = s.inputBuffer + s.inputPosition;
+    const uint8_t* const first = in;
+    const uint64_t valid = s.inputValid - s.inputPosition;
+    const uint64_t avail = valid < s.packedRemaining ? valid : s.packedRemaining;
+    const uint8_t* const fastEnd = avail > kInputMargin ? in + (avail - kInputMargin) : in;
+    uint32_t flags = flagByte, flagCount = flagsLeft;
+    uint8_t* out = o.out;
+    while (out < limit && in < fastEnd) {
+        if (flagCount == 0 && fastEnd - in >= 17 && limit - out >= 8 * 18) {
+            // A whole group fits the input and the chunk: no check per item.
+            for (uint32_t f = *in++ | 0x100u; f != 1; f >>= 1) {
+                if (f & 1) {
+                    *out++ = *in++;
+                    continue;
+                }
+                const uint32_t position = in[0] + ((in[1] & 0xF0u) << 4);
+                const uint32_t length = (in[1] & 0x0Fu) + 3;
+                in += 2;
+                const uint32_t ring = static_cast<uint32_t>(out - start) & mask;
+                out = copyMatch(out, ringDistance((ring - position - 19) & 4095, mask), length);
+            }
+            continue;
+        }
+        if (flagCount == 0) {
+            flagCount = 8;
+            flags = *in++;
+        }
+        --flagCount;
+        const uint32_t c = *in++;
+        if (flags & 1) {
+            *out++ = static_cast<uint8_t>(c);
+        } else {
+            const uint32_t high = *in++;
+            const uint32_t position = c + ((high & 0xF0u) << 4);
+            const uint32_t ring = static_cast<uint32_t>(out - start) & mask;
+            const uint32_t length = fit((high & 0x0Fu) + 3, out, safe, end, o.overrun);
+            out = copyMatch(out, ringDistance((ring - position - 19) & 4095, mask), length);
+        }
+        flags >>= 1;
+    }
+    o.out = out;
+    flagByte = flags;
+    flagsLeft = flagCount;
+    const uint64_t taken = static_cast<uint64_t>(in - first);
+    s.inputPosition += taken;
+    s.packedRemaining -= taken;
+}
+
+}  // namespace
+
+uint16_t decodeWithWindow(DecodeSession& s) {
+    const uint32_t size = s.dictionarySize;
+    const uint32_t mask = size - 1;
+    // A chunk is a whole number of dictionaries, so progress is reported
+    // for the same counts as the ring would report them.
+    const uint32_t chunk = size >= 32768 ? 2 * size : 65536;
+    // One window serves member after member. The ring starts as spaces;
+    // the history keeps them until a chunk is flushed or -lz5- presets it,
+    // so a run of small members fills it once.
+    static uint8_t* buffer = nullptr;
+    static uint32_t capacity = 0;
+    static uint32_t spacesUpTo = 0;
+    if (capacity < size + chunk + kSlack) {
+        delete[] buffer;
+        capacity = 0;
+        spacesUpTo = 0;
+        buffer = new (std::nothrow) uint8_t[size + chunk + kSlack];
+        if (!buffer) {
+            s.outOfMemory = true;
+            return 0;
+        }
+        capacity = size + chunk + kSlack;
+    }
+    // In words rather than the string instructions the C library would use.
+    const uint64_t spaces[2] = {0x2020202020202020ull, 0x2020202020202020ull};
+    for (uint32_t i = spacesUpTo & ~15u; i < size; i += 16) std::memcpy(buffer + i, spaces, 16);
+    spacesUpTo = s.methodIndex == 9 ? 0 : size;
+    s.row = &MethodTable[s.methodIndex - 1];
+    s.packedRemaining = s.packedSize;
+    if (!loadInputBuffer(s)) {
+        s.outOfMemory = true;
+        s.releaseBuffers();
+        return 0;
+    }
+    // -lz5-'s start operation writes its preset into the history; the
+    // window is not the session's to release.
+    s.dictionary = buffer;
+    s.row->start(s);
+    s.dictionary = nullptr;
+    s.lengthBias = s.methodIndex == 8 ? 254 : 253;
+    s.dictionaryPosition = 0;
+    s.outputCount = 0;
+
+    void (*run)(DecodeSession&, Output&) = nullptr;
+    if (s.methodIndex >= 4 && s.methodIndex <= 7) run = staticHuffmanRun;
+    if (s.methodIndex == 8) run = lzsRun;
+    if (s.methodIndex == 9) run = lz5Run;
+    const CodeOperation code = s.row->code;
+    const PositionOperation position = s.row->position;
+
+    Output o;
+    o.start = buffer + size;
+    o.out = o.start;
+    o.mask = mask;
+    o.overrun = false;
+    uint8_t* const chunkEnd = o.start + chunk;
+    uint64_t flushed = 0;  // bytes written before o.start
+
+    for (;;) {
+        const uint64_t done = flushed + static_cast<uint64_t>(o.out - o.start);
+        if (done >= s.originalSize || s.error) break;
+        if (o.out >= chunkEnd) {
+            for (uint32_t i = 0; i < chunk / size; ++i) reportProgress(size);
+            flushDictionary(s, o.start, chunk);
+            const size_t over = static_cast<size_t>(o.out - chunkEnd);
+            // The last dictionary of the chunk becomes the history; the
+            // two never overlap, as a chunk is at least two dictionaries.
+            for (size_t i = 0; i < size + over; i += 16) {
+                uint8_t word[16];
+                std::memcpy(word, buffer + chunk + i, 16);
+                std::memcpy(buffer + i, word, 16);
+            }
+            o.out -= chunk;
+            flushed += chunk;
+            spacesUpTo = 0;
+            if (!stillRunning()) {
+                s.releaseBuffers();
+                return 0;
+            }
+            continue;
+        }
+        const uint64_t left = s.originalSize - done;
+        o.end = left < static_cast<uint64_t>(chunkEnd + kSlack - o.out) ? o.out + left
+                                                                        : chunkEnd + kSlack;
+        o.limit = o.end < chunkEnd ? o.end : chunkEnd;
+        if (run) {
+            uint8_t* const before = o.out;
+            run(s, o);
+            if (o.out != before || s.error) continue;
+        }
+        // Symbols through the method's operations: one where a fused loop
+        // takes over again, else up to the limit.
+        bool payloadEnded = false;
+        uint8_t* const base = o.out;
+        do {
+            const uint64_t count = done + static_cast<uint64_t>(o.out - base);
+            s.outputCount = count;
+            s.dictionaryPosition = static_cast<uint32_t>(count) & mask;
+            const uint16_t c = code(s);
+            if (c < 256) {
+                *o.out++ = static_cast<uint8_t>(c);
+            } else {
+                const uint32_t length =
+                    fit(static_cast<uint32_t>(c - s.lengthBias), o.out, o.out, o.end, o.overrun);
+                const uint16_t d = position(s);
+                o.out = copyMatch(o.out, ringDistance(d, mask), length);
+            }
+            if (!stillRunning()) {
+                s.releaseBuffers();
+                return 0;
+            }
+            // As in decodeWithDictionary: past the payload's end only zero
+            // bits remain, and a stream that reads past its own data stops.
+            // (A fused loop stops short of both.)
+            payloadEnded = s.inputShort && s.inputPosition >= s.inputValid;
+            if (!payloadEnded && readPastData(s)) {
+                s.overread = true;
+                payloadEnded = true;
+            }
+        } while (!run && !payloadEnded && !s.error && o.out < o.limit);
+        if (payloadEnded) break;
+    }
+    s.overrun = o.overrun;
+    if (!stillRunning()) {
+        s.releaseBuffers();
+        return 0;
+    }
+    const uint32_t pending = static_cast<uint32_t>(o.out - o.start);
+    for (uint32_t i = 0; i < pending / size; ++i) reportProgress(size);
+    if (pending != 0) flushDictionary(s, o.start, pending);
+    s.releaseBuffers();
+    return s.outputCrc;
+}
+
+}  // namespace qorn
