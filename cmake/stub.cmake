@@ -10,40 +10,46 @@ if(NOT QORN_MINGW_CXX)
 endif()
 
 include(ExternalProject)
-set(QORN_STUB_TREE ${CMAKE_BINARY_DIR}/stub-mingw)
+add_executable(stub_finish ${CMAKE_SOURCE_DIR}/scripts/stub_finish.cpp)
+
+# One MinGW-w64 tree: the stub and the test helpers built with TOOLCHAIN in
+# <build>/TREE, the stub stamped and padded and the helpers copied into
+# <build>/OUT. Target NAME builds it all.
+function(qorn_stub_tree NAME TOOLCHAIN TREE OUT COMMENT)
+  set(tree ${CMAKE_BINARY_DIR}/${TREE})
+  set(out ${CMAKE_BINARY_DIR}/${OUT})
+  set(built ${tree}/app/qornsfx-stub.exe ${tree}/app/qorn-probe.exe ${tree}/app/qorn-paths.exe)
+  ExternalProject_Add(${NAME}_mingw
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}
+    BINARY_DIR ${tree}
+    CMAKE_GENERATOR Ninja
+    CMAKE_ARGS
+      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/${TOOLCHAIN}
+      -DCMAKE_BUILD_TYPE=MinSizeRel
+    BUILD_COMMAND ${CMAKE_COMMAND} --build ${tree} --target qornsfx-stub qorn-probe qorn-paths
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND ""
+    BUILD_BYPRODUCTS ${built}
+    USES_TERMINAL_BUILD ON)
+  add_custom_command(
+    OUTPUT ${out}/qornsfx-stub.exe ${out}/qorn-probe.exe ${out}/qorn-paths.exe
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${out}
+    COMMAND stub_finish ${tree}/app/qornsfx-stub.exe ${out}/qornsfx-stub.exe
+    COMMAND ${CMAKE_COMMAND} -E copy ${tree}/app/qorn-probe.exe ${out}/qorn-probe.exe
+    COMMAND ${CMAKE_COMMAND} -E copy ${tree}/app/qorn-paths.exe ${out}/qorn-paths.exe
+    DEPENDS ${NAME}_mingw stub_finish ${built}
+    COMMENT "${COMMENT}"
+    VERBATIM)
+  add_custom_target(${NAME} ALL
+    DEPENDS ${out}/qornsfx-stub.exe ${out}/qorn-probe.exe ${out}/qorn-paths.exe)
+endfunction()
+
 set(QORN_STUB_DIR ${CMAKE_BINARY_DIR}/stub)
 set(QORN_STUB ${QORN_STUB_DIR}/qornsfx-stub.exe)
 set(QORN_PROBE ${QORN_STUB_DIR}/qorn-probe.exe)
 set(QORN_PATHS ${QORN_STUB_DIR}/qorn-paths.exe)
-
-ExternalProject_Add(stub_mingw
-  SOURCE_DIR ${CMAKE_SOURCE_DIR}
-  BINARY_DIR ${QORN_STUB_TREE}
-  CMAKE_GENERATOR Ninja
-  CMAKE_ARGS
-    -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake
-    -DCMAKE_BUILD_TYPE=MinSizeRel
-  BUILD_COMMAND ${CMAKE_COMMAND} --build ${QORN_STUB_TREE} --target qornsfx-stub qorn-probe
-    qorn-paths
-  BUILD_ALWAYS ON
-  INSTALL_COMMAND ""
-  BUILD_BYPRODUCTS ${QORN_STUB_TREE}/app/qornsfx-stub.exe ${QORN_STUB_TREE}/app/qorn-probe.exe
-    ${QORN_STUB_TREE}/app/qorn-paths.exe
-  USES_TERMINAL_BUILD ON)
-
-add_executable(stub_finish ${CMAKE_SOURCE_DIR}/scripts/stub_finish.cpp)
-
-add_custom_command(
-  OUTPUT ${QORN_STUB} ${QORN_PROBE} ${QORN_PATHS}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${QORN_STUB_DIR}
-  COMMAND stub_finish ${QORN_STUB_TREE}/app/qornsfx-stub.exe ${QORN_STUB}
-  COMMAND ${CMAKE_COMMAND} -E copy ${QORN_STUB_TREE}/app/qorn-probe.exe ${QORN_PROBE}
-  COMMAND ${CMAKE_COMMAND} -E copy ${QORN_STUB_TREE}/app/qorn-paths.exe ${QORN_PATHS}
-  DEPENDS stub_mingw stub_finish ${QORN_STUB_TREE}/app/qornsfx-stub.exe
-    ${QORN_STUB_TREE}/app/qorn-probe.exe ${QORN_STUB_TREE}/app/qorn-paths.exe
-  COMMENT "Stamping and padding the stub to the payload offset"
-  VERBATIM)
-add_custom_target(stub ALL DEPENDS ${QORN_STUB} ${QORN_PROBE} ${QORN_PATHS})
+qorn_stub_tree(stub mingw-i686.cmake stub-mingw stub
+  "Stamping and padding the stub to the payload offset")
 
 # Which Windows build the end-to-end tests run. The stub that ships is the
 # i686 one, and it runs under Wine's 32-bit half; a host whose kernel
@@ -76,36 +82,12 @@ else()
 endif()
 
 if(QORN_E2E_ARCH STREQUAL x86_64)
-  set(QORN_STUB64_TREE ${CMAKE_BINARY_DIR}/stub-mingw64)
   set(QORN_STUB64_DIR ${CMAKE_BINARY_DIR}/stub64)
   set(QORN_E2E_STUB ${QORN_STUB64_DIR}/qornsfx-stub.exe)
   set(QORN_E2E_PROBE ${QORN_STUB64_DIR}/qorn-probe.exe)
   set(QORN_E2E_PATHS ${QORN_STUB64_DIR}/qorn-paths.exe)
-  ExternalProject_Add(stub_mingw64
-    SOURCE_DIR ${CMAKE_SOURCE_DIR}
-    BINARY_DIR ${QORN_STUB64_TREE}
-    CMAKE_GENERATOR Ninja
-    CMAKE_ARGS
-      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-x86_64.cmake
-      -DCMAKE_BUILD_TYPE=MinSizeRel
-    BUILD_COMMAND ${CMAKE_COMMAND} --build ${QORN_STUB64_TREE} --target qornsfx-stub qorn-probe
-      qorn-paths
-    BUILD_ALWAYS ON
-    INSTALL_COMMAND ""
-    BUILD_BYPRODUCTS ${QORN_STUB64_TREE}/app/qornsfx-stub.exe ${QORN_STUB64_TREE}/app/qorn-probe.exe
-      ${QORN_STUB64_TREE}/app/qorn-paths.exe
-    USES_TERMINAL_BUILD ON)
-  add_custom_command(
-    OUTPUT ${QORN_E2E_STUB} ${QORN_E2E_PROBE} ${QORN_E2E_PATHS}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${QORN_STUB64_DIR}
-    COMMAND stub_finish ${QORN_STUB64_TREE}/app/qornsfx-stub.exe ${QORN_E2E_STUB}
-    COMMAND ${CMAKE_COMMAND} -E copy ${QORN_STUB64_TREE}/app/qorn-probe.exe ${QORN_E2E_PROBE}
-    COMMAND ${CMAKE_COMMAND} -E copy ${QORN_STUB64_TREE}/app/qorn-paths.exe ${QORN_E2E_PATHS}
-    DEPENDS stub_mingw64 stub_finish ${QORN_STUB64_TREE}/app/qornsfx-stub.exe
-      ${QORN_STUB64_TREE}/app/qorn-probe.exe ${QORN_STUB64_TREE}/app/qorn-paths.exe
-    COMMENT "Stamping and padding the x86_64 test build of the stub"
-    VERBATIM)
-  add_custom_target(stub64 ALL DEPENDS ${QORN_E2E_STUB} ${QORN_E2E_PROBE} ${QORN_E2E_PATHS})
+  qorn_stub_tree(stub64 mingw-x86_64.cmake stub-mingw64 stub64
+    "Stamping and padding the x86_64 test build of the stub")
   set(QORN_E2E_LINE "e2e: x86_64 build of the stub under wine64 (${QORN_E2E_WHY})")
 elseif(QORN_E2E_ARCH STREQUAL i686)
   set(QORN_E2E_STUB ${QORN_STUB})
