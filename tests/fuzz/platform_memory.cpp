@@ -54,9 +54,20 @@ bool fail(uint32_t code) {
     return false;
 }
 
-size_t utf8Length(const std::u16string& text) {
+// Bytes of the text in UTF-8 as the POSIX layer writes it: a pair of
+// surrogates takes four, a lone one three.
+size_t utf8Length(const char16_t* text, size_t length) {
     size_t n = 0;
-    for (char16_t c : text) n += c < 0x80 ? 1 : c < 0x800 ? 2 : (c >= 0xD800 && c < 0xE000) ? 2 : 3;
+    for (size_t i = 0; i < length; ++i) {
+        const char16_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < length && text[i + 1] >= 0xDC00 &&
+            text[i + 1] < 0xE000) {
+            n += 4;
+            ++i;
+        } else {
+            n += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+        }
+    }
     return n;
 }
 
@@ -75,10 +86,11 @@ std::u16string parentOf(const std::u16string& path) {
 // A trailing separator is reported, as it demands a folder.
 bool resolve(const char16_t* path, std::u16string& full, bool& trailing) {
     if (!path || !path[0]) return fail(ENOENT);
+    if (utf8Length(path, std::char_traits<char16_t>::length(path)) >= kPathMax)
+        return fail(ENAMETOOLONG);
     std::u16string text = path[0] == u'/' || path[0] == u'\\' ? u"" : g_cwd;
     text += u'/';
     text += path;
-    if (utf8Length(text) >= kPathMax) return fail(ENAMETOOLONG);
     full.clear();
     trailing = text.back() == u'/' || text.back() == u'\\';
     size_t start = 0;
@@ -95,7 +107,7 @@ bool resolve(const char16_t* path, std::u16string& full, bool& trailing) {
             if (full == u"/") full.clear();
             continue;
         }
-        if (utf8Length(name) > kNameMax) return fail(ENAMETOOLONG);
+        if (utf8Length(name.data(), name.size()) > kNameMax) return fail(ENAMETOOLONG);
         full += u'/';
         full += name;
     }
@@ -165,8 +177,10 @@ void reset() {
     g_cwd = u"/";
 }
 
-void forEach(const std::function<void(const std::u16string& path, bool folder)>& visit) {
-    for (const auto& [path, node] : g_tree) visit(path, node.folder);
+void forEach(
+    const std::function<void(const std::u16string& path, bool folder, size_t size)>& visit) {
+    for (const auto& [path, node] : g_tree)
+        visit(path, node.folder, node.data ? node.data->size() : 0);
 }
 
 void emptyFolder(const char16_t* path) {

@@ -23,8 +23,9 @@ FileHandle openBytes(const uint8_t* data, size_t size);
 void reset();
 
 // Calls visit for every file and folder in the tree but the root, with its
-// full path ("/a/b"), parents before their contents.
-void forEach(const std::function<void(const std::u16string& path, bool folder)>& visit);
+// full path ("/a/b") and size, parents before their contents.
+void forEach(
+    const std::function<void(const std::u16string& path, bool folder, size_t size)>& visit);
 
 // Removes everything below the folder (which stays).
 void emptyFolder(const char16_t* path);

@@ -56,3 +56,12 @@ foreach(name ${QORN_FUZZ_TARGETS})
     target_link_libraries(${program} PRIVATE qorn_core_memory)
   endif()
 endforeach()
+
+if(NOT QORN_FUZZ)
+  add_test(NAME fuzz.whole_run_same_tree
+    COMMAND ${CMAKE_COMMAND} -DMEMORY=$<TARGET_FILE:fuzz_replay_whole_run>
+            -DDISK=$<TARGET_FILE:fuzz_replay_whole_run_disk>
+            "-DINPUTS=${QORN_FUZZ_DIR}/corpus/whole_run;${QORN_FUZZ_DIR}/crashes/whole_run"
+            -DWORK=${CMAKE_CURRENT_BINARY_DIR} -P ${QORN_FUZZ_DIR}/same_tree.cmake)
+  set_tests_properties(fuzz.whole_run_same_tree PROPERTIES TIMEOUT 300)
+endif()

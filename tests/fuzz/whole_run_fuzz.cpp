@@ -7,9 +7,13 @@
 // Built twice: over the file system in memory (platform_memory.h), fast
 // enough to go deep, and as whole_run_disk over the real one, for the same
 // inputs under the layer the tool uses.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "decode/decode_session.h"
 #include "extract/extraction_worker.h"
@@ -30,6 +34,33 @@ using namespace qorn;
 
 namespace {
 
+// With QORN_FUZZ_TREE naming a file, every input appends what it left in the
+// destination there, so that the two variants can be compared.
+std::vector<std::string> g_tree;
+
+void listItem(const std::u16string& relative, bool folder, uint64_t size) {
+    std::string line = folder ? "D " : "F ";
+    for (char16_t c : relative) {
+        char code[8];
+        std::snprintf(code, sizeof code, "%%%04x", static_cast<unsigned>(c));
+        line += c > 0x20 && c < 0x7F && c != u'%' ? std::string(1, static_cast<char>(c)) : code;
+    }
+    g_tree.push_back(line + ' ' + std::to_string(folder ? 0 : size));
+}
+
+void writeTree() {
+    static const char* const name = std::getenv("QORN_FUZZ_TREE");
+    if (name) {
+        std::sort(g_tree.begin(), g_tree.end());
+        FILE* out = std::fopen(name, "a");
+        QORN_FUZZ_CHECK(out != nullptr);
+        std::fprintf(out, "--\n");
+        for (const std::string& line : g_tree) std::fprintf(out, "%s\n", line.c_str());
+        std::fclose(out);
+    }
+    g_tree.clear();
+}
+
 #ifdef QORN_FUZZ_MEMORY_FILES
 
 const std::u16string kScratch = u"/scratch";  // parent of the destination
@@ -47,9 +78,10 @@ void setUp() {
 void checkAndEmpty() {
     QORN_FUZZ_CHECK(std::u16string(platform::currentDirectory().c_str()) == kDestination);
     const std::u16string inside = kDestination + u'/';
-    platform::memory::forEach([&](const std::u16string& path, bool) {
-        QORN_FUZZ_CHECK(path == kScratch || path == kDestination ||
-                        path.compare(0, inside.size(), inside) == 0);
+    platform::memory::forEach([&](const std::u16string& path, bool folder, size_t size) {
+        if (path == kScratch || path == kDestination) return;
+        QORN_FUZZ_CHECK(path.compare(0, inside.size(), inside) == 0);
+        listItem(path.substr(inside.size()), folder, size);
     });
     QORN_FUZZ_CHECK(platform::memory::openHandles() == 1);
     platform::memory::emptyFolder(kDestination.c_str());
@@ -86,7 +118,11 @@ void setUp() {
 int checkAndRemove(const char* path, const struct stat* st, int kind, struct FTW* where) {
     QORN_FUZZ_CHECK(kind == FTW_F || kind == FTW_DP);
     QORN_FUZZ_CHECK(S_ISREG(st->st_mode) || S_ISDIR(st->st_mode));
-    if (where->level > 0) QORN_FUZZ_CHECK(remove(path) == 0);
+    if (where->level > 0) {
+        const WideString name = platform::fromUtf8(path + destination.size() + 1);
+        listItem(name.c_str(), S_ISDIR(st->st_mode), static_cast<uint64_t>(st->st_size));
+        QORN_FUZZ_CHECK(remove(path) == 0);
+    }
     return 0;
 }
 
@@ -164,5 +200,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     prefix += u'\\';
     for (const std::u16string& full : recorder.created) checkNotice(full, prefix);
     checkAndEmpty();
+    writeTree();
     return 0;
 }
