@@ -1,11 +1,14 @@
 // decodeMember over arbitrary packed data of every method.
 //
 // Input: one byte choosing the method; two bytes of original size and one
-// byte shifting it left by up to 4 bits (so below 1 MiB); one byte for the
-// packed size: below 128 it is how much the header claims beyond the data
-// (a payload that ends early), from 128 on it is 128 plus the number of
-// trailing bytes that follow the member (the next header, say); then the
-// packed data.
+// byte shifting it left by up to 2 bits, the size then held to four times
+// the method's dictionary (16 KiB for stored data; the adaptive methods keep
+// all of it, below 256 KiB): enough for the dictionary to wrap and the input
+// buffer to be refilled, small enough for thousands of runs a second; one
+// byte for the packed size: below 128 it is how much the header claims
+// beyond the data (a payload that ends early), from 128 on it is 128 plus
+// the number of trailing bytes that follow the member (the next header,
+// say); then the packed data.
 #include <algorithm>
 #include <memory>
 #include <vector>
@@ -19,16 +22,17 @@ using namespace qorn;
 
 namespace {
 
-constexpr uint32_t kBufferLimit = 8192;
+constexpr uint32_t kBufferLimit = 4096;
 
-std::vector<uint8_t> decode(const uint8_t* bytes, size_t count, int method, uint32_t originalSize,
-                            uint32_t packedSize, MemberResult& result) {
+// The output goes to written, whose memory stays from input to input.
+void decode(const uint8_t* bytes, size_t count, int method, uint32_t originalSize,
+            uint32_t packedSize, MemberResult& result, std::vector<uint8_t>& written) {
     std::unique_ptr<BinaryFile> input(fuzz::memoryFile(bytes, count));
     std::unique_ptr<BinaryFile> output(fuzz::memoryFile(nullptr, 0));
     fuzz::QuietReporter reporter;
     result = decodeMember(reporter, *input, *output, originalSize, packedSize, method);
     QORN_FUZZ_CHECK(reporter.boxes == 0);
-    return fuzz::fileBytes(*output);
+    fuzz::fileBytes(*output, written);
 }
 
 }  // namespace
@@ -37,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool ready = [] {
         makeCrcTable();
         // The input buffer is sized from free memory: with this little, a
-        // member over 8 KiB is read in pieces, as a large one is in the stub.
+        // member over 4 KiB is read in pieces, as a large one is in the stub.
         platform::faults().memoryLimit = kBufferLimit;
         return true;
     }();
@@ -45,19 +49,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 5) return 0;
     // -lhd- never reaches the decoder; every other method does.
     const int method = data[0] % 11;
-    // Shifts other than 0-4 count as 0: most inputs stay below 64 KiB of
-    // output, which keeps the runs fast.
-    const uint32_t originalSize = static_cast<uint32_t>(data[1] | (data[2] << 8))
-                                  << (data[3] < 5 ? data[3] : 0);
+    // Shifts other than 0-2 count as 0. The adaptive methods (-lh1-, -lh2-)
+    // rebuild their trees after 32 K symbols, past four dictionaries of
+    // output: they keep the whole 256 KiB.
+    const int bits = dictionaryBitsFor(method);
+    const bool adaptive = method == 1 || method == 2;
+    const uint32_t originalSize =
+        std::min(static_cast<uint32_t>(data[1] | (data[2] << 8)) << (data[3] < 3 ? data[3] : 0),
+                 adaptive ? 256u << 10 : 4u << (bits ? bits : 12));
     const uint8_t* packed = data + 5;
     const size_t count = size - 5;
     const bool cutShort = data[4] != 0 && data[4] < 128;
     const size_t trailing = data[4] >= 128 ? std::min<size_t>(count, data[4] - 128u) : 0;
     const uint32_t packedSize = static_cast<uint32_t>(count - trailing) + (cutShort ? data[4] : 0u);
 
+    static std::vector<uint8_t> written, alone;
     MemberResult result;
-    const std::vector<uint8_t> written =
-        decode(packed, count, method, originalSize, packedSize, result);
+    decode(packed, count, method, originalSize, packedSize, result, written);
     // Never longer than the header says, and the CRC covers what was written.
     QORN_FUZZ_CHECK(written.size() <= originalSize);
     uint16_t crc = 0;
@@ -88,11 +96,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 #endif
     // Bytes behind the member change nothing.
     if (trailing > 0) {
-        MemberResult alone;
-        QORN_FUZZ_CHECK(decode(packed, count - trailing, method, originalSize, packedSize, alone) ==
-                        written);
-        QORN_FUZZ_CHECK(alone.crc == result.crc && alone.damaged == result.damaged &&
-                        alone.overrunOnly == result.overrunOnly);
+        MemberResult first;
+        decode(packed, count - trailing, method, originalSize, packedSize, first, alone);
+        QORN_FUZZ_CHECK(alone == written);
+        QORN_FUZZ_CHECK(first.crc == result.crc && first.damaged == result.damaged &&
+                        first.overrunOnly == result.overrunOnly);
     }
     return 0;
 }

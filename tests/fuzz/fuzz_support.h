@@ -12,6 +12,9 @@
 
 #include "base/failure.h"
 #include "payload/binary_file.h"
+#ifdef QORN_FUZZ_MEMORY_FILES
+#include "tests/fuzz/platform_memory.h"
+#endif
 
 namespace qorn::fuzz {
 
@@ -30,8 +33,12 @@ class QuietReporter : public RunReporter {
     void messageBox(BoxOwner, const char16_t*, const char16_t*, uint32_t) override { ++boxes; }
 };
 
-// An anonymous in-memory file; the BinaryFile owns the descriptor.
+// An anonymous in-memory file; the BinaryFile owns the descriptor (on the
+// real platform layer) or the handle (on the one in memory).
 inline BinaryFile* memoryFile(const uint8_t* data, size_t size) {
+#ifdef QORN_FUZZ_MEMORY_FILES
+    return new BinaryFile(platform::memory::openBytes(data, size));
+#else
     const int fd = memfd_create("qorn-fuzz", MFD_CLOEXEC);
     QORN_FUZZ_CHECK(fd >= 0);
     for (size_t done = 0; done < size;) {
@@ -41,15 +48,16 @@ inline BinaryFile* memoryFile(const uint8_t* data, size_t size) {
     }
     QORN_FUZZ_CHECK(::lseek(fd, 0, SEEK_SET) == 0);
     return new BinaryFile(fd);
+#endif
 }
 
-// Everything written to a memoryFile, from its start.
-inline std::vector<uint8_t> fileBytes(BinaryFile& file) {
-    std::vector<uint8_t> bytes(static_cast<size_t>(file.position()));
+// Everything written to a memoryFile, from its start, into bytes (whose
+// memory a caller may keep from input to input).
+inline void fileBytes(BinaryFile& file, std::vector<uint8_t>& bytes) {
+    bytes.resize(static_cast<size_t>(file.position()));
     QORN_FUZZ_CHECK(file.moveTo(0));
     QORN_FUZZ_CHECK(file.read(bytes.data(), static_cast<uint32_t>(bytes.size())) ==
                     static_cast<int64_t>(bytes.size()));
-    return bytes;
 }
 
 // CRC-16/ARC bit by bit, apart from the decoder's tables.

@@ -255,6 +255,24 @@ def seeds_whole_run():
     write('whole_run', 'cut-header', b'\x00' + hostile[0][:15])
     write('whole_run', 'level2-os9-68k-then-level3',
           b'\x00' + os9_68k(read('lhasa/unix-a/h2_lh5.lzh'))[:-1] + read('lhasa/os2-b/h3_lh0.lzh'))
+    # Where the file system says no; each ends its run, so each has its own
+    # archive. Names up to 255 bytes of UTF-8 are made, longer ones refused
+    # (85 and 86 Shift_JIS characters of three bytes each in UTF-8).
+    hiragana = b'\x82\xa0'
+    refusals = {
+        'long-name': [level2('-lh0-', [(0x01, b'a' * 255)], b'fits'),
+                      level2('-lh0-', [(0x01, hiragana * 85)], b'fits'),
+                      level2('-lh0-', [(0x01, b'a' * 256)], b'too long')],
+        'long-name-sjis': [level2('-lh0-', [(0x01, hiragana * 86)], b'too long')],
+        'file-then-inside-it': [level0('-lh0-', b'a', b'file'), level0('-lh0-', b'a\\b', b'x')],
+        'folder-then-file': [level2('-lhd-', [(0x02, b'f\xff')], b''),
+                             level0('-lh0-', b'f', b'file')],
+        'file-then-folder': [level0('-lh0-', b'g', b'file'),
+                             level2('-lhd-', [(0x02, b'g\xff')], b''),
+                             level0('-lh0-', b'g\\in', b'x')],
+    }
+    for name, archive in refusals.items():
+        write('whole_run', name, b'\x00' + b''.join(archive) + b'\x00')
 
 
 def seeds_roundtrip():
