@@ -30,7 +30,7 @@ list(REMOVE_ITEM core_memory_sources platform/platform_posix.cpp)
 list(TRANSFORM core_memory_sources PREPEND ${PROJECT_SOURCE_DIR}/)
 add_library(qorn_core_memory STATIC ${core_memory_sources} ${QORN_FUZZ_DIR}/platform_memory.cpp)
 target_include_directories(qorn_core_memory PUBLIC ${PROJECT_SOURCE_DIR})
-target_compile_definitions(qorn_core_memory PUBLIC QORN_FUZZ_MEMORY_FILES=1)
+target_compile_definitions(qorn_core_memory PUBLIC QORN_FUZZ_MEMORY_FILES=1 QORN_FAST_DECODE)
 
 foreach(name ${QORN_FUZZ_TARGETS})
   # whole_run_disk: the same source and inputs as whole_run.
