@@ -126,9 +126,7 @@ bool fastDecoding = true;
 
 uint16_t decodeWithDictionary(DecodeSession& s) {
 #ifdef QORN_FAST_DECODE
-    // -lh4- (a 4 KiB dictionary) keeps the ring loop: the window loop gave a
-    // damaged -lh4- stream other bytes than the ring loop (crashes/decode_member).
-    if (fastDecoding && s.methodIndex != 4) return decodeWithWindow(s);
+    if (fastDecoding) return decodeWithWindow(s);
 #endif
     s.dictionary = new (std::nothrow) uint8_t[s.dictionarySize];
     if (!s.dictionary) {

@@ -193,7 +193,11 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
         }
         const uint32_t length = fit(c - 253, out, safe, end, o.overrun);
         uint32_t d = positionTable[b.top(8)];
-        if (d < positionCount) {
+        // A long code's walk may have taken the input past the margin the
+        // symbol started with (a broken tree's lengths can ask for hundreds
+        // of bits): the position then goes through the method's operation,
+        // which refills byte by byte near the end.
+        if (d < positionCount && b.limit) {
             b.consume(positionLengths[d]);
             if (d > 1) {
                 const unsigned extra = d - 1;
@@ -408,7 +412,17 @@ uint16_t decodeWithWindow(DecodeSession& s) {
         if (run) {
             uint8_t* const before = o.out;
             run(s, o);
-            if (o.out != before || s.error) continue;
+            if (o.out != before || s.error) {
+                // Only the run's last symbol can have reached the end of the
+                // data (a handover may read past the margin, and the run stops
+                // there): the checks below, as after any symbol.
+                if (s.inputShort && s.inputPosition >= s.inputValid) break;
+                if (readPastData(s)) {
+                    s.overread = true;
+                    break;
+                }
+                continue;
+            }
         }
         // Symbols through the method's operations: one where a fused loop
         // takes over again, else up to the limit.
