@@ -31,6 +31,10 @@ list(TRANSFORM core_memory_sources PREPEND ${PROJECT_SOURCE_DIR}/)
 add_library(qorn_core_memory STATIC ${core_memory_sources} ${QORN_FUZZ_DIR}/platform_memory.cpp)
 target_include_directories(qorn_core_memory PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_definitions(qorn_core_memory PUBLIC QORN_FUZZ_MEMORY_FILES=1 QORN_FAST_DECODE)
+if(QORN_FUZZ_EDGES_ONLY)
+  set_source_files_properties(${QORN_FUZZ_EDGES_ONLY}
+    PROPERTIES COMPILE_OPTIONS -fno-sanitize-coverage=trace-cmp)
+endif()
 
 foreach(name ${QORN_FUZZ_TARGETS})
   # whole_run_disk: the same source and inputs as whole_run.
