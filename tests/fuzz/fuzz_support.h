@@ -60,13 +60,22 @@ inline void fileBytes(BinaryFile& file, std::vector<uint8_t>& bytes) {
                     static_cast<int64_t>(bytes.size()));
 }
 
-// CRC-16/ARC bit by bit, apart from the decoder's tables.
+// CRC-16/ARC through a table of its own, built bit by bit, apart from the
+// decoder's tables and folding (bit by bit for every byte cost a roundtrip
+// run a tenth of its time).
 inline uint16_t referenceCrc(const uint8_t* data, size_t size) {
+    static const struct Table {
+        uint16_t entry[256];
+        Table() {
+            for (unsigned i = 0; i < 256; ++i) {
+                unsigned r = i;
+                for (int k = 0; k < 8; ++k) r = (r & 1) ? (r >> 1) ^ 0xA001 : r >> 1;
+                entry[i] = static_cast<uint16_t>(r);
+            }
+        }
+    } table;
     uint16_t crc = 0;
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-    }
+    for (size_t i = 0; i < size; ++i) crc = (crc >> 8) ^ table.entry[(crc ^ data[i]) & 0xFF];
     return crc;
 }
 
