@@ -66,7 +66,8 @@ void BlockWriter::Histogram::add(const Histogram& other) {
 BlockWriter::BlockWriter(int dictionaryBits) {
     positionCodes_ = dictionaryBits <= 14 ? 14 : (dictionaryBits == 16 ? 17 : 16);
     positionCountBits_ = dictionaryBits <= 14 ? 4 : 5;
-    tokens_.reserve(kMaxBlockTokens + kChunkTokens);
+    // Grown as the member needs: a small one maps no block of its own.
+    tokens_.reserve(2 * kChunkTokens);
     block_.clear();
     chunk_.clear();
 }

@@ -56,6 +56,34 @@ struct MatchList {
     }
 };
 
+// An array kept from member to member, grown when a member needs more.
+template <typename T>
+class Reused {
+  public:
+    T* take(size_t n) {
+        if (size_ < n) {
+            data_.reset(new (std::nothrow) T[n]);
+            size_ = data_ ? n : 0;
+        }
+        return data_.get();
+    }
+
+  private:
+    std::unique_ptr<T[]> data_;
+    size_t size_ = 0;
+};
+
+// The encoder's working memory, one for each thread, kept between members:
+// allocated afresh its large arrays cost a mapping each and page faults as
+// they were touched, which a tree of small files paid once a file.
+struct Workspace {
+    Reused<uint8_t> buffer;
+    Reused<uint32_t> head, head3, links;
+    Reused<uint32_t> cost, start, distance;
+    MatchList matches;
+    std::vector<uint32_t> firstMatch;
+};
+
 class MatchFinder {
   public:
     // A small input gets small hash tables: they are cleared for every
@@ -67,29 +95,31 @@ class MatchFinder {
           hash3Bits_(tableBits(14, expectedSize)),
           bufferSize_(2 * window_ + kSegment + 2 * kMaxMatch) {}
 
-    bool allocate(bool tree) {
-        buffer_.reset(new (std::nothrow) uint8_t[bufferSize_]);
-        head_.reset(new (std::nothrow) uint32_t[size_t{1} << hashBits_]());
-        head3_.reset(new (std::nothrow) uint32_t[size_t{1} << hash3Bits_]());
-        // Either array is written for each position before a later one can
-        // reach it.
-        if (tree)
-            tree_.reset(new (std::nothrow) uint32_t[2 * size_t{window_}]);
-        else
-            prev_.reset(new (std::nothrow) uint32_t[window_]);
-        return buffer_ && head_ && head3_ && (tree_ || prev_);
+    bool allocate(bool tree, Workspace& w) {
+        buffer_ = w.buffer.take(bufferSize_);
+        const size_t heads = size_t{1} << hashBits_, heads3 = size_t{1} << hash3Bits_;
+        head_ = w.head.take(heads);
+        head3_ = w.head3.take(heads3);
+        // The links are written for each position before a later one can
+        // reach them; the tree takes two a position, the chains one.
+        uint32_t* const links = w.links.take(tree ? 2 * size_t{window_} : window_);
+        (tree ? tree_ : prev_) = links;
+        if (!buffer_ || !head_ || !head3_ || !links) return false;
+        std::memset(head_, 0, heads * sizeof *head_);
+        std::memset(head3_, 0, heads3 * sizeof *head3_);
+        return true;
     }
 
     // Reads until the buffer is full or the source ends.
     bool fill() {
         while (!ended_ && valid_ < bufferSize_) {
-            const int64_t n = source_.read(buffer_.get() + valid_, bufferSize_ - valid_);
+            const int64_t n = source_.read(buffer_ + valid_, bufferSize_ - valid_);
             if (n < 0) return false;
             if (n == 0) {
                 ended_ = true;
                 break;
             }
-            updateCrc(crc_, buffer_.get() + valid_, static_cast<uint32_t>(n));
+            updateCrc(crc_, buffer_ + valid_, static_cast<uint32_t>(n));
             valid_ += static_cast<size_t>(n);
             total_ += static_cast<uint64_t>(n);
         }
@@ -101,7 +131,7 @@ class MatchFinder {
     // one window, so they stay inside.
     bool prepare(uint64_t p) {
         while (p - base_ >= 2 * window_) {
-            std::memmove(buffer_.get(), buffer_.get() + window_, valid_ - window_);
+            std::memmove(buffer_, buffer_ + window_, valid_ - window_);
             valid_ -= window_;
             base_ += window_;
             if (!fill()) return false;
@@ -119,9 +149,9 @@ class MatchFinder {
     void insert(uint64_t p) {
         const size_t i = static_cast<size_t>(p - base_);
         if (i + kMinMatch > valid_) return;
-        head3_[hash3(buffer_.get() + i)] = static_cast<uint32_t>(p + 1);
+        head3_[hash3(buffer_ + i)] = static_cast<uint32_t>(p + 1);
         if (i + 4 > valid_) return;
-        const uint32_t h = hash4(buffer_.get() + i);
+        const uint32_t h = hash4(buffer_ + i);
         prev_[p & (window_ - 1)] = head_[h];
         head_[h] = static_cast<uint32_t>(p + 1);
     }
@@ -133,7 +163,7 @@ class MatchFinder {
     uint32_t chainFind(uint64_t p, uint32_t limit, const SearchParameters& sp, MatchList& out) {
         const size_t i = static_cast<size_t>(p - base_);
         if (i + kMinMatch > valid_) return 0;
-        const uint8_t* here = buffer_.get() + i;
+        const uint8_t* here = buffer_ + i;
         const uint32_t maxLength = std::min<uint32_t>(
             limit, static_cast<uint32_t>(std::min<size_t>(kMaxMatch, valid_ - i)));
         // The chains link positions with the same four bytes; three-byte
@@ -151,7 +181,7 @@ class MatchFinder {
         if (maxLength < kMinMatch) return 0;
         uint32_t best = kMinMatch - 1;
         if (near3 != 0 && p - (near3 - 1u) < window_) {
-            const uint8_t* there = buffer_.get() + (near3 - 1u - base_);
+            const uint8_t* there = buffer_ + (near3 - 1u - base_);
             if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) {
                 best = matchLength(here, there, maxLength);
                 out.add(best, p - near3);
@@ -168,7 +198,7 @@ class MatchFinder {
             // Loaded first, so a mispredicted test below does not delay the
             // next step.
             const uint32_t next = prev_[c & (window_ - 1)];
-            const uint8_t* there = buffer_.get() + (c - base_);
+            const uint8_t* there = buffer_ + (c - base_);
             // The four bytes ending at the current best decide most candidates
             // (the first three while there is no match yet).
             const bool promising =
@@ -201,7 +231,7 @@ class MatchFinder {
     uint32_t treeFind(uint64_t p, uint32_t limit, const SearchParameters& sp, MatchList* out) {
         const size_t i = static_cast<size_t>(p - base_);
         if (i + kMinMatch > valid_) return 0;
-        const uint8_t* here = buffer_.get() + i;
+        const uint8_t* here = buffer_ + i;
         const uint32_t available = static_cast<uint32_t>(std::min<size_t>(kMaxMatch, valid_ - i));
         const uint32_t maxLength = std::min(limit, available);
         // Three-byte matches only ever need the nearest one, kept in a table
@@ -211,7 +241,7 @@ class MatchFinder {
         *slot3 = static_cast<uint32_t>(p + 1);
         uint32_t best = kMinMatch - 1;
         if (kCollect && near3 != 0 && p - (near3 - 1u) < window_ && maxLength >= kMinMatch) {
-            const uint8_t* there = buffer_.get() + (near3 - 1u - base_);
+            const uint8_t* there = buffer_ + (near3 - 1u - base_);
             if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) {
                 best = matchLength(here, there, maxLength);
                 out->add(best, p - near3);
@@ -240,7 +270,7 @@ class MatchFinder {
                 break;
             }
             uint32_t* const node = &tree_[2 * (c & mask)];
-            const uint8_t* there = buffer_.get() + (c - base_);
+            const uint8_t* there = buffer_ + (c - base_);
             // Both bounds of the subtree share this many bytes with p.
             uint32_t length = std::min(smallerLength, largerLength);
             if (there[length] == here[length]) {
@@ -318,12 +348,13 @@ class MatchFinder {
     const int hashBits_;
     const int hash3Bits_;
     const size_t bufferSize_;
-    std::unique_ptr<uint8_t[]> buffer_;
-    std::unique_ptr<uint32_t[]> head_;   // position + 1 of the tree root or newest entry per hash
-    std::unique_ptr<uint32_t[]> head3_;  // position + 1 of the newest entry per three-byte hash
-    std::unique_ptr<uint32_t[]> tree_;
-    std::unique_ptr<uint32_t[]> prev_;  // position + 1 of the two subtrees, by position
-    uint64_t base_ = 0;                 // stream position of buffer_[0]
+    // Arrays of the thread's workspace.
+    uint8_t* buffer_ = nullptr;
+    uint32_t* head_ = nullptr;   // position + 1 of the tree root or newest entry per hash
+    uint32_t* head3_ = nullptr;  // position + 1 of the newest entry per three-byte hash
+    uint32_t* tree_ = nullptr;   // position + 1 of the two subtrees, by position
+    uint32_t* prev_ = nullptr;   // position + 1 of the next older entry, by position
+    uint64_t base_ = 0;          // stream position of buffer_[0]
     size_t valid_ = 0;
     uint64_t total_ = 0;
     uint16_t crc_ = 0;
@@ -362,11 +393,12 @@ class SinkDrain {
 // first segment of a member those of a quick parse of it.
 class SegmentParser {
   public:
-    explicit SegmentParser(int dictionaryBits)
+    SegmentParser(int dictionaryBits, Workspace& w)
         : positionCodes_(dictionaryBits <= 14 ? 14 : (dictionaryBits == 16 ? 17 : 16)),
-          cost_(new uint32_t[kSegment + 1 + kLanes]),
-          start_(new uint32_t[kSegment + 1 + kLanes]),
-          distance_(new uint32_t[kSegment + 1 + kLanes]) {}
+          cost_(w.cost.take(kSegment + 1 + kLanes)),
+          start_(w.start.take(kSegment + 1 + kLanes)),
+          distance_(w.distance.take(kSegment + 1 + kLanes)) {}
+    bool ready() const { return cost_ && start_ && distance_; }
 
     void parse(const MatchFinder& finder, uint64_t p, uint32_t n, const MatchList& matches,
                const std::vector<uint32_t>& firstMatch, BlockWriter& out) {
@@ -536,9 +568,9 @@ class SegmentParser {
     uint32_t positionPrice_[kMaxPositionCodes];
     // Per position reached: the cheapest cost, where the step there starts,
     // and its distance - 1 (kLiteral for a literal).
-    std::unique_ptr<uint32_t[]> cost_;
-    std::unique_ptr<uint32_t[]> start_;
-    std::unique_ptr<uint32_t[]> distance_;
+    uint32_t* const cost_;
+    uint32_t* const start_;
+    uint32_t* const distance_;
     std::vector<uint32_t> path_;
 };
 
@@ -556,9 +588,11 @@ EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink, u
     EncodeResult result;
     const int dictionaryBits = methodIndex == 5 ? 13 : (methodIndex == 6 ? 15 : 16);
     const SearchParameters sp = parametersFor(dictionaryBits);
+    static thread_local Workspace workspace;
     MatchFinder finder(dictionaryBits, source, expectedSize);
+    SegmentParser parser(dictionaryBits, workspace);
     std::unique_ptr<BlockWriter> blocks(new (std::nothrow) BlockWriter(dictionaryBits));
-    if (!blocks || !finder.allocate(sp.tree)) {
+    if (!blocks || !finder.allocate(sp.tree, workspace) || !parser.ready()) {
         result.status = EncodeResult::OutOfMemory;
         return result;
     }
@@ -568,9 +602,8 @@ EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink, u
         return result;
     }
 
-    SegmentParser parser(dictionaryBits);
-    MatchList matches;
-    std::vector<uint32_t> firstMatch;
+    MatchList& matches = workspace.matches;
+    std::vector<uint32_t>& firstMatch = workspace.firstMatch;
     uint64_t p = 0;
     while (true) {
         if (!finder.prepare(p)) {
