@@ -85,6 +85,20 @@ struct Bits {
         spare = 48 - ((-spare) & 7);
         if (in >= fastEnd) limit = nullptr;
     }
+    // The same, in a stretch whose input was counted before it began.
+    void refillCounted() {
+        window |= loadBigEndian(in) >> (spare + 16);
+        in += (48 - spare) >> 3;
+        spare = 48 - ((-spare) & 7);
+    }
+    // consume() in such a stretch. Refills come where refillBits' would:
+    // how far the window reaches decides at which symbol a payload that
+    // ends early is noticed.
+    void consumeCounted(unsigned n) {
+        if (spare < static_cast<int>(n)) refillCounted();
+        window <<= n;
+        spare -= static_cast<int>(n);
+    }
     // fillBuffer for n of at most 32.
     void consume(unsigned n) {
         if (spare < static_cast<int>(n)) refill();
@@ -131,6 +145,18 @@ inline uint8_t* copyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
     return end;
 }
 
+// Most matches are short and from further back than 16 bytes: one
+// 16-byte copy, whatever the length up to 16.
+inline uint8_t* copyShortMatch(uint8_t* out, uint32_t distance, uint32_t length) {
+    if (distance >= 16 && length <= 16) {
+        uint8_t v[16];
+        std::memcpy(v, out - distance, 16);
+        std::memcpy(out, v, 16);
+        return out + length;
+    }
+    return copyMatch(out, distance, length);
+}
+
 // Distance of a match from the operations' d (distance minus one), in a
 // ring of mask + 1 bytes: d and d plus any multiple of the ring's size
 // name the same byte.
@@ -160,8 +186,9 @@ inline uint32_t fit(uint32_t length, const uint8_t* out, const uint8_t* safe, co
     return length;
 }
 
-// Matches are at most this long (-lh2-'s escape).
+// Matches are at most this long (-lh2-'s escape), and in -lh4- to -lh7-.
 constexpr uint32_t kLongestMatch = 287;
+constexpr uint32_t kBlockLongestMatch = 256;
 
 // -lh4- to -lh7-: as many codes as the block, the chunk and the input allow.
 QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
@@ -174,6 +201,59 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
     uint8_t* out = o.out;
     const uint32_t positionCount = static_cast<uint32_t>(positionCodeCount);
     while (out < b.limit && left != 0) {
+        // A stretch of symbols with no check of their own: as many as the
+        // block holds, the output has room for at the longest match, and the
+        // input covers at the most bits a symbol of table codes takes
+        // (16 + 16 + 15, within 6 bytes), so no refill reads past the
+        // margin. A long code ends it before it is read; a position walk
+        // after its match.
+        uint32_t n = left;
+        const uint32_t room = static_cast<uint32_t>((limit - out) / kBlockLongestMatch);
+        if (room < n) n = room;
+        const uint32_t input = static_cast<uint32_t>((b.fastEnd - b.in) / 6);
+        if (input < n) n = input;
+        if (n != 0) {
+            const uint32_t planned = n;
+            bool walked = false;
+            do {
+                const uint32_t c = literalTable[b.top(12)];
+                if (c >= kLiteralSymbols) break;
+                b.consumeCounted(literalLengths[c]);
+                if (c < 256) {
+                    *out++ = static_cast<uint8_t>(c);
+                    continue;
+                }
+                uint32_t d = positionTable[b.top(8)];
+                if (d < positionCount) {
+                    b.consumeCounted(positionLengths[d]);
+                    if (d > 1) {
+                        const unsigned extra = d - 1;
+                        const uint32_t bits = b.top(extra);
+                        b.consumeCounted(extra);
+                        d = (1u << extra) + bits;
+                    }
+                } else {
+                    b.store(s);
+                    d = decodeBlockPosition(s);
+                    b = Bits(s, limit);
+                    walked = true;
+                }
+                out = copyShortMatch(out, ringDistance(d, mask), c - 253);
+                if (walked) {
+                    --n;
+                    break;
+                }
+            } while (--n != 0);
+            left -= planned - n;
+            if (b.in >= b.fastEnd) b.limit = nullptr;
+            if (walked) {
+                if (s.error) break;
+                continue;
+            }
+            // A long code: the symbol goes the checked way below, unless
+            // the stretch used up the margin a checked symbol starts with.
+            if (n == 0 || !b.limit) continue;
+        }
         --left;
         uint32_t c = literalTable[b.top(12)];
         if (c < kLiteralSymbols) {
