@@ -308,9 +308,50 @@ QORN_VARIANTS void lzsRun(DecodeSession& s, Output& o) {
     uint8_t* const end = o.end;
     uint8_t* const safe = end - kLongestMatch;
     const uint32_t mask = o.mask;
-    Bits b(s, o.limit);
+    uint8_t* const limit = o.limit;
+    Bits b(s, limit);
     uint8_t* out = o.out;
     while (out < b.limit) {
+        // A stretch of items with no check of their own: as many as the
+        // output has room for at 17 bytes and the input margin covers at
+        // 16 bits each (see staticHuffmanRun).
+        uint32_t n = static_cast<uint32_t>((limit - out) / 17);
+        const uint32_t input = static_cast<uint32_t>((b.fastEnd - b.in) / 2);
+        if (input < n) n = input;
+        if (n != 0) {
+            do {
+                if (b.spare >= 16) {
+                    const unsigned v = b.top(16);
+                    if (v & 0x8000) {
+                        *out++ = static_cast<uint8_t>(v >> 7);
+                        b.window <<= 9;
+                        b.spare -= 9;
+                        continue;
+                    }
+                    b.window <<= 16;
+                    b.spare -= 16;
+                    const uint32_t back = static_cast<uint32_t>(out - start) - (v >> 4) - 18;
+                    out = copyShortMatch(out, (back & mask & 2047) + 1, (v & 15) + 2);
+                    continue;
+                }
+                const unsigned flag = b.top(1);
+                b.consumeCounted(1);
+                if (flag) {
+                    const unsigned v = b.top(8);
+                    b.consumeCounted(8);
+                    *out++ = static_cast<uint8_t>(v);
+                    continue;
+                }
+                const uint32_t position = b.top(11);
+                b.consumeCounted(11);
+                const uint32_t count = b.top(4);
+                b.consumeCounted(4);
+                const uint32_t back = static_cast<uint32_t>(out - start) - position - 18;
+                out = copyShortMatch(out, (back & mask & 2047) + 1, count + 2);
+            } while (--n != 0);
+            if (b.in >= b.fastEnd) b.limit = nullptr;
+            continue;
+        }
         if (b.spare >= 16) {
             // No refill falls inside the item: its fields leave in one shift.
             const unsigned v = b.top(16);
@@ -337,10 +378,10 @@ QORN_VARIANTS void lzsRun(DecodeSession& s, Output& o) {
         }
         const uint32_t position = b.top(11);
         b.consume(11);
-        const uint32_t n = b.top(4);
+        const uint32_t count = b.top(4);
         b.consume(4);
         const uint32_t ring = static_cast<uint32_t>(out - start) & mask;
-        const uint32_t length = fit(n + 2, out, safe, end, o.overrun);
+        const uint32_t length = fit(count + 2, out, safe, end, o.overrun);
         out = copyMatch(out, ringDistance((ring - position - 18) & 2047, mask), length);
     }
     o.out = out;
