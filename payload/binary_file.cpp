@@ -29,16 +29,46 @@ BinaryFile* BinaryFile::createForWriting(const char16_t* path) {
 }
 
 int64_t BinaryFile::read(void* buffer, uint32_t count) {
-    return platform::readFile(handle_, buffer, count);
+    const int64_t got = platform::readFile(handle_, buffer, count);
+    if (got < 0)
+        position_ = -1;
+    else if (position_ >= 0)
+        position_ += got;
+    return got;
 }
 
 bool BinaryFile::write(const void* buffer, uint32_t count) {
-    return platform::writeFile(handle_, buffer, count);
+    const bool written = platform::writeFile(handle_, buffer, count);
+    // A failed write may have written part of the bytes.
+    if (!written)
+        position_ = -1;
+    else if (position_ >= 0)
+        position_ += count;
+    return written;
+}
+
+bool BinaryFile::moveTo(int64_t offset) {
+    if (offset >= 0 && offset == position_) return true;
+    const bool moved = platform::seekFile(handle_, offset, platform::Seek::Begin);
+    position_ = moved ? offset : -1;
+    return moved;
+}
+
+bool BinaryFile::moveBy(int64_t distance) {
+    const bool moved = platform::seekFile(handle_, distance, platform::Seek::Current);
+    position_ = moved && position_ >= 0 ? position_ + distance : -1;
+    return moved;
+}
+
+int64_t BinaryFile::position() const {
+    if (position_ < 0) position_ = platform::filePosition(handle_);
+    return position_;
 }
 
 void BinaryFile::close() {
     platform::closeFile(handle_);
     handle_ = platform::kNoFile;
+    position_ = -1;
 }
 
 }  // namespace qorn

@@ -23,13 +23,12 @@ class BinaryFile {
     int64_t read(void* buffer, uint32_t count);
     bool readByte(uint8_t& byte) { return read(&byte, 1) == 1; }
     bool write(const void* buffer, uint32_t count);
-    bool moveTo(int64_t offset) {
-        return platform::seekFile(handle_, offset, platform::Seek::Begin);
-    }
-    bool moveBy(int64_t distance) {
-        return platform::seekFile(handle_, distance, platform::Seek::Current);
-    }
-    int64_t position() const { return platform::filePosition(handle_); }
+    // The position is kept here once known, so that asking for it or
+    // moving to where the file already is costs no system call (each is
+    // dear under Wine, and an archive walk asks three times a member).
+    bool moveTo(int64_t offset);
+    bool moveBy(int64_t distance);
+    int64_t position() const;
     // Size when the file was opened.
     int64_t size() const { return size_; }
     // Does the file hold count bytes from offset on?
@@ -41,6 +40,7 @@ class BinaryFile {
   private:
     platform::FileHandle handle_ = platform::kNoFile;
     int64_t size_ = 0;
+    mutable int64_t position_ = -1;  // -1: not known
 };
 
 }  // namespace qorn

@@ -15,6 +15,12 @@ int runTest(const Arguments& args) {
     TerminalReporter reporter;
     makeCrcTable();
     resetProgress(nullptr, 0);
+    // One sink for every member.
+#ifdef _WIN32
+    BinaryFile sink(platform::createForWriting(u"NUL"));
+#else
+    BinaryFile sink(platform::createForWriting(u"/dev/null"));
+#endif
     ArchiveEntry entry;
     unsigned ok = 0, damaged = 0, skipped = 0;
     HeaderResult r;
@@ -26,11 +32,6 @@ int runTest(const Arguments& args) {
             std::printf("%-8s %.5s %s\n", "SKIPPED", entry.method, path.c_str());
             ++skipped;
         } else if (method != kMethodLhd) {
-#ifdef _WIN32
-            BinaryFile sink(platform::createForWriting(u"NUL"));
-#else
-            BinaryFile sink(platform::createForWriting(u"/dev/null"));
-#endif
             MemberResult result =
                 decodeMember(reporter, *file, sink, entry.originalSize, entry.packedSize, method);
             if (result.outOfMemory) failAllocation();
