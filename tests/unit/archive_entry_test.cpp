@@ -364,6 +364,42 @@ TEST(EntryHeader, SumOfOriginalSizesRestoresPositionAndStopsOnWrap) {
     delete g;
 }
 
+// The file keeps its position itself: after reads (whole, short, past the
+// end), moves that succeed or fail and a move to where it already is, it must
+// still say what the system says, or the next member is read from the wrong
+// place.
+TEST(EntryHeader, FilePositionFollowsReadsAndMoves) {
+    Bytes data(100);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
+    BinaryFile* f = openBytes(data);
+    // The byte read next tells where the file really is.
+    const auto agrees = [&](int64_t expected) {
+        EXPECT_EQ(f->position(), expected);
+        uint8_t next = 0;
+        EXPECT_EQ(f->read(&next, 1), expected < 100 ? 1 : 0);
+        if (expected < 100) EXPECT_EQ(next, expected);
+        EXPECT_TRUE(f->moveTo(expected));
+    };
+    uint8_t buffer[64];
+    agrees(0);
+    EXPECT_EQ(f->read(buffer, 30), 30);
+    agrees(30);
+    EXPECT_TRUE(f->moveTo(30));
+    agrees(30);
+    EXPECT_TRUE(f->moveBy(-10));
+    agrees(20);
+    EXPECT_TRUE(f->moveTo(90));
+    EXPECT_EQ(f->read(buffer, 64), 10);
+    agrees(100);
+    EXPECT_EQ(f->read(buffer, 1), 0);
+    agrees(100);
+    EXPECT_FALSE(f->moveTo(-5));
+    agrees(100);
+    EXPECT_TRUE(f->moveTo(0));
+    agrees(0);
+    delete f;
+}
+
 TEST(DosStamp, ConvertsLocalTimeWithTheZoneOffset) {
     setenv("TZ", "JST-9", 1);
     auto stamp = [](int y, int mo, int d, int h, int mi, int s) {
