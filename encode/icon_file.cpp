@@ -4,20 +4,10 @@
 #include <cstring>
 #include <set>
 
+#include "encode/le_bytes.h"
 namespace qorn::encode {
 
 namespace {
-
-uint16_t get16(const std::vector<uint8_t>& b, size_t at) {
-    return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
-uint32_t get32(const std::vector<uint8_t>& b, size_t at) {
-    return get16(b, at) | (static_cast<uint32_t>(get16(b, at + 2)) << 16);
-}
-void put16(std::vector<uint8_t>& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
 
 constexpr size_t kFileEntrySize = 16;
 constexpr size_t kGroupEntrySize = 14;

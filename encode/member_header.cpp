@@ -5,6 +5,7 @@
 
 #include "decode/bit_reader.h"
 #include "encode/host_files.h"
+#include "encode/le_bytes.h"
 #include "encode/lzh_encoder.h"
 
 namespace qorn::encode {
@@ -15,19 +16,6 @@ namespace {
 // end every extraction at this member.
 constexpr size_t kMaxHeaderBytes = 4096;
 constexpr uint8_t kOsId = 'W';
-
-void put16(std::vector<uint8_t>& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void put32(std::vector<uint8_t>& b, uint32_t v) {
-    put16(b, v & 0xFFFF);
-    put16(b, v >> 16);
-}
-void poke16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
 
 // Strict UTF-8 to UTF-16: names that are not valid UTF-8 cannot be given a
 // UTF-16 name, so they are refused rather than guessed.
@@ -225,7 +213,7 @@ bool buildHeader(const MemberHeader& m, int level, const std::string& codePage,
         appendExtensions(b, ext);
         // A length whose low byte is 0 would read as the end of the archive.
         if ((b.size() & 0xFF) == 0) b.push_back(0);
-        poke16(b, 0, static_cast<uint32_t>(b.size()));
+        set16(b, 0, static_cast<uint32_t>(b.size()));
     }
     if (b.size() > kMaxHeaderBytes) {
         error = m.path + ": the path is too long for the header (4096 bytes at most)";
@@ -235,7 +223,7 @@ bool buildHeader(const MemberHeader& m, int level, const std::string& codePage,
         // Header CRC over the whole header, its own field counted as 0.
         uint16_t crc = 0;
         updateCrc(crc, b.data(), static_cast<uint32_t>(b.size()));
-        poke16(b, 27, crc);
+        set16(b, 27, crc);
     }
     return true;
 }

@@ -2,24 +2,11 @@
 
 #include <algorithm>
 
+#include "encode/le_bytes.h"
 namespace qorn::encode {
 
 namespace {
 
-uint16_t get16(const std::vector<uint8_t>& b, size_t at) {
-    return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
-uint32_t get32(const std::vector<uint8_t>& b, size_t at) {
-    return get16(b, at) | (static_cast<uint32_t>(get16(b, at + 2)) << 16);
-}
-void set16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void set32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    set16(b, at, v & 0xFFFF);
-    set16(b, at + 2, v >> 16);
-}
 size_t alignUp(size_t v, size_t a) {
     return (v + a - 1) / a * a;
 }

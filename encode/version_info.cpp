@@ -1,5 +1,7 @@
 #include "encode/version_info.h"
 
+#include "encode/le_bytes.h"
+
 namespace qorn::encode {
 
 namespace {
@@ -16,17 +18,6 @@ struct Block {
 constexpr int kMaxDepth = 4;  // root, file info, string table, string
 constexpr uint32_t kFixedSignature = 0xFEEF04BD;
 
-uint16_t get16(const std::vector<uint8_t>& b, size_t at) {
-    return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
-void put16(std::vector<uint8_t>& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void set16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
 size_t align4(size_t v) {
     return (v + 3) & ~size_t{3};
 }
