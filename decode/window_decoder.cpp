@@ -190,6 +190,24 @@ inline uint32_t fit(uint32_t length, const uint8_t* out, const uint8_t* safe, co
 constexpr uint32_t kLongestMatch = 287;
 constexpr uint32_t kBlockLongestMatch = 256;
 
+// The rest of a position whose code d the table gave: the code's bits,
+// then d - 1 extra bits. Counted: inside a stretch.
+template <bool kCounted>
+inline uint32_t tablePosition(Bits& b, uint32_t d) {
+    const auto take = [&b](unsigned n) {
+        if (kCounted)
+            b.consumeCounted(n);
+        else
+            b.consume(n);
+    };
+    take(positionLengths[d]);
+    if (d <= 1) return d;
+    const unsigned extra = d - 1;
+    const uint32_t bits = b.top(extra);
+    take(extra);
+    return (1u << extra) + bits;
+}
+
 // -lh4- to -lh7-: as many codes as the block, the chunk and the input allow.
 QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
     uint8_t* const limit = o.limit;
@@ -225,13 +243,7 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
                 }
                 uint32_t d = positionTable[b.top(8)];
                 if (d < positionCount) {
-                    b.consumeCounted(positionLengths[d]);
-                    if (d > 1) {
-                        const unsigned extra = d - 1;
-                        const uint32_t bits = b.top(extra);
-                        b.consumeCounted(extra);
-                        d = (1u << extra) + bits;
-                    }
+                    d = tablePosition<true>(b, d);
                 } else {
                     b.store(s);
                     d = decodeBlockPosition(s);
@@ -278,13 +290,7 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
         // of bits): the position then goes through the method's operation,
         // which refills byte by byte near the end.
         if (d < positionCount && b.limit) {
-            b.consume(positionLengths[d]);
-            if (d > 1) {
-                const unsigned extra = d - 1;
-                const uint32_t bits = b.top(extra);
-                b.consume(extra);
-                d = (1u << extra) + bits;
-            }
+            d = tablePosition<false>(b, d);
         } else {
             b.store(s);
             d = decodeBlockPosition(s);
@@ -301,13 +307,51 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
     blockCodesLeft = static_cast<uint16_t>(left);
 }
 
-// -lzs-: a flag bit, then 8 bits of literal or 11 bits of position and 4
-// of length.
+// One -lzs- item: a flag bit, then 8 bits of literal or 11 bits of position
+// and 4 of length. Counted: inside a stretch (see lzsRun), where no match
+// can pass the member's end.
+template <bool kCounted>
+inline uint8_t* lzsItem(Bits& b, uint8_t* out, Output& o) {
+    uint32_t position, count;
+    if (b.spare >= 16) {
+        // No refill falls inside the item: its fields leave in one shift.
+        const unsigned v = b.top(16);
+        if (v & 0x8000) {
+            *out++ = static_cast<uint8_t>(v >> 7);
+            b.window <<= 9;
+            b.spare -= 9;
+            return out;
+        }
+        b.window <<= 16;
+        b.spare -= 16;
+        position = v >> 4;
+        count = v & 15;
+    } else {
+        const auto take = [&b](unsigned n) {
+            if (kCounted)
+                b.consumeCounted(n);
+            else
+                b.consume(n);
+        };
+        const unsigned flag = b.top(1);
+        take(1);
+        if (flag) {
+            *out++ = static_cast<uint8_t>(b.top(8));
+            take(8);
+            return out;
+        }
+        position = b.top(11);
+        take(11);
+        count = b.top(4);
+        take(4);
+    }
+    const uint32_t back = static_cast<uint32_t>(out - o.start) - position - 18;
+    const uint32_t distance = ringDistance(back & 2047, o.mask);
+    if (kCounted) return copyShortMatch(out, distance, count + 2);
+    return copyMatch(out, distance, fit(count + 2, out, o.end - kLongestMatch, o.end, o.overrun));
+}
+
 QORN_VARIANTS void lzsRun(DecodeSession& s, Output& o) {
-    uint8_t* const start = o.start;
-    uint8_t* const end = o.end;
-    uint8_t* const safe = end - kLongestMatch;
-    const uint32_t mask = o.mask;
     uint8_t* const limit = o.limit;
     Bits b(s, limit);
     uint8_t* out = o.out;
@@ -318,71 +362,13 @@ QORN_VARIANTS void lzsRun(DecodeSession& s, Output& o) {
         uint32_t n = static_cast<uint32_t>((limit - out) / 17);
         const uint32_t input = static_cast<uint32_t>((b.fastEnd - b.in) / 2);
         if (input < n) n = input;
-        if (n != 0) {
-            do {
-                if (b.spare >= 16) {
-                    const unsigned v = b.top(16);
-                    if (v & 0x8000) {
-                        *out++ = static_cast<uint8_t>(v >> 7);
-                        b.window <<= 9;
-                        b.spare -= 9;
-                        continue;
-                    }
-                    b.window <<= 16;
-                    b.spare -= 16;
-                    const uint32_t back = static_cast<uint32_t>(out - start) - (v >> 4) - 18;
-                    out = copyShortMatch(out, (back & mask & 2047) + 1, (v & 15) + 2);
-                    continue;
-                }
-                const unsigned flag = b.top(1);
-                b.consumeCounted(1);
-                if (flag) {
-                    const unsigned v = b.top(8);
-                    b.consumeCounted(8);
-                    *out++ = static_cast<uint8_t>(v);
-                    continue;
-                }
-                const uint32_t position = b.top(11);
-                b.consumeCounted(11);
-                const uint32_t count = b.top(4);
-                b.consumeCounted(4);
-                const uint32_t back = static_cast<uint32_t>(out - start) - position - 18;
-                out = copyShortMatch(out, (back & mask & 2047) + 1, count + 2);
-            } while (--n != 0);
-            if (b.in >= b.fastEnd) b.limit = nullptr;
+        if (n == 0) {
+            out = lzsItem<false>(b, out, o);
             continue;
         }
-        if (b.spare >= 16) {
-            // No refill falls inside the item: its fields leave in one shift.
-            const unsigned v = b.top(16);
-            if (v & 0x8000) {
-                *out++ = static_cast<uint8_t>(v >> 7);
-                b.window <<= 9;
-                b.spare -= 9;
-                continue;
-            }
-            b.window <<= 16;
-            b.spare -= 16;
-            const uint32_t ring = static_cast<uint32_t>(out - start) & mask;
-            const uint32_t length = fit((v & 15) + 2, out, safe, end, o.overrun);
-            out = copyMatch(out, ringDistance((ring - (v >> 4) - 18) & 2047, mask), length);
-            continue;
-        }
-        const unsigned flag = b.top(1);
-        b.consume(1);
-        if (flag) {
-            const unsigned v = b.top(8);
-            b.consume(8);
-            *out++ = static_cast<uint8_t>(v);
-            continue;
-        }
-        const uint32_t position = b.top(11);
-        b.consume(11);
-        const uint32_t count = b.top(4);
-        b.consume(4);
-        const uint32_t ring = static_cast<uint32_t>(out - start) & mask;
-        const uint32_t length = fit(count + 2, out, safe, end, o.overrun);
-        out = copyMatch(out, ringDistance((ring - position - 18) & 2047, mask), length);
+        do out = lzsItem<true>(b, out, o);
+        while (--n != 0);
+        if (b.in >= b.fastEnd) b.limit = nullptr;
     }
     o.out = out;
     b.store(s);
