@@ -120,6 +120,15 @@ bool loadInputBuffer(DecodeSession& s) {
     return true;
 }
 
+bool startMemberInput(DecodeSession& s) {
+    s.row = &MethodTable[s.methodIndex - 1];
+    s.packedRemaining = s.packedSize;
+    if (loadInputBuffer(s)) return true;
+    s.outOfMemory = true;
+    s.releaseBuffers();
+    return false;
+}
+
 #ifdef QORN_FAST_DECODE
 bool fastDecoding = true;
 #endif
@@ -135,13 +144,7 @@ uint16_t decodeWithDictionary(DecodeSession& s) {
     }
     // A match reaching back before the member's first byte reads spaces.
     std::memset(s.dictionary, 0x20, s.dictionarySize);
-    s.row = &MethodTable[s.methodIndex - 1];
-    s.packedRemaining = s.packedSize;
-    if (!loadInputBuffer(s)) {
-        s.outOfMemory = true;
-        s.releaseBuffers();
-        return 0;
-    }
+    if (!startMemberInput(s)) return 0;
     s.row->start(s);
 
     const uint32_t size = s.dictionarySize;

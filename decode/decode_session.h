@@ -127,6 +127,9 @@ uint16_t decodeWithWindow(DecodeSession& session);
 #endif
 void flushDictionary(DecodeSession& session, const uint8_t* bytes, uint32_t count);
 bool loadInputBuffer(DecodeSession& session);
+// Binds the member's method and reads its first input; false when no
+// input buffer could be had (out of memory, the session's buffers released).
+bool startMemberInput(DecodeSession& session);
 
 // Dictionary size in bits by method index; 0 for stored and folder members.
 int dictionaryBitsFor(int methodIndex);

@@ -458,13 +458,7 @@ uint16_t decodeWithWindow(DecodeSession& s) {
     const uint64_t spaces[2] = {0x2020202020202020ull, 0x2020202020202020ull};
     for (uint32_t i = spacesUpTo & ~15u; i < size; i += 16) std::memcpy(buffer + i, spaces, 16);
     spacesUpTo = s.methodIndex == 9 ? 0 : size;
-    s.row = &MethodTable[s.methodIndex - 1];
-    s.packedRemaining = s.packedSize;
-    if (!loadInputBuffer(s)) {
-        s.outOfMemory = true;
-        s.releaseBuffers();
-        return 0;
-    }
+    if (!startMemberInput(s)) return 0;
     // -lz5-'s start operation writes its preset into the history; the
     // window is not the session's to release.
     s.dictionary = buffer;

@@ -377,7 +377,9 @@ TEST(EntryHeader, FilePositionFollowsReadsAndMoves) {
         EXPECT_EQ(f->position(), expected);
         uint8_t next = 0;
         EXPECT_EQ(f->read(&next, 1), expected < 100 ? 1 : 0);
-        if (expected < 100) EXPECT_EQ(next, expected);
+        if (expected < 100) {
+            EXPECT_EQ(next, expected);
+        }
         EXPECT_TRUE(f->moveTo(expected));
     };
     uint8_t buffer[64];
