@@ -72,8 +72,8 @@ bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* tabl
             uint32_t i = k;
 #ifdef QORN_FAST_DECODE
             if ((k & 3) == 0) {
-                // A code's entries start at a multiple of their count: eight
-                // or four at a time.
+                // A code's entries start at a multiple of their count:
+                // sixteen, eight or four at a time.
                 const uint64_t four = 0x0001000100010001ull * static_cast<uint32_t>(s);
                 const uint64_t eight[2] = {four, four};
                 for (; i + 16 <= stop; i += 16) {
