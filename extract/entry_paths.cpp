@@ -161,7 +161,11 @@ BinaryFile* createOutputFile(const char16_t* path) {
     if (last != length && last > 0) {
         PathBuffer folder;
         folder.assignRange(path, path + last);
-        if (!createFolderTree(folder.text())) return nullptr;
+        // Members mostly go where the one before went: one look at the
+        // folder, and only a missing one is made.
+        if (platform::pathKind(folder.text()) != platform::PathKind::Folder &&
+            !createFolderTree(folder.text()))
+            return nullptr;
     }
     return BinaryFile::createForWriting(path);
 }

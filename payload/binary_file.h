@@ -10,7 +10,9 @@ namespace qorn {
 class BinaryFile {
   public:
     BinaryFile() = default;
-    explicit BinaryFile(platform::FileHandle handle);
+    // size: the file's size when the caller knows it (a file just created
+    // is empty), else -1 to ask the system.
+    explicit BinaryFile(platform::FileHandle handle, int64_t size = -1);
     ~BinaryFile() { close(); }
     BinaryFile(const BinaryFile&) = delete;
     BinaryFile& operator=(const BinaryFile&) = delete;
@@ -26,6 +28,10 @@ class BinaryFile {
     // The position is kept here once known, so that asking for it or
     // moving to where the file already is costs no system call (each is
     // dear under Wine, and an archive walk asks three times a member).
+    // Small reads go through a buffer: a member's header comes in three or
+    // four pieces, and a walk over small members reads and skips a few
+    // kilobytes at a time, so moves that stay inside the buffer cost no
+    // system call either. A failed move leaves the file where it was.
     bool moveTo(int64_t offset);
     bool moveBy(int64_t distance);
     int64_t position() const;
@@ -38,9 +44,18 @@ class BinaryFile {
     void close();
 
   private:
+    static constexpr uint32_t kBufferSize = 32768;
+    uint32_t buffered() const { return bufferEnd_ - bufferNext_; }
+    void dropBuffer() { bufferNext_ = bufferEnd_ = 0; }
+    // The system's position is buffered() bytes past position_.
+    bool seekSystem(int64_t offset);
+
     platform::FileHandle handle_ = platform::kNoFile;
     int64_t size_ = 0;
     mutable int64_t position_ = -1;  // -1: not known
+    uint8_t* buffer_ = nullptr;      // made at the first small read
+    uint32_t bufferNext_ = 0;
+    uint32_t bufferEnd_ = 0;
 };
 
 }  // namespace qorn

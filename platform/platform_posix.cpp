@@ -232,17 +232,19 @@ void closeFile(FileHandle file) {
 
 bool deleteFile(const char16_t* path) {
     std::string p = systemPath(path);
+    // Like DeleteFileW: files only, never folders. unlink() never removes a
+    // folder either (EISDIR here, EPERM on some systems), so the common
+    // cases, a file or nothing there, take one call.
+    if (::unlink(p.c_str()) == 0) return true;
+    const int error = errno;
     struct stat st;
-    // Like DeleteFileW: files only, never folders.
-    if (lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (error != ENOENT && error != ENOTDIR && lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         g_lastError = EISDIR;
         return false;
     }
-    if (::unlink(p.c_str()) != 0) {
-        setErrno();
-        return false;
-    }
-    return true;
+    errno = error;
+    setErrno();
+    return false;
 }
 
 PathKind pathKind(const char16_t* path) {

@@ -364,39 +364,56 @@ TEST(EntryHeader, SumOfOriginalSizesRestoresPositionAndStopsOnWrap) {
     delete g;
 }
 
-// The file keeps its position itself: after reads (whole, short, past the
-// end), moves that succeed or fail and a move to where it already is, it must
-// still say what the system says, or the next member is read from the wrong
-// place.
+// The file keeps its position itself and reads ahead: after reads (whole,
+// short, past the end, across what was read ahead), moves inside and outside
+// it, moves that fail and a move to where it already is, it must still say
+// what the system says and hand out the file's own bytes, or the next member
+// is read from the wrong place.
 TEST(EntryHeader, FilePositionFollowsReadsAndMoves) {
-    Bytes data(100);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
+    // Longer than the read-ahead, with bytes that tell their own offset.
+    const size_t size = 100000;
+    Bytes data(size);
+    const auto byteAt = [](size_t i) { return static_cast<uint8_t>(i * 7 + (i >> 8)); };
+    for (size_t i = 0; i < size; ++i) data[i] = byteAt(i);
     BinaryFile* f = openBytes(data);
-    // The byte read next tells where the file really is.
+    Bytes buffer(60000);
+    // Reads count bytes and checks they are the file's from offset on.
+    const auto reads = [&](int64_t offset, uint32_t count, int64_t expected) {
+        SCOPED_TRACE("read at " + std::to_string(offset));
+        ASSERT_EQ(f->read(buffer.data(), count), expected);
+        for (int64_t i = 0; i < expected; ++i)
+            ASSERT_EQ(buffer[i], byteAt(static_cast<size_t>(offset + i))) << i;
+    };
+    // The position, and the byte read next, tell where the file really is.
     const auto agrees = [&](int64_t expected) {
         EXPECT_EQ(f->position(), expected);
-        uint8_t next = 0;
-        EXPECT_EQ(f->read(&next, 1), expected < 100 ? 1 : 0);
-        if (expected < 100) {
-            EXPECT_EQ(next, expected);
-        }
+        reads(expected, 1, expected < static_cast<int64_t>(size) ? 1 : 0);
         EXPECT_TRUE(f->moveTo(expected));
     };
-    uint8_t buffer[64];
     agrees(0);
-    EXPECT_EQ(f->read(buffer, 30), 30);
+    reads(0, 30, 30);
     agrees(30);
     EXPECT_TRUE(f->moveTo(30));
     agrees(30);
     EXPECT_TRUE(f->moveBy(-10));
     agrees(20);
-    EXPECT_TRUE(f->moveTo(90));
-    EXPECT_EQ(f->read(buffer, 64), 10);
-    agrees(100);
-    EXPECT_EQ(f->read(buffer, 1), 0);
-    agrees(100);
+    // Across the end of what was read ahead, then one read larger than it.
+    EXPECT_TRUE(f->moveTo(32760));
+    reads(32760, 20, 20);
+    agrees(32780);
+    reads(32780, 50000, 50000);
+    agrees(82780);
+    // Back to a byte read ahead long ago, and forward past everything read.
+    EXPECT_TRUE(f->moveTo(32770));
+    agrees(32770);
+    EXPECT_TRUE(f->moveTo(99990));
+    reads(99990, 64, 10);
+    agrees(100000);
+    reads(100000, 1, 0);
+    agrees(100000);
+    // A failed move leaves the file where it was.
     EXPECT_FALSE(f->moveTo(-5));
-    agrees(100);
+    agrees(100000);
     EXPECT_TRUE(f->moveTo(0));
     agrees(0);
     delete f;

@@ -155,7 +155,8 @@ TEST_F(FaultInjection, TheSampleExtractsWhole) {
 // The k-th read fails, for every k of a run, with the input buffer whole and
 // with one that must be refilled. A failed read in a header ends the run as
 // damage, one in a member's data makes it damaged, one while the sizes are
-// summed only leaves the bar short.
+// summed only leaves the bar short. The payload file reads ahead 32 KiB at a
+// time, so the 35 KB sample takes two reads a walk: four a run.
 TEST_F(FaultInjection, AReadFailsAtEveryReadOfARun) {
     int cases = 0;
     for (uint64_t memory : {0ull, 1000ull}) {
@@ -172,14 +173,15 @@ TEST_F(FaultInjection, AReadFailsAtEveryReadOfARun) {
         }
     }
     std::printf("read faults: %d runs\n", cases);
-    EXPECT_GT(cases, 40);
+    EXPECT_GE(cases, 8);
 }
 
 // The k-th folder step fails: the run stops on the system's box with the
 // files before it intact. A folder whose first attempt fails is tried again
-// once its parents are made, so some failures are got over.
+// once its parents are made, so some failures are got over. (Folders that
+// exist are only looked at: "docs" is made once, "docs/sub" once.)
 TEST_F(FaultInjection, AFolderFailsAtEveryFolderStep) {
-    int stopped = 0;
+    int stopped = 0, gotOver = 0;
     for (int64_t k = 0;; ++k) {
         platform::faults().failCreateFolder = k;
         run();
@@ -187,13 +189,17 @@ TEST_F(FaultInjection, AFolderFailsAtEveryFolderStep) {
         platform::faults().failCreateFolder = -1;
         expectSoundFiles("folder step " + std::to_string(k));
         if (!hit) break;
-        if (!job_->failed) continue;
+        if (!job_->failed) {
+            ++gotOver;
+            continue;
+        }
         ++stopped;
         ASSERT_EQ(recorder_->boxes.size(), 1u) << k;
         EXPECT_EQ(recorder_->boxes[0].owner, BoxOwner::None);
     }
-    std::printf("folder faults: %d stopped the run\n", stopped);
-    EXPECT_GE(stopped, 2);
+    std::printf("folder faults: %d stopped the run, %d got over\n", stopped, gotOver);
+    EXPECT_GE(stopped, 1);
+    EXPECT_GE(gotOver, 1);
 }
 
 // Abort at the k-th event the run reports (member started, progress, item
