@@ -190,8 +190,23 @@ inline uint32_t fit(uint32_t length, const uint8_t* out, const uint8_t* safe, co
 constexpr uint32_t kLongestMatch = 287;
 constexpr uint32_t kBlockLongestMatch = 256;
 
+// Position code d of -lh4- to -lh7- (at most 17 codes) stands for 2^(d-1)
+// plus d - 1 extra bits; codes 0 and 1 for themselves, with none.
+struct PositionSlots {
+    uint32_t base[32];
+    uint8_t extra[32];
+    constexpr PositionSlots() : base(), extra() {
+        base[1] = 1;
+        for (uint32_t d = 2; d < 32; ++d) {
+            base[d] = 1u << (d - 1);
+            extra[d] = static_cast<uint8_t>(d - 1);
+        }
+    }
+};
+constexpr PositionSlots kPositionSlots;
+
 // The rest of a position whose code d the table gave: the code's bits,
-// then d - 1 extra bits. Counted: inside a stretch.
+// then its extra bits. Counted: inside a stretch.
 template <bool kCounted>
 inline uint32_t tablePosition(Bits& b, uint32_t d) {
     const auto take = [&b](unsigned n) {
@@ -201,11 +216,12 @@ inline uint32_t tablePosition(Bits& b, uint32_t d) {
             b.consume(n);
     };
     take(positionLengths[d]);
-    if (d <= 1) return d;
-    const unsigned extra = d - 1;
-    const uint32_t bits = b.top(extra);
+    // No branch for codes 0 and 1: taking 0 bits moves nothing and never
+    // refills, and the double shift reads 0 bits as 0.
+    const unsigned extra = kPositionSlots.extra[d];
+    const uint32_t bits = static_cast<uint32_t>(b.window >> (63 - extra) >> 1);
     take(extra);
-    return (1u << extra) + bits;
+    return kPositionSlots.base[d] + bits;
 }
 
 // -lh4- to -lh7-: as many codes as the block, the chunk and the input allow.
@@ -235,26 +251,25 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
             bool walked = false;
             do {
                 const uint32_t c = literalTable[b.top(12)];
-                if (c >= kLiteralSymbols) break;
-                b.consumeCounted(literalLengths[c]);
                 if (c < 256) {
+                    b.consumeCounted(literalLengths[c]);
                     *out++ = static_cast<uint8_t>(c);
                     continue;
                 }
+                if (c >= kLiteralSymbols) break;
+                b.consumeCounted(literalLengths[c]);
                 uint32_t d = positionTable[b.top(8)];
-                if (d < positionCount) {
-                    d = tablePosition<true>(b, d);
-                } else {
+                if (d >= positionCount) {
                     b.store(s);
                     d = decodeBlockPosition(s);
                     b = Bits(s, limit);
+                    out = copyShortMatch(out, ringDistance(d, mask), c - 253);
                     walked = true;
-                }
-                out = copyShortMatch(out, ringDistance(d, mask), c - 253);
-                if (walked) {
                     --n;
                     break;
                 }
+                d = tablePosition<true>(b, d);
+                out = copyShortMatch(out, ringDistance(d, mask), c - 253);
             } while (--n != 0);
             left -= planned - n;
             if (b.in >= b.fastEnd) b.limit = nullptr;
