@@ -49,6 +49,7 @@ void appendUtf8(std::string& out, uint32_t cp) {
 std::string utf8(const char16_t* text) {
     std::string out;
     if (!text) return out;
+    out.reserve(textLength(text));
     for (size_t i = 0; text[i]; ++i) {
         uint32_t cp = text[i];
         if (cp >= 0xD800 && cp < 0xDC00 && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
@@ -324,8 +325,29 @@ WideString systemErrorText(uint32_t code) {
 namespace {
 // Opening a converter costs more than converting a member's name, and a
 // run converts one per member: each thread keeps one for the code page.
+// Does the converter turn printable ASCII (0x20 to 0x7E) into the same
+// characters? True of most code pages, CP932 among them; a name of only
+// those characters then needs no converter (and no shift state can be
+// involved: every escape or shift code lies outside the range).
+bool keepsPrintableAscii(iconv_t cd) {
+    char in[95];
+    for (int i = 0; i < 95; ++i) in[i] = static_cast<char>(0x20 + i);
+    char16_t out[96];
+    char* inPtr = in;
+    size_t inLeft = sizeof in;
+    char* outPtr = reinterpret_cast<char*>(out);
+    size_t outLeft = sizeof out;
+    const bool converted = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (!converted || inLeft != 0 || outLeft != sizeof out - 2 * sizeof in) return false;
+    for (int i = 0; i < 95; ++i)
+        if (out[i] != static_cast<char16_t>(0x20 + i)) return false;
+    return true;
+}
+
 struct AnsiConverter {
     iconv_t cd = reinterpret_cast<iconv_t>(-1);
+    bool printableSame = false;
     std::string page;
     ~AnsiConverter() {
         if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
@@ -338,6 +360,7 @@ struct AnsiConverter {
         if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
         page = g_codePage;
         cd = iconv_open("UTF-16LE", page.c_str());
+        printableSame = cd != reinterpret_cast<iconv_t>(-1) && keepsPrintableAscii(cd);
         return cd;
     }
 };
@@ -347,6 +370,14 @@ thread_local AnsiConverter ansiConverter;
 WideString ansiToUtf16(const char* bytes, size_t count) {
     std::u16string out;
     iconv_t cd = ansiConverter.get();
+    if (ansiConverter.printableSame) {
+        size_t i = 0;
+        while (i < count && bytes[i] >= 0x20 && bytes[i] < 0x7F) ++i;
+        if (i == count) {
+            out.assign(bytes, bytes + count);
+            return WideString(out.c_str());
+        }
+    }
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         for (size_t i = 0; i < count; ++i) out += static_cast<char16_t>(bytes[i] & 0xFF);
         return WideString(out.c_str());

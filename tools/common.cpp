@@ -19,8 +19,10 @@ std::string Arguments::value(const char* name, const char* fallback) const {
 }
 
 std::string utf8(const char16_t* text) {
-    char small[1];
-    std::size_t n = platform::toUtf8(text, small, 0);
+    // Most texts are names and fit: one conversion.
+    char small[512];
+    std::size_t n = platform::toUtf8(text, small, sizeof small);
+    if (n < sizeof small) return std::string(small, n);
     std::string out(n + 1, '\0');
     platform::toUtf8(text, &out[0], out.size());
     out.resize(n);

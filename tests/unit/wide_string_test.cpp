@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#include "platform/platform.h"
+
 namespace qorn {
 namespace {
 
@@ -63,6 +67,18 @@ TEST(PathBuffer, TruncateAtLastAndOverlappingAssign) {
     PathBuffer empty;
     EXPECT_EQ(empty.lastIndexOf(u'a'), -1);
     EXPECT_EQ(empty.text()[0], 0);
+}
+
+// Narrow names: printable ASCII may skip the converter only where the code
+// page keeps it; in EBCDIC (CP037) 0xC1 is 'A' and 'A' (0x41) is a blank.
+TEST(WideString, NarrowTextFollowsTheCodePage) {
+    EXPECT_EQ(std::u16string(WideString::fromNarrow("dir/a b.txt").c_str()), u"dir/a b.txt");
+    EXPECT_EQ(std::u16string(WideString::fromNarrow("\x83\x65\x83\x4c.txt").c_str()), u"テキ.txt");
+    ASSERT_TRUE(platform::setAnsiCodePage("CP037"));
+    EXPECT_EQ(std::u16string(WideString::fromNarrow("\xC1\xC2").c_str()), u"AB");
+    EXPECT_NE(std::u16string(WideString::fromNarrow("AB").c_str()), u"AB");
+    ASSERT_TRUE(platform::setAnsiCodePage("CP932"));
+    EXPECT_EQ(std::u16string(WideString::fromNarrow("AB").c_str()), u"AB");
 }
 
 }  // namespace
