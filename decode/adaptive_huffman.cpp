@@ -11,10 +11,13 @@
 #include "decode/decoders.h"
 #include "decode/huffman_table.h"
 
+#if defined(QORN_FAST_DECODE) && defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qorn {
 
 AdaptiveTree adaptiveTree;
-int32_t runLeader[kAdaptiveNodes];
 int32_t leafNode[442];
 int lastPositionNode;
 uint16_t positionTotal;
@@ -26,22 +29,11 @@ const int32_t FixedPositionLengths[2][16] = {
 
 namespace {
 
-// Free run numbers: entries from freeIndex on. The number released last is
-// taken next, which decides the numbering but never the tree's shape.
-int32_t freeRuns[kAdaptiveNodes];
-int freeIndex;
-
 int symbolCount;
 int longestMatch;
 int escapeSymbol;
 int64_t growthThreshold;
 int64_t positionLimit;
-
-int takeRun(int leader) {
-    const int b = freeRuns[freeIndex++];
-    runLeader[b] = leader;
-    return b;
-}
 
 // Puts a leaf or an internal node's child pair under node.
 inline void placeLink(int node, int v) {
@@ -56,7 +48,7 @@ inline void placeLink(int node, int v) {
 
 // Reads one code of the tree rooted at root; returns the leaf's link, or 0
 // (never a link) after s.fail().
-int readAdaptiveCode(DecodeSession& s, int root) {
+__attribute__((always_inline)) inline int readAdaptiveCode(DecodeSession& s, int root) {
     const int32_t* link = adaptiveTree.link;
     int v = link[root];
     if (v <= 0) return v;
@@ -85,69 +77,67 @@ int readAdaptiveCode(DecodeSession& s, int root) {
     return v;
 }
 
-// Adds one to a node's weight, first swapping it with the lowest node of its
-// run so the weights stay in order; returns the node to continue with.
+// The lowest node of the stretch of weight w that q belongs to. Stretches
+// of low weights run to dozens of nodes.
+inline int stretchStart(const uint16_t* weight, int q, uint16_t w) {
+#if defined(QORN_FAST_DECODE) && defined(__SSE2__)
+    // Eight weights at a time, while all eight lie in the store; the first
+    // that differs, counted from the top, ends the stretch.
+    const __m128i want = _mm_set1_epi16(static_cast<short>(w));
+    while (q >= 9) {
+        const __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + q - 8));
+        const unsigned differ =
+            ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(eight, want))) & 0xFFFFu;
+        if (differ == 0) {
+            q -= 8;
+            continue;
+        }
+        // Bit 2k+1 stands for weight[q - 8 + k]; above the highest one set all are equal.
+        const int highest = 31 - __builtin_clz(differ);
+        return q - ((15 - highest) >> 1);
+    }
+#endif
+    while (weight[q - 1] == w) --q;
+    return q;
+}
+
+// Adds one to a node's weight, first swapping it with the lowest node of
+// the same weight so the weights stay in order; returns the node to continue
+// with. The stretch of equal weights ends above at the latest below the
+// root: the literal tree's root weighs more than any other node, and the
+// position tree's is pinned above every weight (see addPositionLeaf).
 // Inlined into the update loops, which spend most of the decoding time.
 __attribute__((always_inline)) inline int incrementStep(int p) {
     AdaptiveTree& t = adaptiveTree;
-    const int b = t.run[p];
-    const int q = runLeader[b];
-    if (q != p) {
+    uint16_t* const weight = t.weight;
+    const uint16_t w = weight[p];
+    if (weight[p - 1] == w) {
+        const int q = stretchStart(weight, p - 1, w);
         const int mine = t.link[p];
         placeLink(p, t.link[q]);
         placeLink(q, mine);
         p = q;
-    } else if (t.run[p + 1] != b) {
-        // Alone in its run: the run moves up with it, or joins the one above.
-        if (++t.weight[p] == t.weight[p - 1]) {
-            freeRuns[--freeIndex] = b;
-            t.run[p] = t.run[p - 1];
-        }
-        return t.parent[p];
     }
-    // p leads a run with followers: it leaves that run.
-    runLeader[b] = p + 1;
-    if (++t.weight[p] == t.weight[p - 1]) {
-        t.run[p] = t.run[p - 1];
-    } else {
-        t.run[p] = takeRun(p);
-    }
+    weight[p] = static_cast<uint16_t>(w + 1);
     return t.parent[p];
 }
 
 }  // namespace
 
-int incrementNode(int p) {
-    return incrementStep(p);
-}
-
 void startLiteralTree() {
     AdaptiveTree& t = adaptiveTree;
     const int n = symbolCount;
     escapeSymbol = n >= longestMatch + 254 ? 512 : n - 1;
-    for (int i = 0; i < kAdaptiveNodes; ++i) {
-        freeRuns[i] = i;
-        t.run[i] = 0;
-    }
     for (int i = 0; i < n; ++i) {
         const int j = 2 * n - 2 - i;
         leafNode[i] = j;
         t.weight[j] = 1;
         t.link[j] = ~i;
-        t.run[j] = 1;
     }
-    runLeader[1] = n - 1;
-    freeIndex = 2;
     for (int j = n - 2, i = 2 * n - 2; j >= 0; --j, i -= 2) {
         t.weight[j] = static_cast<uint16_t>(t.weight[i] + t.weight[i - 1]);
         t.link[j] = i;
         t.parent[i] = t.parent[i - 1] = j;
-        if (t.weight[j] == t.weight[j + 1]) {
-            t.run[j] = t.run[j + 1];
-            runLeader[t.run[j]] = j;
-        } else {
-            t.run[j] = takeRun(j);
-        }
     }
 }
 
@@ -155,7 +145,6 @@ void startPositionTree(int dictionaryBits) {
     AdaptiveTree& t = adaptiveTree;
     t.link[kPositionRoot] = ~kPositionLeafBase;
     t.weight[kPositionRoot] = 1;
-    t.run[kPositionRoot] = takeRun(kPositionRoot);
     leafNode[kPositionLeafBase] = kPositionRoot;
     lastPositionNode = kPositionRoot;
     // The node store holds 128 position codes, enough for an 8 KB dictionary.
@@ -166,7 +155,7 @@ void startPositionTree(int dictionaryBits) {
 
 void rebuildTree(int first, int end) {
     AdaptiveTree& t = adaptiveTree;
-    // Keep the leaves in their order, with halved weights; free every run.
+    // Keep the leaves in their order, with halved weights.
     int j = first;
     for (int i = first; i < end; ++i) {
         if (t.link[i] < 0) {
@@ -174,7 +163,6 @@ void rebuildTree(int first, int end) {
             t.weight[j] = static_cast<uint16_t>((t.weight[i] + 1) / 2);
             ++j;
         }
-        if (runLeader[t.run[i]] == i) freeRuns[--freeIndex] = t.run[i];
     }
     // Pair the lightest nodes from the end; a new internal node goes ahead
     // of every node of equal weight.
@@ -196,14 +184,7 @@ void rebuildTree(int first, int end) {
         t.link[i] = l + 1;
         --i;
     }
-    for (i = first; i < end; ++i) {
-        placeLink(i, t.link[i]);
-        if (i > first && t.weight[i] == t.weight[i - 1]) {
-            t.run[i] = t.run[i - 1];
-        } else {
-            t.run[i] = takeRun(i);
-        }
-    }
+    for (i = first; i < end; ++i) placeLink(i, t.link[i]);
 }
 
 void updateLiteral(int symbol) {
@@ -230,18 +211,15 @@ void addPositionLeaf(int code) {
     const int m = lastPositionNode, r = m + 1, q = m + 2;
     placeLink(r, t.link[m]);
     t.weight[r] = t.weight[m];
-    t.run[r] = t.run[m];
     t.link[q] = ~(kPositionLeafBase + code);
     t.weight[q] = 0;
     t.link[m] = q;
     if (m == kPositionRoot) {
-        // The root's weight is pinned so that no node ever joins its run;
-        // positionTotal keeps the real count.
+        // The root's weight is pinned above every other, so that no node
+        // ever swaps with it; positionTotal keeps the real count.
         t.weight[m] = 65535;
-        ++runLeader[t.run[m]];
     }
     t.parent[r] = t.parent[q] = m;
-    t.run[q] = takeRun(q);
     leafNode[kPositionLeafBase + code] = q;
     lastPositionNode = q;
     updatePosition(code);

@@ -21,13 +21,11 @@ struct AdaptiveTree {
     // Leaf: the complement of its symbol, so always negative.
     int32_t link[kAdaptiveNodes];
     int32_t parent[kAdaptiveNodes];
+    // Never rising with the node number: a stretch of equal weights is
+    // contiguous, and an update swaps a node with the lowest of its stretch.
     uint16_t weight[kAdaptiveNodes];
-    // Number of the stretch of equal weights a node belongs to; 0 for none.
-    int32_t run[kAdaptiveNodes];
 };
 extern AdaptiveTree adaptiveTree;
-// Lowest node of each run, so an update finds its swap partner at once.
-extern int32_t runLeader[kAdaptiveNodes];
 // Leaf node of each literal/length symbol, then of each position code.
 extern int32_t leafNode[442];
 extern int lastPositionNode;
@@ -35,7 +33,6 @@ extern uint16_t positionTotal;
 
 void startLiteralTree();
 void startPositionTree(int dictionaryBits);
-int incrementNode(int node);
 void updateLiteral(int symbol);
 void updatePosition(int code);
 void addPositionLeaf(int code);
