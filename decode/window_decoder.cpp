@@ -444,6 +444,36 @@ QORN_VARIANTS void lz5Run(DecodeSession& s, Output& o) {
     s.packedRemaining -= taken;
 }
 
+// -lh1-: the method's own operations, called directly and without the
+// checks of every symbol. A symbol starts only while the input buffer and
+// the member both hold more bytes than any symbol takes (a walk gives up
+// after four refills: fewer than 48 bytes with the position), so every
+// refill takes the word path and no symbol meets the end of the data, and
+// only where the longest match ends before the member does.
+constexpr uint64_t kAdaptiveMargin = 64;
+
+void adaptiveRun(DecodeSession& s, Output& o) {
+    const uint64_t valid = s.inputValid - s.inputPosition;
+    const uint64_t avail = valid < s.packedRemaining ? valid : s.packedRemaining;
+    if (avail <= kAdaptiveMargin) return;
+    const uint64_t last = s.inputPosition + (avail - kAdaptiveMargin);
+    uint8_t* const safe = o.end - kLongestMatch;
+    uint8_t* const stop = safe < o.limit ? safe : o.limit;
+    uint8_t* out = o.out;
+    while (out < stop && s.inputPosition <= last) {
+        // A failed operation returns 0, which is written like any symbol.
+        const uint16_t c = decodeAdaptiveCode(s);
+        if (c < 256) {
+            *out++ = static_cast<uint8_t>(c);
+        } else {
+            const uint16_t d = decodeStaticPosition(s);
+            out = copyMatch(out, ringDistance(d, o.mask), c - 253u);
+        }
+        if (s.error) break;
+    }
+    o.out = out;
+}
+
 }  // namespace
 
 uint16_t decodeWithWindow(DecodeSession& s) {
@@ -484,6 +514,7 @@ uint16_t decodeWithWindow(DecodeSession& s) {
     s.outputCount = 0;
 
     void (*run)(DecodeSession&, Output&) = nullptr;
+    if (s.methodIndex == 1) run = adaptiveRun;
     if (s.methodIndex >= 4 && s.methodIndex <= 7) run = staticHuffmanRun;
     if (s.methodIndex == 8) run = lzsRun;
     if (s.methodIndex == 9) run = lz5Run;
