@@ -10,6 +10,7 @@
 #include "decode/bit_reader.h"
 #include "decode/decoders.h"
 #include "decode/huffman_table.h"
+#include "decode/match_copy.h"
 
 #if defined(QORN_FAST_DECODE) && defined(__SSE2__)
 #include <emmintrin.h>
@@ -187,11 +188,51 @@ void rebuildTree(int first, int end) {
     for (i = first; i < end; ++i) placeLink(i, t.link[i]);
 }
 
-void updateLiteral(int symbol) {
+namespace {
+
+__attribute__((always_inline)) inline void updateLiteralTree(int symbol) {
     uint16_t* weight = adaptiveTree.weight;
     if (weight[0] == 0x8000) rebuildTree(0, 2 * symbolCount - 1);
     ++weight[0];
     for (int q = leafNode[symbol]; q != 0;) q = incrementStep(q);
+}
+
+__attribute__((always_inline)) inline uint16_t adaptiveCode(DecodeSession& s) {
+    const int v = readAdaptiveCode(s, 0);
+    if (v == 0) return 0;
+    const int symbol = ~v;
+    updateLiteralTree(symbol);
+    if (symbol == escapeSymbol) return static_cast<uint16_t>(symbol + getBits(s, 8));
+    return static_cast<uint16_t>(symbol);
+}
+
+__attribute__((always_inline)) inline uint16_t staticPosition(DecodeSession& s) {
+    uint16_t j = positionTable[bitBuffer(s) >> 8];
+    if (j < positionCodeCount) {
+        fillBuffer(s, positionLengths[j]);
+    } else {
+        fillBuffer(s, 8);
+        const uint16_t bits = bitBuffer(s);
+        // Position codes are at most 16 bits: 8 steps past the table. A
+        // longer walk runs through a broken or stale tree.
+        unsigned steps = 0;
+        do {
+            if (steps == 8 || j >= kTreeNodes) {
+                s.fail();
+                return 0;
+            }
+            j = (bits & (0x8000u >> steps)) ? rightChild[j] : leftChild[j];
+            ++steps;
+        } while (j >= positionCodeCount);
+        fillBuffer(s, steps);
+    }
+    return static_cast<uint16_t>((j << 6) + getBits(s, 6));
+}
+
+}  // namespace
+
+void updateLiteral(int symbol) {
+    updateLiteralTree(symbol);
 }
 
 void updatePosition(int code) {
@@ -257,12 +298,7 @@ void startLh2(DecodeSession& s) {
 }
 
 uint16_t decodeAdaptiveCode(DecodeSession& s) {
-    const int v = readAdaptiveCode(s, 0);
-    if (v == 0) return 0;
-    const int symbol = ~v;
-    updateLiteral(symbol);
-    if (symbol == escapeSymbol) return static_cast<uint16_t>(symbol + getBits(s, 8));
-    return static_cast<uint16_t>(symbol);
+    return adaptiveCode(s);
 }
 
 uint16_t decodeAdaptivePosition(DecodeSession& s) {
@@ -281,26 +317,24 @@ uint16_t decodeAdaptivePosition(DecodeSession& s) {
 }
 
 uint16_t decodeStaticPosition(DecodeSession& s) {
-    uint16_t j = positionTable[bitBuffer(s) >> 8];
-    if (j < positionCodeCount) {
-        fillBuffer(s, positionLengths[j]);
-    } else {
-        fillBuffer(s, 8);
-        const uint16_t bits = bitBuffer(s);
-        // Position codes are at most 16 bits: 8 steps past the table. A
-        // longer walk runs through a broken or stale tree.
-        unsigned steps = 0;
-        do {
-            if (steps == 8 || j >= kTreeNodes) {
-                s.fail();
-                return 0;
-            }
-            j = (bits & (0x8000u >> steps)) ? rightChild[j] : leftChild[j];
-            ++steps;
-        } while (j >= positionCodeCount);
-        fillBuffer(s, steps);
-    }
-    return static_cast<uint16_t>((j << 6) + getBits(s, 6));
+    return staticPosition(s);
 }
+
+#ifdef QORN_FAST_DECODE
+uint8_t* lh1Run(DecodeSession& s, uint8_t* out, const uint8_t* stop, uint64_t last, uint32_t mask) {
+    while (out < stop && s.inputPosition <= last) {
+        // A failed operation returns 0, which is written like any symbol.
+        const uint16_t c = adaptiveCode(s);
+        if (c < 256) {
+            *out++ = static_cast<uint8_t>(c);
+        } else {
+            const uint16_t d = staticPosition(s);
+            out = copyMatch(out, ringDistance(d, mask), c - 253u);
+        }
+        if (s.error) break;
+    }
+    return out;
+}
+#endif
 
 }  // namespace qorn

@@ -20,6 +20,11 @@ void startLh2(DecodeSession& s);
 uint16_t decodeAdaptiveCode(DecodeSession& s);
 uint16_t decodeAdaptivePosition(DecodeSession& s);
 uint16_t decodeStaticPosition(DecodeSession& s);
+#ifdef QORN_FAST_DECODE
+// -lh1- symbols into the window from out, while out is below stop and the
+// input position at most last (see adaptiveRun); returns the new out.
+uint8_t* lh1Run(DecodeSession& s, uint8_t* out, const uint8_t* stop, uint64_t last, uint32_t mask);
+#endif
 
 // -lh3-: static trees.
 void startLh3(DecodeSession& s);
