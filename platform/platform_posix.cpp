@@ -352,9 +352,10 @@ struct AnsiConverter {
     ~AnsiConverter() {
         if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
     }
+    // The converter of the current code page, in its initial state.
     iconv_t get() {
         if (cd != reinterpret_cast<iconv_t>(-1) && page == g_codePage) {
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
             return cd;
         }
         if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
@@ -363,14 +364,18 @@ struct AnsiConverter {
         printableSame = cd != reinterpret_cast<iconv_t>(-1) && keepsPrintableAscii(cd);
         return cd;
     }
+    // Can printable ASCII of the current code page skip the converter?
+    bool printableKept() {
+        if (page != g_codePage) get();
+        return printableSame;
+    }
 };
 thread_local AnsiConverter ansiConverter;
 }  // namespace
 
 WideString ansiToUtf16(const char* bytes, size_t count) {
     std::u16string out;
-    iconv_t cd = ansiConverter.get();
-    if (ansiConverter.printableSame) {
+    if (ansiConverter.printableKept()) {
         size_t i = 0;
         while (i < count && bytes[i] >= 0x20 && bytes[i] < 0x7F) ++i;
         if (i == count) {
@@ -378,6 +383,7 @@ WideString ansiToUtf16(const char* bytes, size_t count) {
             return WideString(out.c_str());
         }
     }
+    iconv_t cd = ansiConverter.get();
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         for (size_t i = 0; i < count; ++i) out += static_cast<char16_t>(bytes[i] & 0xFF);
         return WideString(out.c_str());
