@@ -47,7 +47,9 @@ int64_t BinaryFile::read(void* buffer, uint32_t count) {
     const bool small = rest < kBufferSize;
     if (small && !buffer_) buffer_ = new (std::nothrow) uint8_t[kBufferSize];
     uint8_t* const target = small && buffer_ ? buffer_ : out + done;
-    const int64_t got = platform::readFile(handle_, target, target == buffer_ ? kBufferSize : rest);
+    const uint32_t fill = skipped_ && rest <= kSkipFill ? kSkipFill : kBufferSize;
+    skipped_ = false;
+    const int64_t got = platform::readFile(handle_, target, target == buffer_ ? fill : rest);
     if (got < 0) {
         position_ = -1;
         return done != 0 ? static_cast<int64_t>(done) : -1;
@@ -86,6 +88,7 @@ bool BinaryFile::moveTo(int64_t offset) {
 
 bool BinaryFile::seekSystem(int64_t offset) {
     if (offset < 0 || !platform::seekFile(handle_, offset, platform::Seek::Begin)) return false;
+    skipped_ = position_ >= 0 && offset - (position_ + buffered()) > kBufferSize;
     dropBuffer();
     position_ = offset;
     return true;

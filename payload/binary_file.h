@@ -45,6 +45,9 @@ class BinaryFile {
 
   private:
     static constexpr uint32_t kBufferSize = 32768;
+    // After a move over more than a buffer's worth (a walk past a large
+    // member), the next header is read with this much only.
+    static constexpr uint32_t kSkipFill = 4096;
     uint32_t buffered() const { return bufferEnd_ - bufferNext_; }
     void dropBuffer() { bufferNext_ = bufferEnd_ = 0; }
     // The system's position is buffered() bytes past position_.
@@ -56,6 +59,7 @@ class BinaryFile {
     uint8_t* buffer_ = nullptr;      // made at the first small read
     uint32_t bufferNext_ = 0;
     uint32_t bufferEnd_ = 0;
+    bool skipped_ = false;  // the last move went far ahead
 };
 
 }  // namespace qorn
