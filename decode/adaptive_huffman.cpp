@@ -6,6 +6,8 @@
 // tree's shape depends only on the symbols decoded, never directly on the
 // input bits, and every symbol a walk can reach is a real leaf: whatever
 // the input, the trees stay well formed and every walk ends at a leaf.
+#include <cstring>
+
 #include "decode/adaptive_tree.h"
 #include "decode/bit_reader.h"
 #include "decode/decoders.h"
@@ -47,8 +49,39 @@ inline void placeLink(int node, int v) {
     }
 }
 
+// fillBuffer, and with kWordPath, inlined for where refillBits is known to
+// take its word path (the -lh1- run's margin): the same state after.
+template <bool kWordPath>
+__attribute__((always_inline)) inline void take(DecodeSession& s, unsigned n) {
+    if (!kWordPath) {
+        fillBuffer(s, n);
+        return;
+    }
+    for (; n > 32; n -= 16) take<true>(s, 16);
+    if (s.bitCount < static_cast<int>(n) + 16) {
+        const unsigned want = static_cast<unsigned>(64 - s.bitCount) >> 3;
+        uint64_t word;
+        std::memcpy(&word, s.inputBuffer + s.inputPosition, 8);
+        word = __builtin_bswap64(word) >> (64 - 8 * want);
+        s.bitWindow |= word << (64 - 8 * want - static_cast<unsigned>(s.bitCount));
+        s.bitCount += static_cast<int>(8 * want);
+        s.inputPosition += want;
+        s.packedRemaining -= want;
+    }
+    s.bitWindow <<= n;
+    s.bitCount -= static_cast<int>(n);
+}
+
+template <bool kWordPath>
+__attribute__((always_inline)) inline uint16_t takeBits(DecodeSession& s, unsigned n) {
+    const uint16_t v = static_cast<uint16_t>(bitBuffer(s) >> (16 - n));
+    take<kWordPath>(s, n);
+    return v;
+}
+
 // Reads one code of the tree rooted at root; returns the leaf's link, or 0
 // (never a link) after s.fail().
+template <bool kWordPath = false>
 __attribute__((always_inline)) inline int readAdaptiveCode(DecodeSession& s, int root) {
     const int32_t* link = adaptiveTree.link;
     int v = link[root];
@@ -65,7 +98,7 @@ __attribute__((always_inline)) inline int readAdaptiveCode(DecodeSession& s, int
                 s.fail();
                 return 0;
             }
-            fillBuffer(s, static_cast<unsigned>(used));
+            take<kWordPath>(s, static_cast<unsigned>(used));
             window = s.bitWindow;
             valid = s.bitCount;
             used = 0;
@@ -74,7 +107,7 @@ __attribute__((always_inline)) inline int readAdaptiveCode(DecodeSession& s, int
         window <<= 1;
         ++used;
     } while (v > 0);
-    fillBuffer(s, static_cast<unsigned>(used));
+    take<kWordPath>(s, static_cast<unsigned>(used));
     return v;
 }
 
@@ -197,21 +230,23 @@ __attribute__((always_inline)) inline void updateLiteralTree(int symbol) {
     for (int q = leafNode[symbol]; q != 0;) q = incrementStep(q);
 }
 
+template <bool kWordPath = false>
 __attribute__((always_inline)) inline uint16_t adaptiveCode(DecodeSession& s) {
-    const int v = readAdaptiveCode(s, 0);
+    const int v = readAdaptiveCode<kWordPath>(s, 0);
     if (v == 0) return 0;
     const int symbol = ~v;
     updateLiteralTree(symbol);
-    if (symbol == escapeSymbol) return static_cast<uint16_t>(symbol + getBits(s, 8));
+    if (symbol == escapeSymbol) return static_cast<uint16_t>(symbol + takeBits<kWordPath>(s, 8));
     return static_cast<uint16_t>(symbol);
 }
 
+template <bool kWordPath = false>
 __attribute__((always_inline)) inline uint16_t staticPosition(DecodeSession& s) {
     uint16_t j = positionTable[bitBuffer(s) >> 8];
     if (j < positionCodeCount) {
-        fillBuffer(s, positionLengths[j]);
+        take<kWordPath>(s, positionLengths[j]);
     } else {
-        fillBuffer(s, 8);
+        take<kWordPath>(s, 8);
         const uint16_t bits = bitBuffer(s);
         // Position codes are at most 16 bits: 8 steps past the table. A
         // longer walk runs through a broken or stale tree.
@@ -224,9 +259,9 @@ __attribute__((always_inline)) inline uint16_t staticPosition(DecodeSession& s) 
             j = (bits & (0x8000u >> steps)) ? rightChild[j] : leftChild[j];
             ++steps;
         } while (j >= positionCodeCount);
-        fillBuffer(s, steps);
+        take<kWordPath>(s, steps);
     }
-    return static_cast<uint16_t>((j << 6) + getBits(s, 6));
+    return static_cast<uint16_t>((j << 6) + takeBits<kWordPath>(s, 6));
 }
 
 }  // namespace
@@ -324,11 +359,11 @@ uint16_t decodeStaticPosition(DecodeSession& s) {
 uint8_t* lh1Run(DecodeSession& s, uint8_t* out, const uint8_t* stop, uint64_t last, uint32_t mask) {
     while (out < stop && s.inputPosition <= last) {
         // A failed operation returns 0, which is written like any symbol.
-        const uint16_t c = adaptiveCode(s);
+        const uint16_t c = adaptiveCode<true>(s);
         if (c < 256) {
             *out++ = static_cast<uint8_t>(c);
         } else {
-            const uint16_t d = staticPosition(s);
+            const uint16_t d = staticPosition<true>(s);
             out = copyMatch(out, ringDistance(d, mask), c - 253u);
         }
         if (s.error) break;
