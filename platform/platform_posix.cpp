@@ -323,12 +323,11 @@ WideString systemErrorText(uint32_t code) {
 }
 
 namespace {
-// Opening a converter costs more than converting a member's name, and a
-// run converts one per member: each thread keeps one for the code page.
-// Does the converter turn printable ASCII (0x20 to 0x7E) into the same
-// characters? True of most code pages, CP932 among them; a name of only
-// those characters then needs no converter (and no shift state can be
-// involved: every escape or shift code lies outside the range).
+// Does the converter turn printable ASCII (0x20 to 0x7E), in order, into
+// the same characters? True of most code pages, CP932 among them; a name of
+// only those characters then needs no converter. The ISO-2022 shift codes
+// (ESC, SO, SI) lie outside the range; UTF-7, whose '+' shifts inside it,
+// fails the check.
 bool keepsPrintableAscii(iconv_t cd) {
     char in[95];
     for (int i = 0; i < 95; ++i) in[i] = static_cast<char>(0x20 + i);
@@ -345,6 +344,8 @@ bool keepsPrintableAscii(iconv_t cd) {
     return true;
 }
 
+// Opening a converter costs more than converting a member's name, and a
+// run converts one per member: each thread keeps one for the code page.
 struct AnsiConverter {
     iconv_t cd = reinterpret_cast<iconv_t>(-1);
     bool printableSame = false;
