@@ -49,15 +49,9 @@ inline void placeLink(int node, int v) {
     }
 }
 
-// fillBuffer, and with kWordPath, inlined for where refillBits is known to
-// take its word path (the -lh1- run's margin): the same state after.
-template <bool kWordPath>
-__attribute__((always_inline)) inline void take(DecodeSession& s, unsigned n) {
-    if (!kWordPath) {
-        fillBuffer(s, n);
-        return;
-    }
-    for (; n > 32; n -= 16) take<true>(s, 16);
+// fillBuffer for n of at most 32, where refillBits is known to take its
+// word path (the -lh1- run's margin), inlined: the same state after.
+__attribute__((always_inline)) inline void takeOnWordPath(DecodeSession& s, unsigned n) {
     if (s.bitCount < static_cast<int>(n) + 16) {
         const unsigned want = static_cast<unsigned>(64 - s.bitCount) >> 3;
         uint64_t word;
@@ -70,6 +64,17 @@ __attribute__((always_inline)) inline void take(DecodeSession& s, unsigned n) {
     }
     s.bitWindow <<= n;
     s.bitCount -= static_cast<int>(n);
+}
+
+// fillBuffer, or with kWordPath the same steps through takeOnWordPath.
+template <bool kWordPath>
+__attribute__((always_inline)) inline void take(DecodeSession& s, unsigned n) {
+    if (!kWordPath) {
+        fillBuffer(s, n);
+        return;
+    }
+    for (; n > 32; n -= 16) takeOnWordPath(s, 16);
+    takeOnWordPath(s, n);
 }
 
 template <bool kWordPath>
