@@ -12,29 +12,36 @@ uint16_t leftChild[kTreeNodes];
 uint16_t rightChild[kTreeNodes];
 int positionCodeCount;
 
-bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* table,
-                uint32_t tableSize) {
-    uint16_t counts[17] = {};
+namespace {
+
+// Places a code longer than the table: its first tableBits bits pick the
+// entry, the rest walk tree nodes made as they are needed.
+inline bool placeLongCode(uint16_t* table, int tableBits, uint32_t k, int len, int symbol,
+                          uint32_t& avail) {
+    uint16_t* p = &table[k >> (16 - tableBits)];
+    k = (k << tableBits) & 0xFFFF;
+    for (int i = len - tableBits; i > 0; --i) {
+        // 0 counts as empty, even where it meant symbol 0.
+        if (*p == 0) {
+            // An over-full code can ask for more nodes than exist.
+            if (avail >= kTreeNodes) return false;
+            leftChild[avail] = rightChild[avail] = 0;
+            *p = static_cast<uint16_t>(avail++);
+        } else if (*p >= kTreeNodes) {
+            return false;
+        }
+        p = (k & 0x8000) ? &rightChild[*p] : &leftChild[*p];
+        k = (k << 1) & 0xFFFF;
+    }
+    *p = static_cast<uint16_t>(symbol);
+    return true;
+}
+
+bool fillBySymbols(int count, const uint8_t* lengths, int tableBits, uint16_t* table,
+                   uint32_t tableSize, const uint16_t* counts) {
     uint16_t weight[17];
     uint16_t start[18];
     for (int len = 1; len <= 16; ++len) weight[len] = static_cast<uint16_t>(1u << (16 - len));
-    int s = 0;
-#ifdef QORN_FAST_DECODE
-    // Most of an alphabet goes unused in a block: eight lengths of 0 at a time.
-    for (; s + 8 <= count; s += 8) {
-        uint64_t word;
-        std::memcpy(&word, lengths + s, 8);
-        if (word == 0) continue;
-        for (int k = s; k < s + 8; ++k) {
-            if (lengths[k] > 16) return false;
-            ++counts[lengths[k]];
-        }
-    }
-#endif
-    for (; s < count; ++s) {
-        if (lengths[s] > 16) return false;
-        ++counts[lengths[s]];
-    }
     // Code values are 16-bit and wrap; completeness is not required.
     start[1] = 0;
     for (int len = 1; len <= 16; ++len)
@@ -52,9 +59,37 @@ bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* tabl
     if (first != 0 && first < end) std::memset(table + first, 0, (end - first) * sizeof *table);
 
     uint32_t avail = static_cast<uint32_t>(count);
-    for (s = 0; s < count; ++s) {
+    for (int s = 0; s < count; ++s) {
+        const int len = lengths[s];
+        if (len == 0) continue;
+        const uint32_t k = start[len];
+        const uint32_t next = k + weight[len];
+        if (len <= tableBits) {
+            const uint32_t stop = next < tableSize ? next : tableSize;
+            for (uint32_t i = k; i < stop; ++i) table[i] = static_cast<uint16_t>(s);
+            start[len] = static_cast<uint16_t>(stop);
+        } else {
+            if (!placeLongCode(table, tableBits, k, len, s, avail)) return false;
+            start[len] = static_cast<uint16_t>(next);
+        }
+    }
+    return true;
+}
+
 #ifdef QORN_FAST_DECODE
+// Symbols by code length, in order of value within a length: the order in
+// which canonical codes are assigned.
+struct ByLength {
+    uint16_t count[17];
+    uint16_t symbols[17][kLiteralSymbols];
+};
+
+// Sorts the symbols and counts them; false for a length above 16.
+bool sortByLength(int count, const uint8_t* lengths, ByLength& by) {
+    std::memset(by.count, 0, sizeof by.count);
+    for (int s = 0; s < count; ++s) {
         if ((s & 7) == 0 && s + 8 <= count) {
+            // Most of an alphabet goes unused in a block.
             uint64_t word;
             std::memcpy(&word, lengths + s, 8);
             if (word == 0) {
@@ -62,52 +97,125 @@ bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* tabl
                 continue;
             }
         }
-#endif
-        const int len = lengths[s];
-        if (len == 0) continue;
-        uint32_t k = start[len];
-        const uint32_t next = k + weight[len];
-        if (len <= tableBits) {
-            const uint32_t stop = next < tableSize ? next : tableSize;
-            uint32_t i = k;
-#ifdef QORN_FAST_DECODE
-            if ((k & 3) == 0) {
-                // A code's entries start at a multiple of their count:
-                // sixteen, eight or four at a time.
-                const uint64_t four = 0x0001000100010001ull * static_cast<uint32_t>(s);
-                const uint64_t eight[2] = {four, four};
-                for (; i + 16 <= stop; i += 16) {
-                    std::memcpy(&table[i], eight, 16);
-                    std::memcpy(&table[i + 8], eight, 16);
-                }
-                for (; i + 8 <= stop; i += 8) std::memcpy(&table[i], eight, 16);
-                for (; i + 4 <= stop; i += 4) std::memcpy(&table[i], &four, 8);
-            }
-#endif
-            for (; i < stop; ++i) table[i] = static_cast<uint16_t>(s);
-            start[len] = static_cast<uint16_t>(stop);
+        const unsigned len = lengths[s];
+        if (len > 16) return false;
+        by.symbols[len][by.count[len]++] = static_cast<uint16_t>(s);
+    }
+    return true;
+}
+
+// Entries of one code length, step entries per symbol.
+template <uint32_t kStep>
+inline uint16_t* fillLength(uint16_t* p, const uint16_t* symbol, const uint16_t* stop) {
+    for (; symbol < stop; ++symbol, p += kStep) {
+        const uint64_t four = 0x0001000100010001ull * *symbol;
+        if (kStep == 1) {
+            *p = *symbol;
+        } else if (kStep == 2) {
+            const uint32_t two = static_cast<uint32_t>(four);
+            std::memcpy(p, &two, 4);
+        } else if (kStep == 4) {
+            std::memcpy(p, &four, 8);
         } else {
-            uint16_t* p = &table[k >> jut];
-            k = (k << tableBits) & 0xFFFF;
-            for (int i = len - tableBits; i > 0; --i) {
-                // 0 counts as empty, even where it meant symbol 0.
-                if (*p == 0) {
-                    // An over-full code can ask for more nodes than exist.
-                    if (avail >= kTreeNodes) return false;
-                    leftChild[avail] = rightChild[avail] = 0;
-                    *p = static_cast<uint16_t>(avail++);
-                } else if (*p >= kTreeNodes) {
-                    return false;
+            const uint64_t eight[2] = {four, four};
+            for (uint32_t i = 0; i < kStep; i += 8) std::memcpy(p + i, eight, 16);
+        }
+    }
+    return p;
+}
+
+// A code whose weights sum to at most the whole code space has no two codes
+// sharing an entry, so the order of filling does not matter: each length
+// fills its entries in code order, with whole-word stores per symbol. The
+// long codes make the same tree shape, in the same code order.
+bool fillByLengths(const ByLength& by, int count, int tableBits, uint16_t* table) {
+    uint16_t* p = table;
+    for (int len = 1; len <= tableBits; ++len) {
+        const uint16_t* const symbol = by.symbols[len];
+        const uint16_t* const stop = symbol + by.count[len];
+        switch (tableBits - len) {
+            case 0:
+                p = fillLength<1>(p, symbol, stop);
+                break;
+            case 1:
+                p = fillLength<2>(p, symbol, stop);
+                break;
+            case 2:
+                p = fillLength<4>(p, symbol, stop);
+                break;
+            case 3:
+                p = fillLength<8>(p, symbol, stop);
+                break;
+            case 4:
+                p = fillLength<16>(p, symbol, stop);
+                break;
+            case 5:
+                p = fillLength<32>(p, symbol, stop);
+                break;
+            default: {
+                const uint32_t step = 1u << (tableBits - len);
+                for (const uint16_t* q = symbol; q < stop; ++q, p += step) {
+                    const uint64_t four = 0x0001000100010001ull * *q;
+                    const uint64_t eight[4] = {four, four, four, four};
+                    for (uint32_t i = 0; i < step; i += 16) std::memcpy(p + i, eight, 32);
                 }
-                p = (k & 0x8000) ? &rightChild[*p] : &leftChild[*p];
-                k = (k << 1) & 0xFFFF;
             }
-            *p = static_cast<uint16_t>(s);
-            start[len] = static_cast<uint16_t>(next);
+        }
+    }
+    uint16_t* const end = table + (1u << tableBits);
+    if (p == end) return true;
+    std::memset(p, 0, static_cast<size_t>(end - p) * sizeof *table);
+    uint32_t k = static_cast<uint32_t>(p - table) << (16 - tableBits);
+    uint32_t avail = static_cast<uint32_t>(count);
+    for (int len = tableBits + 1; len <= 16; ++len) {
+        for (int i = 0; i < by.count[len]; ++i) {
+            if (!placeLongCode(table, tableBits, k, len, by.symbols[len][i], avail)) return false;
+            k += 1u << (16 - len);
         }
     }
     return true;
 }
+#endif
+
+}  // namespace
+
+bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* table,
+                uint32_t tableSize) {
+#ifdef QORN_FAST_DECODE
+    if (count <= kLiteralSymbols) {
+        ByLength by;
+        if (!sortByLength(count, lengths, by)) return false;
+        uint32_t space = 0, shortSpace = 0;
+        for (int len = 1; len <= 16; ++len) {
+            space += static_cast<uint32_t>(by.count[len]) << (16 - len);
+            if (len == tableBits) shortSpace = space;
+        }
+        // No short code at all leaves the table to the builder below, which
+        // keeps what it finds there.
+        if (space <= 0x10000 && shortSpace != 0 && tableSize == 1u << tableBits)
+            return fillByLengths(by, count, tableBits, table);
+        return fillBySymbols(count, lengths, tableBits, table, tableSize, by.count);
+    }
+#endif
+    uint16_t counts[17] = {};
+    for (int s = 0; s < count; ++s) {
+        if (lengths[s] > 16) return false;
+        ++counts[lengths[s]];
+    }
+    return fillBySymbols(count, lengths, tableBits, table, tableSize, counts);
+}
+
+#ifdef QORN_FAST_DECODE
+bool buildTableBySymbols(int count, const uint8_t* lengths, int tableBits, uint16_t* table,
+                         uint32_t tableSize) {
+    uint16_t counts[17] = {};
+    for (int s = 0; s < count; ++s) {
+        if (lengths[s] > 16) return false;
+        ++counts[lengths[s]];
+    }
+    return fillBySymbols(count, lengths, tableBits, table, tableSize, counts);
+}
+#endif
 
 void clearTables() {
     std::memset(literalLengths, 0, sizeof literalLengths);

@@ -26,6 +26,11 @@ extern int positionCodeCount;
 // an over-full code that would need more tree nodes than there are.
 bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* table,
                 uint32_t tableSize);
+#ifdef QORN_FAST_DECODE
+// The same, filling entry by entry in symbol order, as the stub does.
+bool buildTableBySymbols(int count, const uint8_t* lengths, int tableBits, uint16_t* table,
+                         uint32_t tableSize);
+#endif
 
 // Empties the tables, lengths and tree nodes above. The static decoders call
 // it when a member starts: a block whose lengths are all 0 keeps the table it

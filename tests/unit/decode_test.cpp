@@ -162,6 +162,61 @@ TEST(BuildTable, CompleteIncompleteOverfullAndTooLong) {
     }
 }
 
+// What a table and its tree say for every 16-bit window: the symbol, or
+// kTreeNodes where the walk meets a missing or broken node.
+std::vector<uint16_t> decodeEveryWindow(const uint16_t* table, int tableBits, int count) {
+    std::vector<uint16_t> out(65536);
+    for (uint32_t v = 0; v < 65536; ++v) {
+        uint32_t e = table[v >> (16 - tableBits)];
+        for (uint32_t mask = 1u << (15 - tableBits); e >= static_cast<uint32_t>(count);
+             mask >>= 1) {
+            if (mask == 0 || e >= kTreeNodes) {
+                e = kTreeNodes;
+                break;
+            }
+            e = (v & mask) ? rightChild[e] : leftChild[e];
+        }
+        out[v] = static_cast<uint16_t>(e);
+    }
+    return out;
+}
+
+TEST(BuildTable, FillingByLengthDecodesAsFillingBySymbol) {
+    // Random codes, most within the code space (complete or not, with and
+    // without codes longer than the table), some over-full; for both table
+    // widths in use. The two builders must give the same symbol for every
+    // window, from tables that held something else before.
+    std::mt19937 rng(11);
+    for (int round = 0; round < 600; ++round) {
+        const bool literal = round % 2 == 0;
+        const int count = literal ? kLiteralSymbols : 14 + static_cast<int>(rng() % 115);
+        const int bits = literal ? 12 : 8;
+        uint16_t* const table = literal ? literalTable : positionTable;
+        const uint32_t size = 1u << bits;
+        std::vector<uint8_t> lengths(static_cast<size_t>(count), 0);
+        const int used = 1 + static_cast<int>(rng() % static_cast<uint32_t>(count));
+        for (int i = 0; i < used; ++i)
+            lengths[rng() % static_cast<uint32_t>(count)] = static_cast<uint8_t>(1 + rng() % 16);
+        uint64_t space = 0;
+        for (uint8_t l : lengths) space += l ? 1u << (16 - l) : 0;
+        // Lengthen codes until they fit, but for one round in eight.
+        while (space > 65536 && round % 8 != 0) {
+            const size_t i = rng() % lengths.size();
+            if (lengths[i] == 0 || lengths[i] == 16) continue;
+            space -= 1u << (16 - lengths[i]);
+            ++lengths[i];
+            space += 1u << (16 - lengths[i]);
+        }
+        for (uint32_t i = 0; i < size; ++i) table[i] = static_cast<uint16_t>(rng());
+        const bool bySymbol = buildTableBySymbols(count, lengths.data(), bits, table, size);
+        const std::vector<uint16_t> expected = decodeEveryWindow(table, bits, count);
+        for (uint32_t i = 0; i < size; ++i) table[i] = static_cast<uint16_t>(rng());
+        ASSERT_EQ(buildTable(count, lengths.data(), bits, table, size), bySymbol) << round;
+        if (!bySymbol) continue;
+        ASSERT_TRUE(decodeEveryWindow(table, bits, count) == expected) << round;
+    }
+}
+
 TEST(Progress, PositionsRunOneReportAhead) {
     corpus::RecordingReporter r;
     resetProgress(&r, 5000);
