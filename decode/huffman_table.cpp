@@ -4,12 +4,7 @@
 
 namespace qorn {
 
-uint8_t literalLengths[kLiteralSymbols];
-uint8_t positionLengths[128];
-uint16_t literalTable[4096];
-uint16_t positionTable[256];
-uint16_t leftChild[kTreeNodes];
-uint16_t rightChild[kTreeNodes];
+HuffmanTables huffmanTables;
 int positionCodeCount;
 
 namespace {

@@ -12,12 +12,23 @@ namespace qorn {
 constexpr int kLiteralSymbols = 510;
 constexpr int kTreeNodes = 1020;
 
-extern uint8_t literalLengths[kLiteralSymbols];
-extern uint8_t positionLengths[128];
-extern uint16_t literalTable[4096];
-extern uint16_t positionTable[256];
-extern uint16_t leftChild[kTreeNodes];
-extern uint16_t rightChild[kTreeNodes];
+struct HuffmanTables {
+    uint16_t literalTable[4096];
+    uint16_t positionTable[256];
+    uint16_t leftChild[kTreeNodes];
+    uint16_t rightChild[kTreeNodes];
+    uint8_t literalLengths[kLiteralSymbols];
+    uint8_t positionLengths[128];
+};
+// One object, so that a loop holding its address reaches every table
+// through it, rather than one register or address load per table.
+extern HuffmanTables huffmanTables;
+inline constexpr uint8_t (&literalLengths)[kLiteralSymbols] = huffmanTables.literalLengths;
+inline constexpr uint8_t (&positionLengths)[128] = huffmanTables.positionLengths;
+inline constexpr uint16_t (&literalTable)[4096] = huffmanTables.literalTable;
+inline constexpr uint16_t (&positionTable)[256] = huffmanTables.positionTable;
+inline constexpr uint16_t (&leftChild)[kTreeNodes] = huffmanTables.leftChild;
+inline constexpr uint16_t (&rightChild)[kTreeNodes] = huffmanTables.rightChild;
 // Symbols of the position code in use (-lh1-: 64, -lh3-: 128, -lh4-..-lh7-: 14-17).
 extern int positionCodeCount;
 
