@@ -42,6 +42,44 @@ inline uint16_t getBits(DecodeSession& s, unsigned n) {
     return v;
 }
 
+// The window and its count held in locals, for loops that also store bytes
+// (which, as far as the compiler knows, could change the session): the same
+// rule as fillBuffer for n of at most 32, and written back when it goes.
+class HeldBits {
+  public:
+    explicit HeldBits(DecodeSession& s) : s_(s), window_(s.bitWindow), count_(s.bitCount) {}
+    ~HeldBits() {
+        s_.bitWindow = window_;
+        s_.bitCount = count_;
+    }
+    HeldBits(const HeldBits&) = delete;
+    HeldBits& operator=(const HeldBits&) = delete;
+
+    uint16_t peek() const { return static_cast<uint16_t>(window_ >> 48); }
+    void consume(unsigned n) {
+        if (count_ < static_cast<int>(n) + 16) {
+            s_.bitWindow = window_;
+            s_.bitCount = count_;
+            refillBits(s_);
+            window_ = s_.bitWindow;
+            count_ = s_.bitCount;
+        }
+        window_ <<= n;
+        count_ -= static_cast<int>(n);
+    }
+    uint16_t get(unsigned n) {
+        if (n == 0) return 0;
+        const uint16_t v = static_cast<uint16_t>(peek() >> (16 - n));
+        consume(n);
+        return v;
+    }
+
+  private:
+    DecodeSession& s_;
+    uint64_t window_;
+    int count_;
+};
+
 void initBitReader(DecodeSession& s);
 
 // Bits the window may hold beyond the last one a valid stream uses: a

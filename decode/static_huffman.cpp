@@ -3,6 +3,8 @@
 // Each block starts with its size in codes, then three code descriptions:
 // the code of the code lengths, the literal/length code and the position
 // code. The four methods differ only in how many position codes there are.
+#include <cstring>
+
 #include "decode/bit_reader.h"
 #include "decode/decoders.h"
 #include "decode/huffman_table.h"
@@ -17,27 +19,28 @@ int positionCountBits;
 
 // Lengths of a small code (the length code or the position code).
 void readSmallLengths(DecodeSession& s, int count, int width, int special) {
-    const int n = getBits(s, static_cast<unsigned>(width));
+    HeldBits b(s);
+    const int n = b.get(static_cast<unsigned>(width));
     if (n == 0) {
-        const uint16_t only = getBits(s, static_cast<unsigned>(width));
+        const uint16_t only = b.get(static_cast<unsigned>(width));
         // A lone symbol outside the alphabet would send every lookup into
         // nodes this block never built.
         if (only >= count) return s.fail();
-        for (int i = 0; i < count; ++i) positionLengths[i] = 0;
+        std::memset(positionLengths, 0, static_cast<size_t>(count));
         for (uint16_t& e : positionTable) e = only;
         return;
     }
     int i = 0;
     while (i < n) {
-        unsigned v = bitBuffer(s) >> 13;
+        unsigned v = b.peek() >> 13;
         if (v == 7) {
             // 7 and up: a run of 1 bits ended by a 0 bit.
-            for (unsigned m = 0x1000; bitBuffer(s) & m; m >>= 1) ++v;
+            for (unsigned m = 0x1000; b.peek() & m; m >>= 1) ++v;
         }
-        fillBuffer(s, v < 7 ? 3 : v - 3);
+        b.consume(v < 7 ? 3 : v - 3);
         positionLengths[i++] = static_cast<uint8_t>(v);
         if (i == special) {
-            for (int z = getBits(s, 2); z > 0; --z) positionLengths[i++] = 0;
+            for (int z = b.get(2); z > 0; --z) positionLengths[i++] = 0;
         }
     }
     while (i < count) positionLengths[i++] = 0;
@@ -45,40 +48,42 @@ void readSmallLengths(DecodeSession& s, int count, int width, int special) {
 }
 
 void readCodedLiteralLengths(DecodeSession& s) {
-    const int n = getBits(s, 9);
+    HeldBits b(s);
+    const int n = b.get(9);
     if (n == 0) {
-        const uint16_t only = getBits(s, 9);
+        const uint16_t only = b.get(9);
         if (only >= kLiteralSymbols) return s.fail();
-        for (uint8_t& len : literalLengths) len = 0;
+        std::memset(literalLengths, 0, sizeof literalLengths);
         for (uint16_t& e : literalTable) e = only;
         return;
     }
     int i = 0;
     while (i < n) {
-        uint16_t c = positionTable[bitBuffer(s) >> 8];
+        uint16_t c = positionTable[b.peek() >> 8];
         if (c >= kLengthCodeSymbols) {
             unsigned mask = 0x80;
             do {
                 // The window holds 8 bits past the table; a longer walk is a
                 // broken table.
                 if (mask == 0 || c >= kTreeNodes) return s.fail();
-                c = (bitBuffer(s) & mask) ? rightChild[c] : leftChild[c];
+                c = (b.peek() & mask) ? rightChild[c] : leftChild[c];
                 mask >>= 1;
             } while (c >= kLengthCodeSymbols);
         }
-        fillBuffer(s, positionLengths[c]);
+        b.consume(positionLengths[c]);
         if (c <= 2) {
-            int zeros = c == 0 ? 1 : c == 1 ? getBits(s, 4) + 3 : getBits(s, 9) + 20;
-            for (; zeros > 0; --zeros) {
-                if (i >= kLiteralSymbols) return s.fail();
-                literalLengths[i++] = 0;
-            }
+            const int zeros = c == 0 ? 1 : c == 1 ? b.get(4) + 3 : b.get(9) + 20;
+            // A run past the alphabet fills it, then fails.
+            const int room = kLiteralSymbols - i;
+            std::memset(literalLengths + i, 0, static_cast<size_t>(zeros < room ? zeros : room));
+            if (zeros > room) return s.fail();
+            i += zeros;
         } else {
             if (i >= kLiteralSymbols) return s.fail();
             literalLengths[i++] = static_cast<uint8_t>(c - 2);
         }
     }
-    while (i < kLiteralSymbols) literalLengths[i++] = 0;
+    std::memset(literalLengths + i, 0, static_cast<size_t>(kLiteralSymbols - i));
     if (!buildTable(kLiteralSymbols, literalLengths, 12, literalTable, 4096)) s.fail();
 }
 
