@@ -13,6 +13,7 @@
 // again after.
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "decode/bit_reader.h"
 #include "decode/decoders.h"
@@ -181,44 +182,70 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
     const uint32_t positionCount = static_cast<uint32_t>(positionCodeCount);
     while (out < b.limit && left != 0) {
         // A stretch of symbols with no check of their own: as many as the
-        // block holds, the output has room for at the longest match, and the
-        // input covers at the most bits a symbol of table codes takes
-        // (16 + 16 + 15, within 6 bytes), so no refill reads past the
-        // margin. A long code ends it before it is read; a position walk
-        // after its match.
+        // block holds and the input covers at the most bits a symbol of
+        // table codes takes (16 + 16 + 15, within 6 bytes), so no refill
+        // reads past the margin. A long code ends it before it is read; a
+        // position walk after its match.
+        //
+        // In the output, while the room left holds many longest matches,
+        // the stretch is as many symbols as it holds, and nothing is
+        // checked. Near the end of a member or chunk that would make
+        // stretches of a few symbols; there each match is followed by one
+        // check instead: the stretch keeps room for a byte for each symbol
+        // still to come and one longest match besides (half the room is
+        // planned, so that takes a good part of it).
         uint32_t n = left;
-        const uint32_t room = static_cast<uint32_t>((limit - out) / kBlockLongestMatch);
-        if (room < n) n = room;
         const uint32_t input = static_cast<uint32_t>((b.fastEnd - b.in) / 6);
         if (input < n) n = input;
+        const size_t space = static_cast<size_t>(limit - out);
+        const size_t matches = space / kBlockLongestMatch;
+        const bool roomy = matches >= 64 || matches >= n;
+        if (roomy) {
+            if (matches < n) n = static_cast<uint32_t>(matches);
+        } else {
+            const size_t room = space > kBlockLongestMatch ? (space - kBlockLongestMatch) / 2 : 0;
+            if (room < n) n = static_cast<uint32_t>(room);
+        }
         if (n != 0) {
             const uint32_t planned = n;
-            bool walked = false;
-            do {
-                const uint32_t c = literalTable[b.top(12)];
-                if (c < 256) {
+            bool replan = false;
+            const auto stretch = [&](auto watchRoom) __attribute__((always_inline)) {
+                do {
+                    const uint32_t c = literalTable[b.top(12)];
+                    if (c < 256) {
+                        b.consumeCounted(literalLengths[c]);
+                        *out++ = static_cast<uint8_t>(c);
+                        continue;
+                    }
+                    if (c >= kLiteralSymbols) break;
                     b.consumeCounted(literalLengths[c]);
-                    *out++ = static_cast<uint8_t>(c);
-                    continue;
-                }
-                if (c >= kLiteralSymbols) break;
-                b.consumeCounted(literalLengths[c]);
-                uint32_t d = positionTable[b.top(8)];
-                if (d >= positionCount) {
-                    b.store(s);
-                    d = decodeBlockPosition(s);
-                    b = Bits(s, limit);
+                    uint32_t d = positionTable[b.top(8)];
+                    if (d >= positionCount) {
+                        b.store(s);
+                        d = decodeBlockPosition(s);
+                        b = Bits(s, limit);
+                        out = copyShortMatch(out, ringDistance(d, mask), c - 253);
+                        replan = true;
+                        --n;
+                        break;
+                    }
+                    d = tablePosition<true>(b, d);
                     out = copyShortMatch(out, ringDistance(d, mask), c - 253);
-                    walked = true;
-                    --n;
-                    break;
-                }
-                d = tablePosition<true>(b, d);
-                out = copyShortMatch(out, ringDistance(d, mask), c - 253);
-            } while (--n != 0);
+                    if (decltype(watchRoom)::value &&
+                        static_cast<size_t>(limit - out) < n + kBlockLongestMatch) {
+                        replan = true;
+                        --n;
+                        break;
+                    }
+                } while (--n != 0);
+            };
+            if (roomy)
+                stretch(std::false_type());
+            else
+                stretch(std::true_type());
             left -= planned - n;
             if (b.in >= b.fastEnd) b.limit = nullptr;
-            if (walked) {
+            if (replan) {
                 if (s.error) break;
                 continue;
             }
