@@ -79,19 +79,35 @@ struct ByLength {
     uint16_t symbols[17][kLiteralSymbols];
 };
 
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "lengths are read eight to a word");
+
 // Sorts the symbols and counts them; false for a length above 16.
 bool sortByLength(int count, const uint8_t* lengths, ByLength& by) {
     std::memset(by.count, 0, sizeof by.count);
-    for (int s = 0; s < count; ++s) {
-        if ((s & 7) == 0 && s + 8 <= count) {
-            // Most of an alphabet goes unused in a block.
-            uint64_t word;
-            std::memcpy(&word, lengths + s, 8);
-            if (word == 0) {
-                s += 7;
-                continue;
+    int s = 0;
+    // Most of an alphabet goes unused in a block: eight lengths at a time,
+    // visiting only those that are not 0 (in order, lowest byte first).
+    for (; s + 8 <= count; s += 8) {
+        uint64_t word;
+        std::memcpy(&word, lengths + s, 8);
+        if (((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) == 0) {
+            // No length of 0 among them.
+            for (int k = s; k < s + 8; ++k) {
+                const unsigned len = lengths[k];
+                if (len > 16) return false;
+                by.symbols[len][by.count[len]++] = static_cast<uint16_t>(k);
             }
+            continue;
         }
+        while (word != 0) {
+            const int k = __builtin_ctzll(word) >> 3;
+            const unsigned len = lengths[s + k];
+            if (len > 16) return false;
+            by.symbols[len][by.count[len]++] = static_cast<uint16_t>(s + k);
+            word &= ~(uint64_t{0xFF} << (8 * k));
+        }
+    }
+    for (; s < count; ++s) {
         const unsigned len = lengths[s];
         if (len > 16) return false;
         by.symbols[len][by.count[len]++] = static_cast<uint16_t>(s);
