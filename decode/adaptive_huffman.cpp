@@ -247,7 +247,7 @@ __attribute__((always_inline)) inline uint16_t adaptiveCode(DecodeSession& s) {
 
 template <bool kWordPath = false>
 __attribute__((always_inline)) inline uint16_t staticPosition(DecodeSession& s) {
-    uint16_t j = positionTable[bitBuffer(s) >> 8];
+    uint16_t j = entryValue(positionTable[bitBuffer(s) >> 8]);
     if (j < positionCodeCount) {
         take<kWordPath>(s, positionLengths[j]);
     } else {

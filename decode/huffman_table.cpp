@@ -16,16 +16,18 @@ inline bool placeLongCode(uint16_t* table, int tableBits, uint32_t k, int len, i
     uint16_t* p = &table[k >> (16 - tableBits)];
     k = (k << tableBits) & 0xFFFF;
     for (int i = len - tableBits; i > 0; --i) {
+        uint16_t node = entryValue(*p);
         // 0 counts as empty, even where it meant symbol 0.
-        if (*p == 0) {
+        if (node == 0) {
             // An over-full code can ask for more nodes than exist.
             if (avail >= kTreeNodes) return false;
             leftChild[avail] = rightChild[avail] = 0;
-            *p = static_cast<uint16_t>(avail++);
-        } else if (*p >= kTreeNodes) {
+            node = static_cast<uint16_t>(avail++);
+            *p = node;
+        } else if (node >= kTreeNodes) {
             return false;
         }
-        p = (k & 0x8000) ? &rightChild[*p] : &leftChild[*p];
+        p = (k & 0x8000) ? &rightChild[node] : &leftChild[node];
         k = (k << 1) & 0xFFFF;
     }
     *p = static_cast<uint16_t>(symbol);
@@ -117,11 +119,12 @@ bool sortByLength(int count, const uint8_t* lengths, ByLength& by) {
 
 // Entries of one code length, step entries per symbol.
 template <uint32_t kStep>
-inline uint16_t* fillLength(uint16_t* p, const uint16_t* symbol, const uint16_t* stop) {
+inline uint16_t* fillLength(uint16_t* p, const uint16_t* symbol, const uint16_t* stop,
+                            uint32_t tag) {
     for (; symbol < stop; ++symbol, p += kStep) {
-        const uint64_t four = 0x0001000100010001ull * *symbol;
+        const uint64_t four = 0x0001000100010001ull * (*symbol | tag);
         if (kStep == 1) {
-            *p = *symbol;
+            *p = static_cast<uint16_t>(four);
         } else if (kStep == 2) {
             const uint32_t two = static_cast<uint32_t>(four);
             std::memcpy(p, &two, 4);
@@ -139,34 +142,36 @@ inline uint16_t* fillLength(uint16_t* p, const uint16_t* symbol, const uint16_t*
 // sharing an entry, so the order of filling does not matter: each length
 // fills its entries in code order, with whole-word stores per symbol. The
 // long codes make the same tree shape, in the same code order.
-bool fillByLengths(const ByLength& by, int count, int tableBits, uint16_t* table) {
+bool fillByLengths(const ByLength& by, const uint8_t* lengths, int count, int tableBits,
+                   uint16_t* table) {
     uint16_t* p = table;
     for (int len = 1; len <= tableBits; ++len) {
         const uint16_t* const symbol = by.symbols[len];
         const uint16_t* const stop = symbol + by.count[len];
+        const uint32_t tag = static_cast<uint32_t>(len) << kEntryLengthShift;
         switch (tableBits - len) {
             case 0:
-                p = fillLength<1>(p, symbol, stop);
+                p = fillLength<1>(p, symbol, stop, tag);
                 break;
             case 1:
-                p = fillLength<2>(p, symbol, stop);
+                p = fillLength<2>(p, symbol, stop, tag);
                 break;
             case 2:
-                p = fillLength<4>(p, symbol, stop);
+                p = fillLength<4>(p, symbol, stop, tag);
                 break;
             case 3:
-                p = fillLength<8>(p, symbol, stop);
+                p = fillLength<8>(p, symbol, stop, tag);
                 break;
             case 4:
-                p = fillLength<16>(p, symbol, stop);
+                p = fillLength<16>(p, symbol, stop, tag);
                 break;
             case 5:
-                p = fillLength<32>(p, symbol, stop);
+                p = fillLength<32>(p, symbol, stop, tag);
                 break;
             default: {
                 const uint32_t step = 1u << (tableBits - len);
                 for (const uint16_t* q = symbol; q < stop; ++q, p += step) {
-                    const uint64_t four = 0x0001000100010001ull * *q;
+                    const uint64_t four = 0x0001000100010001ull * (*q | tag);
                     const uint64_t eight[4] = {four, four, four, four};
                     for (uint32_t i = 0; i < step; i += 16) std::memcpy(p + i, eight, 32);
                 }
@@ -175,8 +180,10 @@ bool fillByLengths(const ByLength& by, int count, int tableBits, uint16_t* table
     }
     uint16_t* const end = table + (1u << tableBits);
     if (p == end) return true;
-    std::memset(p, 0, static_cast<size_t>(end - p) * sizeof *table);
     uint32_t k = static_cast<uint32_t>(p - table) << (16 - tableBits);
+    // Entries no code reaches read as symbol 0, with symbol 0's length.
+    const uint16_t none = static_cast<uint16_t>(lengths[0] << kEntryLengthShift);
+    while (p < end) *p++ = none;
     uint32_t avail = static_cast<uint32_t>(count);
     for (int len = tableBits + 1; len <= 16; ++len) {
         for (int i = 0; i < by.count[len]; ++i) {
@@ -193,8 +200,8 @@ bool fillByLengths(const ByLength& by, int count, int tableBits, uint16_t* table
 bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* table,
                 uint32_t tableSize) {
 #ifdef QORN_FAST_DECODE
+    ByLength by;
     if (count <= kLiteralSymbols) {
-        ByLength by;
         if (!sortByLength(count, lengths, by)) return false;
         uint32_t space = 0, shortSpace = 0;
         for (int len = 1; len <= 16; ++len) {
@@ -204,16 +211,31 @@ bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* tabl
         // No short code at all leaves the table to the builder below, which
         // keeps what it finds there.
         if (space <= 0x10000 && shortSpace != 0 && tableSize == 1u << tableBits)
-            return fillByLengths(by, count, tableBits, table);
-        return fillBySymbols(count, lengths, tableBits, table, tableSize, by.count);
+            return fillByLengths(by, lengths, count, tableBits, table);
+    } else {
+        std::memset(by.count, 0, sizeof by.count);
+        for (int s = 0; s < count; ++s) {
+            if (lengths[s] > 16) return false;
+            ++by.count[lengths[s]];
+        }
     }
-#endif
+    if (!fillBySymbols(count, lengths, tableBits, table, tableSize, by.count)) return false;
+    // That builder writes bare symbols and may keep entries of an earlier
+    // table: every entry gets the length its symbol has now.
+    for (uint32_t i = 0; i < tableSize; ++i) {
+        const uint32_t value = entryValue(table[i]);
+        const uint32_t len = value < static_cast<uint32_t>(count) ? lengths[value] : 0;
+        table[i] = static_cast<uint16_t>(value | len << kEntryLengthShift);
+    }
+    return true;
+#else
     uint16_t counts[17] = {};
     for (int s = 0; s < count; ++s) {
         if (lengths[s] > 16) return false;
         ++counts[lengths[s]];
     }
     return fillBySymbols(count, lengths, tableBits, table, tableSize, counts);
+#endif
 }
 
 #ifdef QORN_FAST_DECODE

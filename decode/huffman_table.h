@@ -12,6 +12,22 @@ namespace qorn {
 constexpr int kLiteralSymbols = 510;
 constexpr int kTreeNodes = 1020;
 
+#ifdef QORN_FAST_DECODE
+// In the native build a table entry also carries, above its symbol or node,
+// the length of the symbol's code (0 for a node), so that the block loop has
+// both from one load. An entry's length always equals the lengths array's
+// for its symbol, also where a table is kept or only partly rebuilt.
+constexpr uint16_t kEntryValue = 0x07FF;
+constexpr unsigned kEntryLengthShift = 11;
+#else
+constexpr uint16_t kEntryValue = 0xFFFF;
+#endif
+
+// The symbol or node of a table entry.
+inline uint16_t entryValue(uint16_t e) {
+    return static_cast<uint16_t>(e & kEntryValue);
+}
+
 struct HuffmanTables {
     uint16_t literalTable[4096];
     uint16_t positionTable[256];

@@ -59,7 +59,7 @@ void readCodedLiteralLengths(DecodeSession& s) {
     }
     int i = 0;
     while (i < n) {
-        uint16_t c = positionTable[b.peek() >> 8];
+        uint16_t c = entryValue(positionTable[b.peek() >> 8]);
         if (c >= kLengthCodeSymbols) {
             unsigned mask = 0x80;
             do {
@@ -119,7 +119,7 @@ uint16_t decodeBlockCode(DecodeSession& s) {
         if (s.error) return 0;
     }
     --blockCodesLeft;  // a block size of 0 lasts 65536 codes
-    const uint16_t j = literalTable[bitBuffer(s) >> 4];
+    const uint16_t j = entryValue(literalTable[bitBuffer(s) >> 4]);
     if (j < kLiteralSymbols) {
         fillBuffer(s, literalLengths[j]);
         return j;
@@ -128,7 +128,7 @@ uint16_t decodeBlockCode(DecodeSession& s) {
 }
 
 uint16_t decodeBlockPosition(DecodeSession& s) {
-    uint16_t j = positionTable[bitBuffer(s) >> 8];
+    uint16_t j = entryValue(positionTable[bitBuffer(s) >> 8]);
     if (j < positionCodeCount) {
         fillBuffer(s, positionLengths[j]);
     } else {

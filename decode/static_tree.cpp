@@ -74,7 +74,7 @@ uint16_t decodeStaticCode(DecodeSession& s) {
         }
     }
     --blockRemaining;  // a block size of 0 lasts 65536 codes
-    uint16_t j = literalTable[bitBuffer(s) >> 4];
+    uint16_t j = entryValue(literalTable[bitBuffer(s) >> 4]);
     if (j < kStaticLiterals) {
         fillBuffer(s, literalLengths[j]);
     } else {

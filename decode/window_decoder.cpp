@@ -151,17 +151,17 @@ struct PositionSlots {
 };
 constexpr PositionSlots kPositionSlots;
 
-// The rest of a position whose code d the table gave: the code's bits,
-// then its extra bits. Counted: inside a stretch.
+// The rest of a position whose code d, of length bits, the table gave: the
+// code's bits, then its extra bits. Counted: inside a stretch.
 template <bool kCounted>
-inline uint32_t tablePosition(Bits& b, uint32_t d) {
+inline uint32_t tablePosition(Bits& b, uint32_t d, unsigned length) {
     const auto take = [&b](unsigned n) {
         if (kCounted)
             b.consumeCounted(n);
         else
             b.consume(n);
     };
-    take(positionLengths[d]);
+    take(length);
     // No branch for codes 0 and 1: taking 0 bits moves nothing and never
     // refills, and the double shift reads 0 bits as 0.
     const unsigned extra = kPositionSlots.extra[d];
@@ -211,15 +211,19 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
             bool replan = false;
             const auto stretch = [&](auto watchRoom) __attribute__((always_inline)) {
                 do {
-                    const uint32_t c = literalTable[b.top(12)];
-                    if (c < 256) {
-                        b.consumeCounted(literalLengths[c]);
-                        *out++ = static_cast<uint8_t>(c);
+                    // Symbol and code length from one load (a literal's
+                    // entry is its byte and its length).
+                    const uint32_t e = literalTable[b.top(12)];
+                    if ((e & kEntryValue & ~0xFFu) == 0) {
+                        b.consumeCounted(e >> kEntryLengthShift);
+                        *out++ = static_cast<uint8_t>(e);
                         continue;
                     }
+                    const uint32_t c = e & kEntryValue;
                     if (c >= kLiteralSymbols) break;
-                    b.consumeCounted(literalLengths[c]);
-                    uint32_t d = positionTable[b.top(8)];
+                    b.consumeCounted(e >> kEntryLengthShift);
+                    const uint32_t f = positionTable[b.top(8)];
+                    uint32_t d = f & kEntryValue;
                     if (d >= positionCount) {
                         b.store(s);
                         d = decodeBlockPosition(s);
@@ -229,7 +233,7 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
                         --n;
                         break;
                     }
-                    d = tablePosition<true>(b, d);
+                    d = tablePosition<true>(b, d, f >> kEntryLengthShift);
                     out = copyShortMatch(out, ringDistance(d, mask), c - 253);
                     if (decltype(watchRoom)::value &&
                         static_cast<size_t>(limit - out) < n + kBlockLongestMatch) {
@@ -254,7 +258,7 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
             if (n == 0 || !b.limit) continue;
         }
         --left;
-        uint32_t c = literalTable[b.top(12)];
+        uint32_t c = entryValue(literalTable[b.top(12)]);
         if (c < kLiteralSymbols) {
             b.consume(literalLengths[c]);
         } else {
@@ -271,13 +275,13 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
             continue;
         }
         const uint32_t length = fit(c - 253, out, safe, end, o.overrun);
-        uint32_t d = positionTable[b.top(8)];
+        uint32_t d = entryValue(positionTable[b.top(8)]);
         // A long code's walk may have taken the input past the margin the
         // symbol started with (a broken tree's lengths can ask for hundreds
         // of bits): the position then goes through the method's operation,
         // which refills byte by byte near the end.
         if (d < positionCount && b.limit) {
-            d = tablePosition<false>(b, d);
+            d = tablePosition<false>(b, d, positionLengths[d]);
         } else {
             b.store(s);
             d = decodeBlockPosition(s);

@@ -2,6 +2,7 @@
 // table building, every real stream of the corpus, and damaged input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "decode/bit_reader.h"
@@ -128,19 +129,19 @@ TEST(BuildTable, CompleteIncompleteOverfullAndTooLong) {
     // Complete: four 2-bit codes fill a quarter of the table each.
     const uint8_t four[4] = {2, 2, 2, 2};
     ASSERT_TRUE(buildTable(4, four, 8, table, 256));
-    EXPECT_EQ(table[0], 0);
-    EXPECT_EQ(table[64], 1);
-    EXPECT_EQ(table[255], 3);
+    EXPECT_EQ(entryValue(table[0]), 0);
+    EXPECT_EQ(entryValue(table[64]), 1);
+    EXPECT_EQ(entryValue(table[255]), 3);
     // All lengths 0: the table is left as it was.
     for (uint16_t& e : table) e = 77;
     const uint8_t zeros[4] = {};
     ASSERT_TRUE(buildTable(4, zeros, 8, table, 256));
-    EXPECT_EQ(table[100], 77);
+    EXPECT_EQ(entryValue(table[100]), 77);
     // Incomplete codes are accepted; entries past them are cleared.
     const uint8_t half[2] = {1, 0};
     ASSERT_TRUE(buildTable(2, half, 8, table, 256));
-    EXPECT_EQ(table[127], 0);
-    EXPECT_EQ(table[128], 0);
+    EXPECT_EQ(entryValue(table[127]), 0);
+    EXPECT_EQ(entryValue(table[128]), 0);
     // A length above 16.
     const uint8_t tooLong[3] = {1, 2, 17};
     EXPECT_FALSE(buildTable(3, tooLong, 8, table, 256));
@@ -148,8 +149,8 @@ TEST(BuildTable, CompleteIncompleteOverfullAndTooLong) {
     uint8_t flat[128];
     for (uint8_t& l : flat) l = 7;
     ASSERT_TRUE(buildTable(128, flat, 8, table, 256));
-    EXPECT_EQ(table[0], 0);
-    EXPECT_EQ(table[255], 127);
+    EXPECT_EQ(entryValue(table[0]), 0);
+    EXPECT_EQ(entryValue(table[255]), 127);
     // Over-full sets of long and short codes, wrapping the code space many
     // times: the builder either refuses them or stays inside its arrays (the
     // sanitizer build watches the global arrays).
@@ -167,7 +168,7 @@ TEST(BuildTable, CompleteIncompleteOverfullAndTooLong) {
 std::vector<uint16_t> decodeEveryWindow(const uint16_t* table, int tableBits, int count) {
     std::vector<uint16_t> out(65536);
     for (uint32_t v = 0; v < 65536; ++v) {
-        uint32_t e = table[v >> (16 - tableBits)];
+        uint32_t e = entryValue(table[v >> (16 - tableBits)]);
         for (uint32_t mask = 1u << (15 - tableBits); e >= static_cast<uint32_t>(count);
              mask >>= 1) {
             if (mask == 0 || e >= kTreeNodes) {
@@ -207,13 +208,24 @@ TEST(BuildTable, FillingByLengthDecodesAsFillingBySymbol) {
             ++lengths[i];
             space += 1u << (16 - lengths[i]);
         }
-        for (uint32_t i = 0; i < size; ++i) table[i] = static_cast<uint16_t>(rng());
+        // The same earlier contents for both: a code with no short code
+        // keeps them, and a long code's walk may meet them.
+        std::vector<uint16_t> before(size);
+        for (uint16_t& e : before) e = static_cast<uint16_t>(rng() % 2 ? rng() % 1100 : rng());
+        std::copy(before.begin(), before.end(), table);
         const bool bySymbol = buildTableBySymbols(count, lengths.data(), bits, table, size);
         const std::vector<uint16_t> expected = decodeEveryWindow(table, bits, count);
-        for (uint32_t i = 0; i < size; ++i) table[i] = static_cast<uint16_t>(rng());
+        std::copy(before.begin(), before.end(), table);
         ASSERT_EQ(buildTable(count, lengths.data(), bits, table, size), bySymbol) << round;
         if (!bySymbol) continue;
         ASSERT_TRUE(decodeEveryWindow(table, bits, count) == expected) << round;
+        // Each entry carries its symbol's length (a node none), which the
+        // block loop takes instead of the lengths array's.
+        for (uint32_t i = 0; i < size; ++i) {
+            const uint32_t value = entryValue(table[i]);
+            const uint32_t len = value < static_cast<uint32_t>(count) ? lengths[value] : 0;
+            ASSERT_EQ(table[i] >> kEntryLengthShift, len) << round << " entry " << i;
+        }
     }
 }
 
