@@ -42,6 +42,7 @@ inline uint16_t getBits(DecodeSession& s, unsigned n) {
     return v;
 }
 
+#ifdef QORN_FAST_DECODE
 // The window and its count held in locals, for loops that also store bytes
 // (which, as far as the compiler knows, could change the session): the same
 // rule as fillBuffer for n of at most 32, and written back when it goes.
@@ -79,6 +80,22 @@ class HeldBits {
     uint64_t window_;
     int count_;
 };
+#else
+// The stub keeps its size: the same steps on the session itself.
+class HeldBits {
+  public:
+    explicit HeldBits(DecodeSession& s) : s_(s) {}
+    HeldBits(const HeldBits&) = delete;
+    HeldBits& operator=(const HeldBits&) = delete;
+
+    uint16_t peek() const { return bitBuffer(s_); }
+    void consume(unsigned n) { fillBuffer(s_, n); }
+    uint16_t get(unsigned n) { return getBits(s_, n); }
+
+  private:
+    DecodeSession& s_;
+};
+#endif
 
 void initBitReader(DecodeSession& s);
 
