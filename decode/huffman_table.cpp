@@ -9,6 +9,18 @@ int positionCodeCount;
 
 namespace {
 
+#ifdef QORN_FAST_DECODE
+struct SetPositionSlots {
+    SetPositionSlots() {
+        huffmanTables.positionBase[1] = 1;
+        for (uint32_t d = 2; d < 32; ++d) {
+            huffmanTables.positionBase[d] = 1u << (d - 1);
+            huffmanTables.positionExtra[d] = static_cast<uint8_t>(d - 1);
+        }
+    }
+} setPositionSlots;
+#endif
+
 // Places a code longer than the table: its first tableBits bits pick the
 // entry, the rest walk tree nodes made as they are needed.
 inline bool placeLongCode(uint16_t* table, int tableBits, uint32_t k, int len, int symbol,

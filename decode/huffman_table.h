@@ -35,6 +35,13 @@ struct HuffmanTables {
     uint16_t rightChild[kTreeNodes];
     uint8_t literalLengths[kLiteralSymbols];
     uint8_t positionLengths[128];
+#ifdef QORN_FAST_DECODE
+    // Not a code, but kept here for the same reason: position code d of
+    // -lh4- to -lh7- stands for positionBase[d] plus positionExtra[d] extra
+    // bits (2^(d-1) and d - 1; codes 0 and 1 for themselves, with none).
+    uint32_t positionBase[32];
+    uint8_t positionExtra[32];
+#endif
 };
 // One object, so that a loop holding its address reaches every table
 // through it, rather than one register or address load per table.

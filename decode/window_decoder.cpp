@@ -136,21 +136,6 @@ inline uint32_t fit(uint32_t length, const uint8_t* out, const uint8_t* safe, co
 constexpr uint32_t kLongestMatch = 287;
 constexpr uint32_t kBlockLongestMatch = 256;
 
-// Position code d of -lh4- to -lh7- (at most 17 codes) stands for 2^(d-1)
-// plus d - 1 extra bits; codes 0 and 1 for themselves, with none.
-struct PositionSlots {
-    uint32_t base[32];
-    uint8_t extra[32];
-    constexpr PositionSlots() : base(), extra() {
-        base[1] = 1;
-        for (uint32_t d = 2; d < 32; ++d) {
-            base[d] = 1u << (d - 1);
-            extra[d] = static_cast<uint8_t>(d - 1);
-        }
-    }
-};
-constexpr PositionSlots kPositionSlots;
-
 // The rest of a position whose code d, of length bits, the table gave: the
 // code's bits, then its extra bits. Counted: inside a stretch.
 template <bool kCounted>
@@ -164,10 +149,10 @@ inline uint32_t tablePosition(Bits& b, uint32_t d, unsigned length) {
     take(length);
     // No branch for codes 0 and 1: taking 0 bits moves nothing and never
     // refills, and the double shift reads 0 bits as 0.
-    const unsigned extra = kPositionSlots.extra[d];
+    const unsigned extra = huffmanTables.positionExtra[d];
     const uint32_t bits = static_cast<uint32_t>(b.window >> (63 - extra) >> 1);
     take(extra);
-    return kPositionSlots.base[d] + bits;
+    return huffmanTables.positionBase[d] + bits;
 }
 
 // -lh4- to -lh7-: as many codes as the block, the chunk and the input allow.
