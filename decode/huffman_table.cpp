@@ -98,6 +98,12 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "lengths are read eight
 // Sorts the symbols and counts them; false for a length above 16.
 bool sortByLength(int count, const uint8_t* lengths, ByLength& by) {
     std::memset(by.count, 0, sizeof by.count);
+    const auto place = [&by, lengths](int k) {
+        const unsigned len = lengths[k];
+        if (len > 16) return false;
+        by.symbols[len][by.count[len]++] = static_cast<uint16_t>(k);
+        return true;
+    };
     int s = 0;
     // Most of an alphabet goes unused in a block: eight lengths at a time,
     // visiting only those that are not 0 (in order, lowest byte first).
@@ -106,26 +112,18 @@ bool sortByLength(int count, const uint8_t* lengths, ByLength& by) {
         std::memcpy(&word, lengths + s, 8);
         if (((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) == 0) {
             // No length of 0 among them.
-            for (int k = s; k < s + 8; ++k) {
-                const unsigned len = lengths[k];
-                if (len > 16) return false;
-                by.symbols[len][by.count[len]++] = static_cast<uint16_t>(k);
-            }
+            for (int k = s; k < s + 8; ++k)
+                if (!place(k)) return false;
             continue;
         }
         while (word != 0) {
             const int k = __builtin_ctzll(word) >> 3;
-            const unsigned len = lengths[s + k];
-            if (len > 16) return false;
-            by.symbols[len][by.count[len]++] = static_cast<uint16_t>(s + k);
+            if (!place(s + k)) return false;
             word &= ~(uint64_t{0xFF} << (8 * k));
         }
     }
-    for (; s < count; ++s) {
-        const unsigned len = lengths[s];
-        if (len > 16) return false;
-        by.symbols[len][by.count[len]++] = static_cast<uint16_t>(s);
-    }
+    for (; s < count; ++s)
+        if (!place(s)) return false;
     return true;
 }
 
