@@ -31,9 +31,20 @@ inline uint8_t* copyMatch(uint8_t* out, uint32_t distance, uint32_t length) {
         if (out >= end) return end;
         distance = periods;
     }
-    // Each word is read whole before it is written, and reads only bytes
-    // at least 8 behind the write.
+    // Each word is read whole before it is written, and reads only bytes at
+    // least a word behind the write: 16 bytes at a time from 16 or more back,
+    // else 8.
     const uint8_t* src = out - distance;
+    if (distance >= 16) {
+        do {
+            uint8_t v[16];
+            std::memcpy(v, src, 16);
+            std::memcpy(out, v, 16);
+            out += 16;
+            src += 16;
+        } while (out < end);
+        return end;
+    }
     do {
         uint64_t v;
         std::memcpy(&v, src, 8);
