@@ -60,6 +60,10 @@ int64_t BinaryFile::read(void* buffer, uint32_t count) {
         if (taken > rest) taken = rest;
         std::memcpy(out + done, buffer_, taken);
         bufferNext_ = taken;
+    } else {
+        // The bytes read ahead no longer end where the file is: a move back
+        // must not land in them.
+        dropBuffer();
     }
     if (position_ >= 0) position_ += taken;
     return done + taken;
