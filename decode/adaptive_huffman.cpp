@@ -6,6 +6,7 @@
 // tree's shape depends only on the symbols decoded, never directly on the
 // input bits, and every symbol a walk can reach is a real leaf: whatever
 // the input, the trees stay well formed and every walk ends at a leaf.
+#include <cstddef>
 #include <cstring>
 
 #include "decode/adaptive_tree.h"
@@ -21,7 +22,6 @@
 namespace qorn {
 
 AdaptiveTree adaptiveTree;
-int32_t leafNode[442];
 int lastPositionNode;
 uint16_t positionTotal;
 
@@ -49,45 +49,15 @@ inline void placeLink(int node, int v) {
     }
 }
 
-// fillBuffer for n of at most 32, where refillBits is known to take its
-// word path (the -lh1- run's margin), inlined: the same state after.
-__attribute__((always_inline)) inline void takeOnWordPath(DecodeSession& s, unsigned n) {
-    if (s.bitCount < static_cast<int>(n) + 16) {
-        const unsigned want = static_cast<unsigned>(64 - s.bitCount) >> 3;
-        uint64_t word;
-        std::memcpy(&word, s.inputBuffer + s.inputPosition, 8);
-        word = __builtin_bswap64(word) >> (64 - 8 * want);
-        s.bitWindow |= word << (64 - 8 * want - static_cast<unsigned>(s.bitCount));
-        s.bitCount += static_cast<int>(8 * want);
-        s.inputPosition += want;
-        s.packedRemaining -= want;
-    }
-    s.bitWindow <<= n;
-    s.bitCount -= static_cast<int>(n);
-}
-
-// fillBuffer, or with kWordPath the same steps through takeOnWordPath.
-template <bool kWordPath>
-__attribute__((always_inline)) inline void take(DecodeSession& s, unsigned n) {
-    if (!kWordPath) {
-        fillBuffer(s, n);
-        return;
-    }
-    for (; n > 32; n -= 16) takeOnWordPath(s, 16);
-    takeOnWordPath(s, n);
-}
-
-template <bool kWordPath>
-__attribute__((always_inline)) inline uint16_t takeBits(DecodeSession& s, unsigned n) {
+inline uint16_t takeBits(DecodeSession& s, unsigned n) {
     const uint16_t v = static_cast<uint16_t>(bitBuffer(s) >> (16 - n));
-    take<kWordPath>(s, n);
+    fillBuffer(s, n);
     return v;
 }
 
 // Reads one code of the tree rooted at root; returns the leaf's link, or 0
 // (never a link) after s.fail().
-template <bool kWordPath = false>
-__attribute__((always_inline)) inline int readAdaptiveCode(DecodeSession& s, int root) {
+inline int readAdaptiveCode(DecodeSession& s, int root) {
     const int32_t* link = adaptiveTree.link;
     int v = link[root];
     if (v <= 0) return v;
@@ -103,7 +73,7 @@ __attribute__((always_inline)) inline int readAdaptiveCode(DecodeSession& s, int
                 s.fail();
                 return 0;
             }
-            take<kWordPath>(s, static_cast<unsigned>(used));
+            fillBuffer(s, static_cast<unsigned>(used));
             window = s.bitWindow;
             valid = s.bitCount;
             used = 0;
@@ -112,7 +82,7 @@ __attribute__((always_inline)) inline int readAdaptiveCode(DecodeSession& s, int
         window <<= 1;
         ++used;
     } while (v > 0);
-    take<kWordPath>(s, static_cast<unsigned>(used));
+    fillBuffer(s, static_cast<unsigned>(used));
     return v;
 }
 
@@ -163,10 +133,34 @@ __attribute__((always_inline)) inline int incrementStep(int p) {
 
 }  // namespace
 
+#ifdef QORN_FAST_DECODE
+namespace {
+// A tree of n symbols always starts the same: the last one built, copied
+// for every member that starts one of the same size (most of a run's).
+struct FreshTree {
+    int symbols = 0;
+    int32_t link[627];
+    int32_t parent[627];
+    uint16_t weight[627];
+    int32_t leafNode[314];
+} fresh;
+}  // namespace
+#endif
+
 void startLiteralTree() {
     AdaptiveTree& t = adaptiveTree;
     const int n = symbolCount;
     escapeSymbol = n >= longestMatch + 254 ? 512 : n - 1;
+#ifdef QORN_FAST_DECODE
+    const size_t nodes = static_cast<size_t>(2 * n - 1);
+    if (fresh.symbols == n) {
+        std::memcpy(t.link, fresh.link, nodes * sizeof(int32_t));
+        std::memcpy(t.parent + 1, fresh.parent + 1, (nodes - 1) * sizeof(int32_t));
+        std::memcpy(t.weight, fresh.weight, nodes * sizeof(uint16_t));
+        std::memcpy(t.leafNode, fresh.leafNode, static_cast<size_t>(n) * sizeof(int32_t));
+        return;
+    }
+#endif
     for (int i = 0; i < n; ++i) {
         const int j = 2 * n - 2 - i;
         leafNode[i] = j;
@@ -178,6 +172,13 @@ void startLiteralTree() {
         t.link[j] = i;
         t.parent[i] = t.parent[i - 1] = j;
     }
+#ifdef QORN_FAST_DECODE
+    fresh.symbols = n;
+    std::memcpy(fresh.link, t.link, nodes * sizeof(int32_t));
+    std::memcpy(fresh.parent + 1, t.parent + 1, (nodes - 1) * sizeof(int32_t));
+    std::memcpy(fresh.weight, t.weight, nodes * sizeof(uint16_t));
+    std::memcpy(fresh.leafNode, t.leafNode, static_cast<size_t>(n) * sizeof(int32_t));
+#endif
 }
 
 void startPositionTree(int dictionaryBits) {
@@ -235,23 +236,21 @@ __attribute__((always_inline)) inline void updateLiteralTree(int symbol) {
     for (int q = leafNode[symbol]; q != 0;) q = incrementStep(q);
 }
 
-template <bool kWordPath = false>
-__attribute__((always_inline)) inline uint16_t adaptiveCode(DecodeSession& s) {
-    const int v = readAdaptiveCode<kWordPath>(s, 0);
+inline uint16_t adaptiveCode(DecodeSession& s) {
+    const int v = readAdaptiveCode(s, 0);
     if (v == 0) return 0;
     const int symbol = ~v;
     updateLiteralTree(symbol);
-    if (symbol == escapeSymbol) return static_cast<uint16_t>(symbol + takeBits<kWordPath>(s, 8));
+    if (symbol == escapeSymbol) return static_cast<uint16_t>(symbol + takeBits(s, 8));
     return static_cast<uint16_t>(symbol);
 }
 
-template <bool kWordPath = false>
-__attribute__((always_inline)) inline uint16_t staticPosition(DecodeSession& s) {
+inline uint16_t staticPosition(DecodeSession& s) {
     uint16_t j = entryValue(positionTable[bitBuffer(s) >> 8]);
     if (j < positionCodeCount) {
-        take<kWordPath>(s, positionLengths[j]);
+        fillBuffer(s, positionLengths[j]);
     } else {
-        take<kWordPath>(s, 8);
+        fillBuffer(s, 8);
         const uint16_t bits = bitBuffer(s);
         // Position codes are at most 16 bits: 8 steps past the table. A
         // longer walk runs through a broken or stale tree.
@@ -264,9 +263,9 @@ __attribute__((always_inline)) inline uint16_t staticPosition(DecodeSession& s) 
             j = (bits & (0x8000u >> steps)) ? rightChild[j] : leftChild[j];
             ++steps;
         } while (j >= positionCodeCount);
-        take<kWordPath>(s, steps);
+        fillBuffer(s, steps);
     }
-    return static_cast<uint16_t>((j << 6) + takeBits<kWordPath>(s, 6));
+    return static_cast<uint16_t>((j << 6) + takeBits(s, 6));
 }
 
 }  // namespace
@@ -361,18 +360,240 @@ uint16_t decodeStaticPosition(DecodeSession& s) {
 }
 
 #ifdef QORN_FAST_DECODE
-uint8_t* lh1Run(DecodeSession& s, uint8_t* out, const uint8_t* stop, uint64_t last, uint32_t mask) {
-    while (out < stop && s.inputPosition <= last) {
-        // A failed operation returns 0, which is written like any symbol.
-        const uint16_t c = adaptiveCode<true>(s);
-        if (c < 256) {
-            *out++ = static_cast<uint8_t>(c);
-        } else {
-            const uint16_t d = staticPosition<true>(s);
-            out = copyMatch(out, ringDistance(d, mask), c - 253u);
-        }
-        if (s.error) break;
+// The fused loop's tree walk and climb are written out for x86-64, where
+// the carry flag takes a bit off the window in one step, except in builds
+// that check memory accesses (which do not see into assembly).
+#if defined(__SANITIZE_ADDRESS__)
+#define QORN_ADDRESS_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QORN_ADDRESS_CHECKED 1
+#endif
+#endif
+#if defined(__x86_64__) && !defined(QORN_ADDRESS_CHECKED)
+#define QORN_TREE_ASSEMBLY 1
+#endif
+
+namespace {
+
+inline uint64_t loadBigEndian(const uint8_t* p) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    return __builtin_bswap64(word);
+}
+
+// Walks the literal tree from the root along bits; returns the leaf's link
+// and sets used to the bits taken. The walk ends at a leaf whatever the
+// bits: a child always lies further from the root in the store than its
+// parent (its weight is smaller).
+__attribute__((always_inline)) inline intptr_t walkLiteralTree(const int32_t* link, uint64_t bits,
+                                                               unsigned& used) {
+    intptr_t v = link[0];
+    unsigned n = 0;
+#ifdef QORN_TREE_ASSEMBLY
+    // Two bits a round; a bit 1 selects the lower node of the pair.
+    asm("1:\n\t"
+        "add %[bits], %[bits]\n\t"
+        "sbb $0, %[v]\n\t"
+        "movslq (%[link],%[v],4), %[v]\n\t"
+        "test %[v], %[v]\n\t"
+        "jle 2f\n\t"
+        "add %[bits], %[bits]\n\t"
+        "sbb $0, %[v]\n\t"
+        "movslq (%[link],%[v],4), %[v]\n\t"
+        "add $2, %k[n]\n\t"
+        "test %[v], %[v]\n\t"
+        "jg 1b\n\t"
+        "jmp 3f\n"
+        "2:\n\t"
+        "add $1, %k[n]\n"
+        "3:"
+        : [v] "+r"(v), [bits] "+r"(bits), [n] "+r"(n)
+        : [link] "r"(link), "m"(*reinterpret_cast<const int32_t(*)[kAdaptiveNodes]>(link))
+        : "cc");
+#else
+    do {
+        v = link[v - static_cast<intptr_t>(bits >> 63)];
+        bits <<= 1;
+        ++n;
+    } while (v > 0);
+#endif
+    used = n;
+    return v;
+}
+
+// Adds one to the weights from node p up for as long as no node shares its
+// weight with the node below it in the store; returns that node, or 0 once
+// the root's children are done.
+__attribute__((always_inline)) inline size_t climbInOrder(uint16_t* weight, const int32_t* parent,
+                                                          size_t p) {
+#ifdef QORN_TREE_ASSEMBLY
+    uint32_t w;
+    asm("1:\n\t"
+        "movzwl (%[weight],%[p],2), %[w]\n\t"
+        "cmpw -2(%[weight],%[p],2), %w[w]\n\t"
+        "je 2f\n\t"
+        "addw $1, (%[weight],%[p],2)\n\t"
+        "movl (%[parent],%[p],4), %k[p]\n\t"
+        "test %k[p], %k[p]\n\t"
+        "jne 1b\n"
+        "2:"
+        : [p] "+r"(p), [w] "=&r"(w), "+m"(*reinterpret_cast<uint16_t(*)[kAdaptiveNodes]>(weight))
+        : [weight] "r"(weight), [parent] "r"(parent),
+          "m"(*reinterpret_cast<const int32_t(*)[kAdaptiveNodes]>(parent))
+        : "cc");
+#else
+    do {
+        const uint16_t w = weight[p];
+        if (weight[p - 1] == w) return p;
+        weight[p] = static_cast<uint16_t>(w + 1);
+        p = static_cast<uint32_t>(parent[p]);
+    } while (p != 0);
+#endif
+    return p;
+}
+
+// Swaps the subtrees of nodes p and q (links, and the parent or leaf entry
+// of what each now holds); returns q's parent.
+__attribute__((always_inline)) inline size_t exchangeNodes(AdaptiveTree& t, size_t p, size_t q) {
+#ifdef QORN_TREE_ASSEMBLY
+    intptr_t mine, theirs;
+    size_t up;
+    asm("movslq (%[t],%[p],4), %[mine]\n\t"
+        "movslq (%[t],%[q],4), %[theirs]\n\t"
+        "mov %k[theirs], (%[t],%[p],4)\n\t"
+        "mov %k[mine], (%[t],%[q],4)\n\t"
+        "test %[theirs], %[theirs]\n\t"
+        "js 1f\n\t"
+        "mov %k[p], %c[parent](%[t],%[theirs],4)\n\t"
+        "mov %k[p], %c[parent]-4(%[t],%[theirs],4)\n\t"
+        "jmp 2f\n"
+        "1:\n\t"
+        "not %[theirs]\n\t"
+        "mov %k[p], %c[leaf](%[t],%[theirs],4)\n"
+        "2:\n\t"
+        "test %[mine], %[mine]\n\t"
+        "js 3f\n\t"
+        "mov %k[q], %c[parent](%[t],%[mine],4)\n\t"
+        "mov %k[q], %c[parent]-4(%[t],%[mine],4)\n\t"
+        "jmp 4f\n"
+        "3:\n\t"
+        "not %[mine]\n\t"
+        "mov %k[q], %c[leaf](%[t],%[mine],4)\n"
+        "4:\n\t"
+        "movl %c[parent](%[t],%[q],4), %k[up]"
+        : [mine] "=&r"(mine), [theirs] "=&r"(theirs), [up] "=r"(up), "+m"(t)
+        : [t] "r"(&t), [p] "r"(p), [q] "r"(q), [parent] "i"(offsetof(AdaptiveTree, parent)),
+          [leaf] "i"(offsetof(AdaptiveTree, leafNode))
+        : "cc");
+    return up;
+#else
+    const int32_t mine = t.link[p], theirs = t.link[q];
+    t.link[p] = theirs;
+    t.link[q] = mine;
+    if (theirs < 0) {
+        t.leafNode[~theirs] = static_cast<int32_t>(p);
+    } else {
+        t.parent[theirs] = t.parent[theirs - 1] = static_cast<int32_t>(p);
     }
+    if (mine < 0) {
+        t.leafNode[~mine] = static_cast<int32_t>(q);
+    } else {
+        t.parent[mine] = t.parent[mine - 1] = static_cast<int32_t>(q);
+    }
+    return static_cast<uint32_t>(t.parent[q]);
+#endif
+}
+
+// updateLiteralTree from the symbol's leaf p.
+__attribute__((always_inline)) inline void climbLiteralTree(int symbol, size_t p) {
+    AdaptiveTree& t = adaptiveTree;
+    if (t.weight[0] == 0x8000) {
+        rebuildTree(0, 2 * symbolCount - 1);
+        p = static_cast<uint32_t>(t.leafNode[symbol]);
+    }
+    ++t.weight[0];
+    while ((p = climbInOrder(t.weight, t.parent, p)) != 0) {
+        // p shares its weight w with the node below it: p's subtree changes
+        // places with the lowest node of that weight, whose weight grows.
+        const uint16_t w = t.weight[p];
+        size_t q = t.stretchHint[w & 1023];
+        if (t.weight[q] != w || t.weight[q - 1] == w) {
+            q = static_cast<uint32_t>(stretchStart(t.weight, static_cast<int>(p) - 1, w));
+        }
+        // q + 1 leads the stretch once q has moved up.
+        t.stretchHint[w & 1023] = static_cast<uint16_t>(q + 1);
+        t.weight[q] = static_cast<uint16_t>(w + 1);
+        p = exchangeNodes(t, p, q);
+        if (p == 0) break;
+    }
+}
+
+// The bit window in locals, refilled when and as fillBuffer would (where a
+// member's payload ends early, the symbol decoding stops at depends on it),
+// from input the caller has checked. Below its count the window may
+// already hold the input's next bits (a refill ORs the same bits in again).
+struct LocalBits {
+    uint64_t window;
+    unsigned count;
+    const uint8_t* in;
+
+    void refill() {  // count below 64
+        window |= loadBigEndian(in) >> count;
+        const unsigned want = (64 - count) >> 3;
+        in += want;
+        count += 8 * want;
+    }
+    void take(unsigned n) {  // n at most 32
+        if (count < n + 16) refill();
+        window <<= n;
+        count -= n;
+    }
+};
+
+}  // namespace
+
+uint8_t* lh1Run(DecodeSession& s, uint8_t* out, const uint8_t* stop, uint64_t last, uint32_t mask) {
+    const uint8_t* const first = s.inputBuffer + s.inputPosition;
+    const uint8_t* const end = s.inputBuffer + last;
+    LocalBits b{s.bitWindow, static_cast<unsigned>(s.bitCount), first};
+    const int32_t* const link = adaptiveTree.link;
+    while (out < stop && b.in <= end) {
+        // A code that runs on past the window's count is left to the
+        // operation, and so is one of more than 32 bits where fillBuffer
+        // would refill (it takes those in steps of 16). The window holds at
+        // least 16 bits; longer codes need weights a tree of at most 32768
+        // all but never has.
+        unsigned used;
+        const intptr_t v = walkLiteralTree(link, b.window, used);
+        if (used >= b.count) break;
+        if (b.count < used + 16) {
+            if (used > 32) break;
+            b.refill();
+        }
+        b.window <<= used;
+        b.count -= used;
+        const int symbol = static_cast<int>(~v);
+        climbLiteralTree(symbol, static_cast<uint32_t>(leafNode[symbol]));
+        if (symbol < 256) {
+            *out++ = static_cast<uint8_t>(symbol);
+            continue;
+        }
+        // Position codes of 3 to 8 bits, all in the table, and 6 bits more.
+        const uint16_t e = positionTable[b.window >> 56];
+        const unsigned length = e >> kEntryLengthShift;
+        const uint32_t d = (static_cast<uint32_t>(e & kEntryValue) << 6) |
+                           static_cast<uint32_t>((b.window << length) >> 58);
+        b.take(length);
+        b.take(6);
+        out = copyMatch(out, ringDistance(d, mask), static_cast<uint32_t>(symbol) - 253);
+    }
+    // The bits below the count cleared, as the session keeps them.
+    s.bitWindow = b.count == 0 ? 0 : b.window & (~uint64_t{0} << (64 - b.count));
+    s.bitCount = static_cast<int>(b.count);
+    const uint64_t took = static_cast<uint64_t>(b.in - first);
+    s.inputPosition += took;
+    s.packedRemaining -= took;
     return out;
 }
 #endif

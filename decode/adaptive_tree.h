@@ -24,10 +24,19 @@ struct AdaptiveTree {
     // Never rising with the node number: a stretch of equal weights is
     // contiguous, and an update swaps a node with the lowest of its stretch.
     uint16_t weight[kAdaptiveNodes];
+    // Leaf node of each literal/length symbol, then of each position code.
+    int32_t leafNode[442];
+#ifdef QORN_FAST_DECODE
+    // The lowest node of each weight's stretch as last seen, by the weight's
+    // low bits, for the fused -lh1- loop: checked before use, so a stale or
+    // shared entry costs only a search. Entries stay within the literal tree
+    // (nodes 1..626).
+    uint16_t stretchHint[1024];
+#endif
 };
+// One object, so that a loop reaches every table from one base register.
 extern AdaptiveTree adaptiveTree;
-// Leaf node of each literal/length symbol, then of each position code.
-extern int32_t leafNode[442];
+inline constexpr int32_t (&leafNode)[442] = adaptiveTree.leafNode;
 extern int lastPositionNode;
 extern uint16_t positionTotal;
 

@@ -405,20 +405,20 @@ QORN_VARIANTS void lz5Run(DecodeSession& s, Output& o) {
     s.packedRemaining -= taken;
 }
 
-// -lh1-: the method's own operations, called directly and without the
-// checks of every symbol. A symbol starts only while the input buffer and
-// the member both hold more bytes than any symbol takes (a walk gives up
-// after four refills: fewer than 48 bytes with the position), so every
-// refill takes the word path and no symbol meets the end of the data, and
-// only where the longest match ends before the member does.
-constexpr uint64_t kAdaptiveMargin = 64;
+// -lh1-: the fused loop, without the checks of every symbol. A symbol
+// starts only while the input buffer and the member both hold more bytes
+// than any symbol reads (at most three refills, each reading a word and
+// taking at most eight bytes of it), so no symbol meets the end of the
+// data, and only where the longest match ends before the member does.
+constexpr uint64_t kAdaptiveMargin = 24;
 
 void adaptiveRun(DecodeSession& s, Output& o) {
     const uint64_t valid = s.inputValid - s.inputPosition;
     const uint64_t avail = valid < s.packedRemaining ? valid : s.packedRemaining;
     if (avail <= kAdaptiveMargin) return;
     const uint64_t last = s.inputPosition + (avail - kAdaptiveMargin);
-    uint8_t* const safe = o.end - kLongestMatch;
+    // -lh1-'s longest match, and the copy's overshoot of up to 15 bytes.
+    uint8_t* const safe = o.end - (60 + 16);
     o.out = lh1Run(s, o.out, safe < o.limit ? safe : o.limit, last, o.mask);
 }
 
