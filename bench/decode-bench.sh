@@ -2,9 +2,9 @@
 # Decoding speed against the peers, in one run on the same archives.
 #
 # Sets from bench/make-sets.sh: the text set as -lh5- and the binary set as
-# -lh7- (both by jlha), and the text set as -lh1-, -lzs-, -lz5- and -lh2- by
-# qorn-bench-pack (no installed tool writes those; lhasa reads all but
-# -lh2-, 7-Zip none of them).
+# -lh7- (both by jlha), and the text set as -lh1-, -lzs-, -lz5-, -lh2- and
+# -lh3- by qorn-bench-pack (no installed tool writes those; lhasa reads all
+# but -lh2- and -lh3-, 7-Zip none of them).
 #
 # 1. Test mode (decode + CRC, nothing written): the tools take turns, RUNS
 #    rounds (default 5), the best wall time of each counts.
@@ -28,7 +28,7 @@ xdir=${EXTRACT_DIR:-/dev/shm/qorn-bench-x}
 cd "$work"
 [ -f text-lh5.lzh ] || jlha a2o5 text-lh5.lzh text >/dev/null
 [ -f bin-lh7.lzh ] || jlha a2o7 bin-lh7.lzh bin >/dev/null
-for m in lh1 lzs lz5 lh2; do
+for m in lh1 lzs lz5 lh2 lh3; do
     [ -f text-$m.lzh ] || "$packer" text-$m.lzh $m "$work/text"
 done
 if [ ! -f tiny.lzh ]; then
@@ -50,7 +50,8 @@ bytes_of() { "$tool" list --archive "$1" | awk '/^total:/ {print $6}'; }
 
 # set  archive  peers (l: lhasa, z: 7-Zip)
 cases=("text -lh5- text-lh5.lzh lz" "bin -lh7- bin-lh7.lzh lz" "text -lh1- text-lh1.lzh l"
-    "text -lzs- text-lzs.lzh l" "text -lz5- text-lz5.lzh l" "text -lh2- text-lh2.lzh -")
+    "text -lzs- text-lzs.lzh l" "text -lz5- text-lz5.lzh l" "text -lh2- text-lh2.lzh -"
+    "text -lh3- text-lh3.lzh -")
 
 echo "Test mode, best of $runs alternating runs (wall seconds; MB/s of output):"
 printf '%-5s %-6s %7s %9s %9s %9s %9s %8s %8s\n' set method MB qornsfx lhasa 7z "MB/s" "x lhasa" "x 7z"

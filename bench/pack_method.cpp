@@ -1,10 +1,11 @@
 // Benchmark helper: packs a folder with a method the product's encoder does
-// not write (-lh1-, -lh2-, -lzs-, -lz5-), so the decoders of those methods can be
-// timed on the same sets as the others. -lh1- and -lh2- streams come from
-// the test encoder; -lzs- and -lz5- from a greedy LZSS parse here. Level-2
-// headers, members in name order.
+// not write (-lh1-, -lh2-, -lh3-, -lzs-, -lz5-), so the decoders of those
+// methods can be timed on the same sets as the others. -lh1- and -lh2-
+// streams come from the test encoder; -lh3- blocks code that encoder's parse;
+// -lzs- and -lz5- come from a greedy LZSS parse here. Level-2 headers,
+// members in name order.
 //
-// Usage: qorn-bench-pack OUT.lzh lh1|lh2|lzs|lz5 DIR
+// Usage: qorn-bench-pack OUT.lzh lh1|lh2|lh3|lzs|lz5 DIR
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -13,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "decode/adaptive_tree.h"
 #include "decode/bit_reader.h"
 #include "encode/archive_writer.h"
+#include "encode/huffman_builder.h"
 #include "tests/support/adaptive_encoder.h"
 
 namespace {
@@ -125,6 +128,55 @@ Bytes packLz5(const Bytes& data) {
     return out;
 }
 
+// -lh3-: blocks of up to 16384 symbols, each with the code lengths of its
+// literals and lengths (a presence bit, then 4 bits of length - 1) and the
+// fixed position lengths (flag 0). Lengths 3..31 are symbols 256..284, longer
+// ones 285 and 8 bits of length - 32; a position is its code (distance - 1
+// divided by 64) and 6 plain bits.
+Bytes packLh3(const Bytes& data) {
+    const std::vector<qorn::testenc::Token> tokens = qorn::testenc::parse(data, 2);
+    uint8_t positionLengths[128];
+    const int32_t* growth = qorn::FixedPositionLengths[1];
+    for (int i = 0, length = growth[0], g = 1; i < 128; ++i) {
+        for (; g < 16 && growth[g] == i; ++g) ++length;
+        positionLengths[i] = static_cast<uint8_t>(length);
+    }
+    uint16_t positionCodes[128];
+    qorn::encode::assignCodes(positionLengths, 128, positionCodes);
+    const auto symbolOf = [](const qorn::testenc::Token& t) {
+        return !t.match ? t.literal : t.length <= 31 ? t.length + 253 : 285;
+    };
+    qorn::testenc::BitWriter w;
+    for (size_t start = 0; start < tokens.size(); start += 16384) {
+        const size_t end = std::min(tokens.size(), start + 16384);
+        uint32_t freq[286] = {};
+        for (size_t i = start; i < end; ++i) ++freq[symbolOf(tokens[i])];
+        // Two codes at least: the single-code form is not written here.
+        if (std::count(freq, freq + 286, 0u) > 284) ++freq[freq[0] ? 1 : 0];
+        uint8_t lengths[286];
+        uint16_t codes[286];
+        qorn::encode::buildCodeLengths(freq, 286, 16, lengths);
+        qorn::encode::assignCodes(lengths, 286, codes);
+        w.put(static_cast<uint32_t>(end - start), 16);
+        for (uint8_t length : lengths) {
+            w.put(length != 0, 1);
+            if (length) w.put(length - 1u, 4);
+        }
+        w.put(0, 1);
+        for (size_t i = start; i < end; ++i) {
+            const qorn::testenc::Token& t = tokens[i];
+            const int symbol = symbolOf(t);
+            w.put(codes[symbol], lengths[symbol]);
+            if (!t.match) continue;
+            if (symbol == 285) w.put(t.length - 32u, 8);
+            const uint32_t d = t.distance - 1u, code = d >> 6;
+            w.put(positionCodes[code], positionLengths[code]);
+            w.put(d & 63, 6);
+        }
+    }
+    return w.finish();
+}
+
 void listFiles(const std::string& dir, const std::string& prefix, std::vector<std::string>& files) {
     DIR* d = opendir(dir.c_str());
     if (!d) return;
@@ -147,11 +199,12 @@ void listFiles(const std::string& dir, const std::string& prefix, std::vector<st
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: qorn-bench-pack OUT.lzh lh1|lh2|lzs|lz5 DIR\n");
+        std::fprintf(stderr, "usage: qorn-bench-pack OUT.lzh lh1|lh2|lh3|lzs|lz5 DIR\n");
         return 2;
     }
     const std::string method = argv[2], dir = argv[3];
-    if (method != "lh1" && method != "lh2" && method != "lzs" && method != "lz5") return 2;
+    if (method != "lh1" && method != "lh2" && method != "lh3" && method != "lzs" && method != "lz5")
+        return 2;
     qorn::makeCrcTable();
     std::vector<std::string> files;
     const std::string base = dir.substr(dir.find_last_of('/') + 1);
@@ -169,6 +222,7 @@ int main(int argc, char** argv) {
         std::fclose(f);
         const Bytes packed = method == "lh1"   ? qorn::testenc::encodeAdaptive(data, 1)
                              : method == "lh2" ? qorn::testenc::encodeAdaptive(data, 2)
+                             : method == "lh3" ? packLh3(data)
                              : method == "lzs" ? packLzs(data)
                                                : packLz5(data);
         qorn::encode::MemberHeader h;
