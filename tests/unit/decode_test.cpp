@@ -513,6 +513,30 @@ TEST(WindowDecoder, AgreesWithTheRingLoopOnRealStreams) {
     platform::faults().memoryLimit = 0;
 }
 
+TEST(WindowDecoder, AgreesWithTheRingLoopWhereAMatchRunsPastTheEnd) {
+    // Noise, a short period repeated, noise: in the middle every match is as
+    // long as the method allows, so wherever the size cuts it, a match
+    // crosses the member's end at some point of its length, with enough of
+    // the stream after it for the fused loops to be running there.
+    std::mt19937 rng(3);
+    Bytes data;
+    for (int i = 0; i < 6000; ++i)
+        data.push_back(i < 2000 || i >= 5000 ? static_cast<uint8_t>(rng())
+                                             : static_cast<uint8_t>("abcdefg"[i % 7]));
+    for (int method : {kMethodLh1, kMethodLh2, kMethodLh5}) {
+        Bytes packed;
+        if (method == kMethodLh5) {
+            ASSERT_TRUE(encode::encodeBuffer(method, data.data(), data.size(), packed));
+        } else {
+            packed = testenc::encodeAdaptive(data, method);
+        }
+        for (uint32_t size = 4000; size > 3730; --size)
+            expectSameDecoding(
+                packed, static_cast<uint32_t>(packed.size()), size, method,
+                "method " + std::to_string(method) + ", size " + std::to_string(size));
+    }
+}
+
 TEST(WindowDecoder, AgreesWithTheRingLoopOnDamagedStreams) {
     std::mt19937 rng(11);
     const std::vector<Stream> streams = realStreams();
