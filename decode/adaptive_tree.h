@@ -29,8 +29,8 @@ struct AdaptiveTree {
 #ifdef QORN_FAST_DECODE
     // The lowest node of each weight's stretch as last seen, by the weight's
     // low bits, for the fused -lh1- loop: checked before use, so a stale or
-    // shared entry costs only a search. Entries stay within the literal tree
-    // (nodes 1..626).
+    // shared entry costs only a search. Entries are 0 (the root, which
+    // outweighs every other node) or nodes 2..626 of -lh1-'s literal tree.
     uint16_t stretchHint[1024];
 #endif
 };
