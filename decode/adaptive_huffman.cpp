@@ -457,6 +457,7 @@ __attribute__((always_inline)) inline size_t climbInOrder(uint16_t* weight, cons
 // of what each now holds); returns q's parent.
 __attribute__((always_inline)) inline size_t exchangeNodes(AdaptiveTree& t, size_t p, size_t q) {
 #ifdef QORN_TREE_ASSEMBLY
+    static_assert(offsetof(AdaptiveTree, link) == 0, "the links are read at the store's address");
     intptr_t mine, theirs;
     size_t up;
     asm("movslq (%[t],%[p],4), %[mine]\n\t"
