@@ -62,7 +62,18 @@ set(QORN_E2E_WHY "this host runs 32-bit programs")
 if("$ENV{QORN_E2E_WIN64}" STREQUAL "1")
   set(QORN_E2E_ARCH x86_64)
   set(QORN_E2E_WHY "chosen by QORN_E2E_WIN64=1")
-elseif(EXISTS /usr/lib/wine/wineserver32 OR EXISTS /usr/lib/wine/wineserver64)
+elseif(EXISTS /usr/lib/wine/wineserver64 AND NOT EXISTS /usr/lib/wine/wineserver32)
+  # Only 64-bit Wine is installed (scripts/install-deps.sh leaves 32-bit Wine
+  # out where the kernel runs no 32-bit programs or it cannot be installed).
+  # Which of the two, a tiny i386 program tells.
+  set(QORN_E2E_ARCH x86_64)
+  execute_process(COMMAND sh ${CMAKE_SOURCE_DIR}/scripts/runs-i386.sh RESULT_VARIABLE QORN_RUNS_I386)
+  if(QORN_RUNS_I386 EQUAL 0)
+    set(QORN_E2E_WHY "32-bit Wine is not installed, though this host runs 32-bit programs")
+  else()
+    set(QORN_E2E_WHY "this host runs no 32-bit programs")
+  endif()
+elseif(EXISTS /usr/lib/wine/wineserver32)
   execute_process(COMMAND /usr/lib/wine/wineserver32 --version
     RESULT_VARIABLE QORN_WINE32_RESULT OUTPUT_QUIET ERROR_VARIABLE QORN_WINE32_ERROR)
   if(NOT QORN_WINE32_RESULT EQUAL 0)
