@@ -2,8 +2,9 @@
 # The finished stub, as every self-extracting file begins:
 #   check_stub.sh STUB.exe OBJDUMP
 # exactly the payload offset long, "LHA's SFX " at 0x24, checksum field 0,
-# and importing nothing but DLLs every Windows has (a C++ runtime or
-# pthreads DLL would make the file fail on a clean system).
+# importing nothing but DLLs every Windows has (a C++ runtime or pthreads
+# DLL would make the file fail on a clean system), and a manifest for the
+# image's own processor.
 set -eu
 STUB=$1
 OBJDUMP=$2
@@ -20,4 +21,15 @@ sum=$(od -An -tu4 -j$((pe + 88)) -N4 "$STUB" | tr -d ' ')
     *) fail "imports $dll" ;;
     esac
 done
+# The manifest names the processor of the image: 64-bit Windows may refuse
+# an x86 manifest on an x64 image.
+case "$("$OBJDUMP" -f "$STUB" | sed -n 's/.*file format //p')" in
+pei-i386) arch=x86 ;;
+pei-x86-64) arch=amd64 ;;
+*) fail "not a PE image" ;;
+esac
+manifest=$(wrestool -x --raw --type=24 "$STUB") || fail "no manifest"
+n=$(printf '%s' "$manifest" | grep -c 'processorArchitecture=') || true
+m=$(printf '%s' "$manifest" | grep -c "processorArchitecture=\"$arch\"") || true
+[ "$n" -ge 1 ] && [ "$n" = "$m" ] || fail "the manifest does not name $arch everywhere"
 echo "ok: $STUB"

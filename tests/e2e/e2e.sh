@@ -633,6 +633,16 @@ case_windows_tool() {
     head -c 70000 /dev/urandom > "$tree/資料/noise.bin"
     wtool() { "$WINE" "$wtool" "$@" 2>&1 | tr -d '\r'; }
     local out
+    # What ships is stripped, runs as the user who starts it, knows long
+    # paths and says what it is on Explorer's Details tab.
+    x86_64-w64-mingw32-objdump -h "$wtool" | grep -q '\.debug_' && fail "qornsfx.exe is not stripped"
+    out=$(wrestool -x --raw --type=24 "$wtool") || fail "qornsfx.exe has no manifest"
+    grep -q 'level="asInvoker"' <<<"$out" || fail "qornsfx.exe: not asInvoker"
+    grep -q '<longPathAware[^>]*>true<' <<<"$out" || fail "qornsfx.exe: not long-path aware"
+    grep -q 'processorArchitecture="amd64"' <<<"$out" || fail "qornsfx.exe: manifest not for amd64"
+    out=$("$WINE" "$PROBE" fileinfo "$(winpath "$wtool")" 2>/dev/null | tr -d '\r')
+    expect_line "$out" $'^FileDescription\tQorn SFX builder$' "qornsfx.exe: description"
+    expect_line "$out" $'^fixed\t'"${QORN_VERSION:?}"'\.0$' "qornsfx.exe: file version"
     convert -size 32x32 xc:teal -define icon:auto-resize=32,16 app.ico || fail "cannot make the icon"
     out=$(wtool make -o sfx.exe --no-settings --stub "$(winpath "$STUB")" --icon app.ico \
         --product-name 'ツール' --file-version 1.0.2 "$tree") && [ -f sfx.exe ] ||

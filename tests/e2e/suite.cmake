@@ -65,7 +65,9 @@ if(TARGET tool_mingw64)
   add_test(NAME e2e.windows_tool COMMAND ${QORN_E2E_SCRIPT} windows_tool)
   set_tests_properties(e2e.windows_tool PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180 LABELS e2e)
   list(APPEND QORN_E2E_TESTS e2e.windows_tool)
-  list(APPEND QORN_E2E_ENV QORN_WINDOWS_TOOL=${QORN_WINDOWS_TOOL_EXE})
+  # The file that ships (stripped, in build/dist), not the build tree's.
+  list(APPEND QORN_E2E_ENV QORN_WINDOWS_TOOL=${QORN_DIST_DIR}/qornsfx.exe
+    QORN_VERSION=${PROJECT_VERSION})
 endif()
 set_tests_properties(e2e.setup e2e.cleanup ${QORN_E2E_TESTS} PROPERTIES
   RESOURCE_LOCK wine ENVIRONMENT "${QORN_E2E_ENV}")
