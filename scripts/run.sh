@@ -10,11 +10,12 @@ cd "$root"
 if [ "${QORN_SKIP_INSTALL:-0}" != 1 ]; then
     if [ "$(id -u)" -eq 0 ]; then sh scripts/install-deps.sh; else sudo sh scripts/install-deps.sh; fi
 fi
-# Only the tool and the stub: the test tree is the test command's business.
+# What ships (build/dist: the tool, qornsfx.exe and the stub, stripped) and
+# its manual page; the test tree is the test command's business.
 cmake -G Ninja -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target qornsfx stub
+cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target dist docs
 
-tool=$root/build/tools/qornsfx
+tool=$root/build/dist/qornsfx
 out=$root/build/demo
 rm -rf "$out" && mkdir -p "$out"
 
@@ -45,3 +46,7 @@ echo
 echo "Self-extracting archive: $out/sample.exe ($(stat -c %s "$out/sample.exe") bytes)."
 echo "On Windows, copy it over and run it (double-click, or 'sample.exe' in a command prompt):"
 echo "it asks for the destination folder and the shortcuts, then extracts."
+echo
+echo "Release files in $root/build/dist:"
+ls -l "$root/build/dist" | sed -n 's/^[^ ]* *[0-9]* [^ ]* *[^ ]* *\([0-9]*\) .* \([^ ]*\)$/  \2  \1 bytes/p'
+echo "(debug information in $root/build/dist-debug; the .deb: cmake --build build --target package)"

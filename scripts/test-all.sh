@@ -1,7 +1,9 @@
 #!/bin/bash
 # Runs every test: installs what is missing, builds the native tree with the
-# Windows stub, runs the unit, golden and end-to-end tests, then the same
-# unit tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Windows stub, runs the unit, golden and end-to-end tests, checks the
+# release files (stripped, the .deb clean for lintian, a second build
+# byte-identical), then runs the unit tests again under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 # Set QORN_SKIP_INSTALL=1 to skip the package installation, QORN_E2E_WIN64=1 to
 # run the end-to-end cases on the x86_64 build under wine64 even where the
 # host could run the i686 stub under 32-bit Wine.
@@ -36,6 +38,9 @@ ctest --test-dir build -j "$jobs" --output-on-failure
 # Which Windows build the end-to-end cases ran (decided when cmake looked
 # at the host: see cmake/stub.cmake).
 cat build/e2e-kind.txt 2>/dev/null || echo "e2e: not configured"
+
+echo "== release files (stripped, packaged, reproducible)"
+bash scripts/check-release.sh build
 
 echo "== sanitizer build (ASan + UBSan)"
 cmake -G Ninja -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQORN_SANITIZE=ON -DQORN_WITH_STUB=OFF
