@@ -44,11 +44,11 @@ CommandLine parseCommandLine(const char16_t* line) {
     for (;;) {
         while (isBlank(*p)) ++p;
         if (!*p) break;
-        result.given = true;
         const char16_t* q = *p == u'"' ? p + 1 : p;
         if (q[0] == u'/' && (q[1] | 0x20) == u'd' && q[2] == u'=') {
+            result.given = true;
             result.destination = destinationFrom(q + 3);
-            if (result.destination.isEmpty()) result.unknown = true;
+            result.destinationEmpty = result.destination.isEmpty();
             break;
         }
         // One argument: 2n backslashes before a quote stand for n and the
@@ -81,9 +81,9 @@ CommandLine parseCommandLine(const char16_t* line) {
             ++length;
         }
         if (length == 2 && head[0] == u'/' && (head[1] | 0x20) == u's')
-            result.silent = true;
+            result.given = result.silent = true;
         else if (length == 2 && head[0] == u'/' && head[1] == u'?')
-            result.help = true;
+            result.given = result.help = true;
         else
             result.unknown = true;
     }

@@ -6,8 +6,10 @@
 //              it comes last
 //   /?         the usage
 //
-// Switches are matched without regard to case; anything else on the line is
-// a usage error.
+// Switches are matched without regard to case. Anything else on the line
+// (a file dropped on the program, the rest of an unquoted path with blanks,
+// another installer's switch) is passed over: the run goes on as it would
+// without it.
 #pragma once
 
 #include "base/wide_string.h"
@@ -15,11 +17,12 @@
 namespace qorn {
 
 struct CommandLine {
-    bool given = false;      // anything after the program name
-    bool silent = false;     // /S
-    bool help = false;       // /?
-    bool unknown = false;    // an argument that is none of the switches
-    WideString destination;  // /D=, quotes taken out; empty without it
+    bool given = false;             // one of the switches, /D= with or without a path
+    bool silent = false;            // /S
+    bool help = false;              // /?
+    bool unknown = false;           // an argument that is none of the switches (passed over)
+    bool destinationEmpty = false;  // /D= with nothing after it
+    WideString destination;         // /D=, quotes taken out; empty without it
 };
 
 // Reads a whole command line as the system keeps it, program name first,
