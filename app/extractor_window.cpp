@@ -204,6 +204,8 @@ void ExtractorWindow::completeRun() {
     if (settings.present) registerShortcuts();
     // Nobody may be at the screen of a silent run to see what would open.
     if (!settings.openFile.isEmpty() && !runMode.silent) openFileAfterRun();
+    // Every member is there; what failed after them has a status of its own.
+    if (failed) runStatus = kExitSwitchAfterRun;
     DestroyWindow(mainWindow);
 }
 
@@ -226,7 +228,10 @@ void ExtractorWindow::openFileAfterRun() {
         failed = true;
         return;
     }
-    ShellExecuteW(mainWindow, nullptr, wide(shell.c_str()), nullptr, nullptr, SW_SHOWNORMAL);
+    // The shell tells the user itself when it cannot open the file.
+    if (reinterpret_cast<INT_PTR>(ShellExecuteW(mainWindow, nullptr, wide(shell.c_str()), nullptr,
+                                                nullptr, SW_SHOWNORMAL)) <= 32)
+        failed = true;
 }
 
 void ExtractorWindow::memberStarted(const char16_t* path) {

@@ -55,6 +55,7 @@ class ExtractorWindow : public ExtractionJob, public RunReporter {
     bool enterDestination(const char16_t* path);
     void registerShortcuts();
     void createShortcut(int csidl);
+    void reportShortcut(const WideString& linkPath, HRESULT result);
 
     // RunReporter, called on the worker thread.
     void memberStarted(const char16_t* path) override;

@@ -14,12 +14,14 @@ const wchar_t kUsage[] =
     L"/D=\t解凍先フォルダ。空白を含めてもかまいません。最後に指定します。\n"
     L"/?\tこの説明を表示します。\n\n"
     L"終了コード: 0 完了、1 ディスクに書き込めない、2 引数の誤り、3 ファイルの破損、"
-    L"4 フォルダを作成できない、5 メモリ不足、6 中止";
+    L"4 フォルダを作成できない、5 メモリ不足、6 中止、"
+    L"7 ショートカットの作成かファイルを開く処理に失敗";
 
 }  // namespace
 
 // The command line is the whole one, program name first, as stubEntry
-// passes it. Without arguments the run is the dialog's, as it always was.
+// passes it. Without switches the run is the dialog's, as it always was,
+// whatever else the line holds.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     using namespace qorn;
     const CommandLine switches = parseCommandLine(reinterpret_cast<const char16_t*>(commandLine));
@@ -27,12 +29,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     runMode.silent = switches.silent;
     // Nor may the system ask about a drive without a disk.
     if (switches.silent) SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    if (switches.help || switches.unknown) {
+    if (switches.help) {
         if (!switches.silent)
             MessageBoxW(nullptr, kUsage, reinterpret_cast<const wchar_t*>(kCaptionDefault),
-                        switches.unknown ? MB_ICONWARNING : MB_ICONINFORMATION);
-        return switches.unknown ? kExitSwitchUsage : kExitDone;
+                        MB_ICONINFORMATION);
+        return kExitDone;
     }
+    // An empty /D= (a script's unset variable) must not send a silent run
+    // to the default folder; with the dialog it just leaves the field as is.
+    if (switches.silent && switches.destinationEmpty) return kExitSwitchUsage;
     int status;
     {
         app::ExtractorWindow window(instance);

@@ -1,5 +1,7 @@
 // Shortcuts to the main file in the Start menu, on the desktop and in the
-// Send To folder, as the option bytes say. Nothing here is reported.
+// Send To folder, as the option bytes say. One that cannot be made is
+// reported with its path and the system's reason, and the run counts as
+// failed after its members (the status of a run with switches).
 #include <shlobj.h>
 #include <shobjidl.h>
 
@@ -50,30 +52,50 @@ WideString linkFileName(const SfxSettings& settings) {
     return WideString(name, static_cast<size_t>(end - name));
 }
 
+// Whether the process acts as an administrator: elevated, or an
+// administrator where there is no elevation. An administrator's unelevated
+// process has the group only to deny access, which the check tells apart.
+bool actsAsAdministrator() {
+    // S-1-5-32-544, BUILTIN\Administrators: revision 1, two sub-authorities,
+    // authority 5 (NT), then 32 and 544.
+    alignas(4) static BYTE administrators[16] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2};
+    BOOL member = FALSE;
+    return CheckTokenMembership(nullptr, administrators, &member) && member;
+}
+
 }  // namespace
 
 void ExtractorWindow::registerShortcuts() {
-    if (settings.startMenuOptions & kOptionCreate) createShortcut(CSIDL_COMMON_PROGRAMS);
-    if (settings.desktopOptions & kOptionCreate) createShortcut(CSIDL_COMMON_DESKTOPDIRECTORY);
+    // The all-users folders take only an administrator's process; anyone
+    // else gets the shortcuts in their own Start menu and on their own
+    // desktop.
+    const bool allUsers = actsAsAdministrator();
+    if (settings.startMenuOptions & kOptionCreate)
+        createShortcut(allUsers ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS);
+    if (settings.desktopOptions & kOptionCreate)
+        createShortcut(allUsers ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOPDIRECTORY);
     if (settings.sendToOptions & kOptionCreate) createShortcut(CSIDL_SENDTO);
 }
 
 void ExtractorWindow::createShortcut(int csidl) {
-    ComScope com;
-    if (!com.ok()) return;
-    ComPointer<IShellLinkW> link;
-    if (FAILED(CoCreateInstance(kClsidShellLink, nullptr, CLSCTX_INPROC_SERVER, kIidShellLinkW,
-                                link.out())))
-        return;
-    ComPointer<IPersistFile> file;
-    if (FAILED(link->QueryInterface(kIidPersistFile, file.out()))) return;
-
-    // Without a folder the link would land in the root of the current drive.
-    WideString linkPath = specialFolder(mainWindow, csidl);
-    if (linkPath.isEmpty()) return;
+    const WideString folder = specialFolder(mainWindow, csidl);
+    WideString linkPath(folder);
     linkPath.appendChar(u'\\');
     linkPath.append(linkFileName(settings));
     linkPath.append(u".lnk");
+    ComScope com;
+    ComPointer<IShellLinkW> link;
+    ComPointer<IPersistFile> file;
+    // Without a folder the link would land in the root of the current drive.
+    HRESULT made = folder.isEmpty() ? HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)
+                   : !com.ok()      ? E_FAIL
+                               : CoCreateInstance(kClsidShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                                  kIidShellLinkW, link.out());
+    if (SUCCEEDED(made)) made = link->QueryInterface(kIidPersistFile, file.out());
+    if (FAILED(made)) {
+        reportShortcut(linkPath, made);
+        return;
+    }
 
     WideString target(destinationFolder);
     appendSeparator(target);
@@ -90,12 +112,14 @@ void ExtractorWindow::createShortcut(int csidl) {
     link->SetIconLocation(wide(shortTarget.c_str()), 0);
     link->SetWorkingDirectory(wide(destinationFolder.c_str()));
     const HRESULT saved = file->Save(wide(platform::systemPath(linkPath.c_str()).c_str()), TRUE);
-    if (FAILED(saved) && linkPath.length() >= kMaxPath) {
-        platform::setLastError(HRESULT_FACILITY(saved) == FACILITY_WIN32 ? HRESULT_CODE(saved)
-                                                                         : saved);
-        showPathError(*this, linkPath.c_str());
-        failed = true;
-    }
+    if (FAILED(saved)) reportShortcut(linkPath, saved);
+}
+
+void ExtractorWindow::reportShortcut(const WideString& linkPath, HRESULT result) {
+    platform::setLastError(HRESULT_FACILITY(result) == FACILITY_WIN32 ? HRESULT_CODE(result)
+                                                                      : result);
+    showPathError(*this, linkPath.c_str());
+    failed = true;
 }
 
 }  // namespace qorn::app

@@ -36,6 +36,7 @@ enum : int {
     kExitSwitchCannotCreate = 4,  // the destination, or a member's folder or file
     kExitSwitchOutOfMemory = 5,
     kExitSwitchCancelled = 6,  // the dialog cancelled, the run aborted or closed
+    kExitSwitchAfterRun = 7,   // every member extracted; a shortcut or the file to open failed
 };
 
 // How the process was started, set once before anything can fail.

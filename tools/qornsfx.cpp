@@ -37,10 +37,11 @@ const char kUsage[] =
 // Options that take a value; the others are flags.
 bool takesValue(const std::string& name) {
     static const char* const names[] = {
-        "codepage",  "d",          "o",           "title",        "destination",
-        "main-file", "start-menu", "desktop",     "send-to",      "open",
-        "link-name", "method",     "level",       "stub",         "program-files-folder",
-        "icon",      "company",    "description", "product-name", "file-version"};
+        "codepage",       "d",          "o",           "title",        "destination",
+        "main-file",      "start-menu", "desktop",     "send-to",      "open",
+        "link-name",      "method",     "level",       "stub",         "program-files-folder",
+        "icon",           "company",    "description", "product-name", "file-version",
+        "execution-level"};
     for (const char* n : names)
         if (name == n) return true;
     return false;

@@ -64,6 +64,26 @@ int versionEdit(const Arguments& args, encode::VersionEdit& edit) {
     return 0;
 }
 
+constexpr uint16_t kResourceManifest = 24;
+const char* const kExecutionLevels[] = {"asInvoker", "highestAvailable", "requireAdministrator"};
+
+// The manifest's requestedExecutionLevel set to level; false when the
+// manifest has no such element to change.
+bool setExecutionLevel(std::vector<uint8_t>& manifest, const std::string& level) {
+    std::string text(manifest.begin(), manifest.end());
+    const size_t element = text.find("<requestedExecutionLevel");
+    const size_t end = element == std::string::npos ? element : text.find('>', element);
+    if (end == std::string::npos) return false;
+    const size_t at = text.find(" level=\"", element);
+    if (at == std::string::npos || at > end) return false;
+    const size_t valueStart = at + 8;
+    const size_t valueEnd = text.find('"', valueStart);
+    if (valueEnd == std::string::npos || valueEnd > end) return false;
+    text.replace(valueStart, valueEnd - valueStart, level);
+    manifest.assign(text.begin(), text.end());
+    return true;
+}
+
 }  // namespace
 
 int editStubResources(const Arguments& args, std::vector<uint8_t>& stub, bool& edited) {
@@ -71,7 +91,20 @@ int editStubResources(const Arguments& args, std::vector<uint8_t>& stub, bool& e
     encode::VersionEdit edit;
     if (const int status = versionEdit(args, edit)) return status;
     const bool icon = args.has("icon");
-    if (!icon && edit.texts.empty()) return 0;
+    const bool level = args.has("execution-level");
+    if (level) {
+        bool known = false;
+        for (const char* name : kExecutionLevels)
+            known = known || args.value("execution-level") == name;
+        if (!known) {
+            std::fprintf(stderr,
+                         "qornsfx: --execution-level takes asInvoker, highestAvailable or "
+                         "requireAdministrator, not '%s'\n",
+                         args.value("execution-level").c_str());
+            return kExitUsage;
+        }
+    }
+    if (!icon && edit.texts.empty() && !level) return 0;
 
     encode::PeResources pe;
     std::string error;
@@ -99,6 +132,16 @@ int editStubResources(const Arguments& args, std::vector<uint8_t>& stub, bool& e
                          "qornsfx: the version texts make the stub's resources %s bytes; it has "
                          "room for %s\n",
                          withCommas(size).c_str(), withCommas(pe.room()).c_str());
+            return 1;
+        }
+    }
+    if (level) {
+        bool found = false;
+        for (encode::Resource& r : pe.resources)
+            if (r.type.is(kResourceManifest))
+                found = setExecutionLevel(r.data, args.value("execution-level")) || found;
+        if (!found) {
+            std::fprintf(stderr, "qornsfx: the stub's manifest names no execution level\n");
             return 1;
         }
     }

@@ -17,7 +17,7 @@ sum=$(od -An -tu4 -j$((pe + 88)) -N4 "$STUB" | tr -d ' ')
 [ "$sum" = 0 ] || fail "PE checksum $sum, not 0"
 "$OBJDUMP" -p "$STUB" | sed -n 's/^\tDLL Name: //p' | tr 'A-Z' 'a-z' | while read -r dll; do
     case "$dll" in
-    kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | shell32.dll | ole32.dll | shlwapi.dll | msvcrt.dll) ;;
+    kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | shell32.dll | ole32.dll | shlwapi.dll | advapi32.dll | msvcrt.dll) ;;
     *) fail "imports $dll" ;;
     esac
 done

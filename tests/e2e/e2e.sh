@@ -512,21 +512,96 @@ case_usage() {
     new_case usage
     archive a.lzh a.txt=text:alpha
     make_sfx -o sfx.exe --no-settings a.lzh
-    local arg want box rc
-    for arg in '/?' '/X'; do
-        want=0
-        [ "$arg" = '/X' ] && want=2
+    local box rc
+    start sfx.exe '/?'
+    box=$(read_box)
+    expect_line "$box" $'^0\t#32770\t.*\tQorn SFX$' "caption"
+    expect_line "$box" $'^65535\tStatic\t.*\t使い方: \\[/S\\] \\[/D=解凍先フォルダ\\]$' "usage text"
+    expect_line "$box" $'^/S\t' "the /S line"
+    expect_line "$box" '7 ' "the status of a failed shortcut"
+    shot "usage"
+    probe click --control 65535 1
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc for /?"
+    [ ! -e a.txt ] || fail "/? extracted something"
+    # An empty /D= (a script's unset variable) stops a silent run.
+    start sfx.exe /S /D=
+    rc=$(finish)
+    [ "$rc" = 2 ] || fail "exit status $rc for /S /D="
+    [ ! -e a.txt ] || fail "/S /D= extracted something"
+}
+
+# Whatever is not a switch is passed over: the run is the one without
+# arguments (status 0, no box), for another installer's switches, a file
+# dropped on the program and the command line CreateProcessW(path, NULL)
+# makes of a path with blanks.
+case_arguments_passed_over() {
+    new_case arguments_passed_over
+    archive a.lzh a.txt=text:alpha 'sub/b.txt=text:bravo'
+    make_sfx -o sfx.exe --no-settings a.lzh
+    local arg rc seen
+    for arg in -S /silent /q "$(winpath "$CASE_DIR/dropped file.txt")"; do
+        rm -rf a.txt sub
+        watch_windows
         start sfx.exe "$arg"
-        box=$(read_box)
-        expect_line "$box" $'^0\t#32770\t.*\tQorn SFX$' "caption for $arg"
-        expect_line "$box" $'^65535\tStatic\t.*\t使い方: \\[/S\\] \\[/D=解凍先フォルダ\\]$' "usage text for $arg"
-        expect_line "$box" $'^/S\t' "the /S line for $arg"
-        shot "usage-$want"
-        probe click --control 65535 1
         rc=$(finish)
-        [ "$rc" = "$want" ] || fail "exit status $rc for $arg"
-        [ ! -e a.txt ] || fail "$arg extracted something"
+        seen=$(watched)
+        [ "$rc" = 0 ] || fail "exit status $rc for $arg"
+        [ "$(cat a.txt)" = alpha ] && [ "$(cat sub/b.txt)" = bravo ] || fail "$arg: not extracted"
+        ! grep -q '^#32770' <<<"$seen" || fail "$arg: a box was shown"
     done
+    rm -rf a.txt sub
+    mkdir -p 'a folder with blanks' && cp sfx.exe 'a folder with blanks/my setup.exe'
+    local out
+    out=$(probe launch --timeout 60000 "$(winpath "$CASE_DIR/a folder with blanks/my setup.exe")")
+    expect_line "$out" '^exit 0$' "unquoted path with blanks: $out"
+    [ "$(cat a.txt)" = alpha ] || fail "unquoted path with blanks: not extracted"
+    # With the dialog: -S alone shows it, as a run without arguments does.
+    make_sfx -o dialog.exe --title 'ダイアログ' --destination 'dest' a.lzh
+    start dialog.exe -S
+    probe find --class '#32770' --control 1000 --timeout 20000 >/dev/null || fail "-S: no dialog"
+    shot "arguments-passed-over-dialog"
+    probe click --control 1000 2
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "-S, cancelled: exit status $rc"
+}
+
+# The execution level is the maker's: an asInvoker SFX started by an
+# administrator runs unelevated and makes its shortcuts in the user's own
+# Start menu and desktop. Wine elevates every process whatever its manifest
+# asks, so the SFX gets the token Windows gives such a process. A shortcut
+# that cannot be made is told: a box without switches, status 7 with them.
+case_privilege_shortcuts() {
+    new_case privilege_shortcuts
+    archive a.lzh 'bin/tool.exe=text:MZ'
+    make_sfx -o invoker.exe --execution-level asInvoker --destination dest --main-file 'bin\tool.exe' \
+        --start-menu 3 --desktop 3 --link-name QornInvoker a.lzh
+    local c=$WINEPREFIX/drive_c user rc box out
+    user=$(id -un)
+    out=$(probe launch-limited --timeout 60000 "$(winpath "$CASE_DIR/invoker.exe")" '"invoker.exe" /S')
+    expect_line "$out" '^exit 0$' "asInvoker: $out"
+    local own="$c/users/$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/QornInvoker.lnk"
+    [ -f "$own" ] || fail "asInvoker: no shortcut in the user's Start menu"
+    [ -f "$c/users/$user/Desktop/QornInvoker.lnk" ] || fail "asInvoker: no shortcut on the user's desktop"
+    [ ! -e "$c/ProgramData/Microsoft/Windows/Start Menu/Programs/QornInvoker.lnk" ] &&
+        [ ! -e "$c/users/Public/Desktop/QornInvoker.lnk" ] || fail "asInvoker: an all-users shortcut"
+    lnk_points_to "$own" "$(winpath "$CASE_DIR")\dest\bin\tool.exe" || fail "asInvoker: wrong target"
+
+    make_sfx -o badlink.exe --destination dest2 --main-file 'bin\tool.exe' --start-menu 3 \
+        --link-name 'bad*name' a.lzh
+    start badlink.exe /S
+    rc=$(finish)
+    [ "$rc" = 7 ] || fail "a shortcut that cannot be made: exit status $rc, not 7"
+    [ -f dest2/bin/tool.exe ] || fail "the members were not extracted"
+    start badlink.exe
+    probe find --class '#32770' --control 1000 --timeout 20000 >/dev/null || fail "no dialog"
+    probe click --control 1000 1
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*bad\\*name\\.lnk' "the box names the shortcut"
+    shot "shortcut-failed"
+    probe click --control 65535 1
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "without switches: exit status $rc"
 }
 
 # A tree of a few files and an icon of four sizes (the 256 px image PNG,

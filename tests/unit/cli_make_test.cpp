@@ -252,6 +252,14 @@ class CliMakeResources : public CliMake {
         if (std::system(command.c_str()) != 0) return {};
         return readFile(root_ / "version.bin");
     }
+    // The manifest of FILE as its bytes, read by icoutils.
+    Bytes manifestReadBack(const fs::path& file) {
+        const std::string command = "wrestool -x --raw -t24 -o " +
+                                    quote((root_ / "manifest.xml").string()) + " " +
+                                    quote(file.string());
+        if (std::system(command.c_str()) != 0) return {};
+        return readFile(root_ / "manifest.xml");
+    }
     bool haveWrestool() { return std::system("wrestool --version >/dev/null 2>&1") == 0; }
 };
 
@@ -367,6 +375,38 @@ TEST_F(CliMakeResources, AnIconTooLargeLosesItsLargestImagesNeverItsSmallOnes) {
 
 // Without --stub the tool uses the stub built into it: the finished one, as
 // it is, wherever the tool was installed.
+// The manifest's execution level is the maker's to choose; nothing else in
+// it changes, and a level Windows does not know is refused.
+TEST_F(CliMakeResources, TheExecutionLevelIsTheMakersChoice) {
+    if (realStubs().empty() || !haveWrestool()) GTEST_SKIP() << "needs the stubs and wrestool";
+    for (const std::string& stub : realStubs()) {
+        SCOPED_TRACE(stub);
+        fs::copy_file(stub, root_ / "stub.exe", fs::copy_options::overwrite_existing);
+        const Bytes before = manifestReadBack(root_ / "stub.exe");
+        const std::string original(before.begin(), before.end());
+        ASSERT_NE(original.find("level=\"highestAvailable\""), std::string::npos);
+        for (const std::string level : {"asInvoker", "requireAdministrator", "highestAvailable"}) {
+            ASSERT_EQ(make({"--execution-level", level}), 0) << errors();
+            const Bytes after = manifestReadBack(root_ / "out.exe");
+            std::string expected = original;
+            expected.replace(expected.find("highestAvailable"), 16, level);
+            EXPECT_EQ(std::string(after.begin(), after.end()), expected);
+            ReadBack r = readBack(root_ / "out.exe");
+            ASSERT_TRUE(r.ok);
+            EXPECT_EQ(r.firstArchiveByte, archive_[0]);
+        }
+        for (const std::string bad : {"admin", "asinvoker", ""}) {
+            fs::remove(root_ / "out.exe");
+            EXPECT_EQ(make({"--execution-level", bad}), 2) << bad;
+            EXPECT_NE(errors().find("--execution-level takes asInvoker, highestAvailable or "
+                                    "requireAdministrator"),
+                      std::string::npos)
+                << errors();
+            EXPECT_FALSE(fs::exists(root_ / "out.exe"));
+        }
+    }
+}
+
 TEST_F(CliMake, TheToolCarriesTheFinishedStub) {
 #ifndef QORN_STUB_I686
     GTEST_SKIP() << "built without the stub";

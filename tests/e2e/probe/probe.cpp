@@ -207,11 +207,56 @@ int fileInfo(const wchar_t* file) {
     return 0;
 }
 
+// Starts a program the way CreateProcessW(path, NULL) does, which leaves
+// its command line the bare path, unquoted even when it holds blanks;
+// prints its exit status once it has ended.
+// launch-limited gives the program the token an administrator's unelevated
+// process has on Windows (the Administrators group only to deny access),
+// with commandLine as its whole command line.
+int launch(const wchar_t* path, const wchar_t* commandLine, bool limited, DWORD timeout) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    HANDLE token = nullptr;
+    if (limited) {
+        HANDLE own = nullptr;
+        BYTE administrators[SECURITY_MAX_SID_SIZE];
+        DWORD size = sizeof administrators;
+        SID_AND_ATTRIBUTES denyOnly = {administrators, 0};
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own) ||
+            !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) ||
+            !CreateRestrictedToken(own, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &token)) {
+            writef(L"cannot make the token: error %lu\n", GetLastError());
+            return 1;
+        }
+        CloseHandle(own);
+    }
+    static wchar_t line[4096];
+    if (commandLine) lstrcpynW(line, commandLine, 4096);
+    const BOOL started =
+        token ? CreateProcessAsUserW(token, path, commandLine ? line : nullptr, nullptr, nullptr,
+                                     FALSE, 0, nullptr, nullptr, &startup, &process)
+              : CreateProcessW(path, commandLine ? line : nullptr, nullptr, nullptr, FALSE, 0,
+                               nullptr, nullptr, &startup, &process);
+    if (token) CloseHandle(token);
+    if (!started) {
+        writef(L"cannot start: error %lu\n", GetLastError());
+        return 1;
+    }
+    DWORD status = 259;
+    if (WaitForSingleObject(process.hProcess, timeout) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    writef(L"exit %lu\n", status);
+    return 0;
+}
+
 int usage() {
     write(
-        L"usage: qorn-probe find|dump|click|check|settext|progress|close|windows|fileinfo [--title "
-        L"T] "
-        L"[--class C] [--control ID] [--timeout MS] ARGS\n");
+        L"usage: qorn-probe find|dump|click|check|settext|progress|close|windows|fileinfo|launch|"
+        L"launch-limited "
+        L"[--title T] [--class C] [--control ID] [--timeout MS] ARGS\n");
     return 2;
 }
 
@@ -241,6 +286,10 @@ int wmain(int argc, wchar_t** argv) {
     if (wcscmp(command, L"windows") == 0)
         return restCount <= 1 ? watchWindows(timeout, rest[0]) : usage();
     if (wcscmp(command, L"fileinfo") == 0) return restCount == 1 ? fileInfo(rest[0]) : usage();
+    if (wcscmp(command, L"launch") == 0)
+        return restCount == 1 ? launch(rest[0], nullptr, false, timeout) : usage();
+    if (wcscmp(command, L"launch-limited") == 0)
+        return restCount == 2 ? launch(rest[0], rest[1], true, timeout) : usage();
     HWND window = waitFor(s, timeout);
     if (!window) {
         write(L"no such window\n");
