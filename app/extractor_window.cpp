@@ -22,6 +22,7 @@ HWND progressBar = nullptr;
 namespace {
 
 const wchar_t kClassName[] = L"QORNSFXCLASS";
+const wchar_t kTextAskAbort[] = L"解凍を中止しますか？";
 
 // The ExtractorWindow of the progress window, taken at WM_CREATE.
 ExtractorWindow* windowObject = nullptr;
@@ -84,6 +85,13 @@ HWND createChild(HWND parent, const wchar_t* className, const wchar_t* text, DWO
     return child;
 }
 
+int systemDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen) ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
 }  // namespace
 
 bool initialiseOnce(HINSTANCE instance, ExtractorWindow& window) {
@@ -105,19 +113,27 @@ ExtractorWindow::ExtractorWindow(HINSTANCE instance) {
 
     POINT pointer = {};
     GetCursorPos(&pointer);
+    // The layout is in pixels at 96 dots per inch, scaled to the system's:
+    // the program is DPI-aware (its manifest says so), and the font and
+    // the frame grow with the setting.
+    const int dpi = systemDpi();
+    auto px = [dpi](int v) { return (v * dpi + 48) / 96; };
     // Centred on the pointer and just below it; deliberately not pulled back
     // onto the screen.
-    mainWindow = CreateWindowExW(0, kClassName, wide(kCaptionDefault),
-                                 WS_POPUP | WS_CAPTION | WS_SYSMENU, pointer.x - 128,
-                                 pointer.y + 32, 256, 114, nullptr, nullptr, instance, this);
+    mainWindow =
+        CreateWindowExW(0, kClassName, wide(kCaptionDefault), WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                        pointer.x - px(128), pointer.y + px(32), px(256), px(114), nullptr, nullptr,
+                        instance, this);
     if (!mainWindow) return;
-    statusLabel = createChild(mainWindow, L"Static", nullptr, 0, 7, 5, 226, 15, 0, true);
+    statusLabel =
+        createChild(mainWindow, L"Static", nullptr, 0, px(7), px(5), px(226), px(15), 0, true);
     if (!statusLabel) return;
     // The bar keeps its default range 0..100: the worker reports percentages.
-    progressBar =
-        createChild(mainWindow, PROGRESS_CLASSW, nullptr, PBS_SMOOTH, 7, 23, 226, 20, 0, false);
+    progressBar = createChild(mainWindow, PROGRESS_CLASSW, nullptr, PBS_SMOOTH, px(7), px(23),
+                              px(226), px(20), 0, false);
     if (!progressBar) return;
-    abortButton = createChild(mainWindow, L"Button", L"中止", 0, 84, 50, 88, 19, IDC_ABORT, true);
+    abortButton = createChild(mainWindow, L"Button", L"中止", WS_TABSTOP, px(84), px(50), px(88),
+                              px(19), IDC_ABORT, true);
     if (!abortButton) return;
     ShowWindow(mainWindow, SW_HIDE);
     UpdateWindow(mainWindow);
@@ -136,6 +152,14 @@ int runMessageLoop() {
     MSG message = {};
     BOOL result;
     while ((result = GetMessageW(&message, nullptr, 0, 0)) > 0) {
+        // Escape in the progress window (its abort button has the focus)
+        // asks to stop the run, as closing the window does.
+        if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE && windowObject &&
+            (message.hwnd == windowObject->mainWindow ||
+             GetParent(message.hwnd) == windowObject->mainWindow)) {
+            PostMessageW(windowObject->mainWindow, WM_CLOSE, 0, 0);
+            continue;
+        }
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
@@ -153,7 +177,11 @@ void ExtractorWindow::beginRun() {
         return;
     }
     SetWindowTextW(mainWindow, wide(settings.title.c_str()));
-    if (!runMode.silent) ShowWindow(mainWindow, SW_SHOW);
+    if (!runMode.silent) {
+        ShowWindow(mainWindow, SW_SHOW);
+        // Space presses the abort button, Escape asks to stop.
+        SetFocus(abortButton);
+    }
     if (!startWorker()) DestroyWindow(mainWindow);
 }
 
@@ -269,12 +297,18 @@ LRESULT CALLBACK extractorWindowProc(HWND window, UINT message, WPARAM wParam, L
             PostQuitMessage(runMode.switches ? windowObject->runStatus : kExitDone);
             return 0;
         case WM_CLOSE:
-            // While the worker runs, closing means aborting: the window goes when
-            // the worker has stopped and said so, never from under it.
-            if (windowObject && windowObject->workerRunning)
-                keepRunning.store(0, std::memory_order_relaxed);
-            else
+            // While the worker runs, closing (Alt+F4, the close button, Escape)
+            // means aborting once the user says so: the window goes when the
+            // worker has stopped and said so, never from under it. The run
+            // goes on while the question is open and may end meanwhile.
+            if (windowObject && windowObject->workerRunning) {
+                if (runMode.silent ||
+                    MessageBoxW(window, kTextAskAbort, wide(windowObject->settings.title.c_str()),
+                                MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
+                    keepRunning.store(0, std::memory_order_relaxed);
+            } else {
                 DestroyWindow(window);
+            }
             return 0;
         case WM_COMMAND:
             if (LOWORD(wParam) == IDC_ABORT) keepRunning.store(0, std::memory_order_relaxed);

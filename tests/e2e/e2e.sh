@@ -314,8 +314,9 @@ case_abort() {
     rm -f ../sfx.exe
 }
 
-# Closing the window while a member is written: like the abort button, the
-# window waits for the worker to stop and the half-written file goes.
+# Closing the window while a member is written: once the user says so, as
+# with the abort button, the window waits for the worker to stop and the
+# half-written file goes.
 case_close_during_run() {
     new_case close_during_run
     archive a.lzh a.txt=text:alpha big.bin=zeros:400000000
@@ -325,7 +326,10 @@ case_close_during_run() {
     start ../sfx.exe
     probe find --class QORNSFXCLASS --timeout 20000 >/dev/null || fail "no progress window"
     probe close --class QORNSFXCLASS
-    local rc
+    local box rc
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*\t解凍を中止しますか？$' "the question"
+    probe click --control 65535 6
     rc=$(finish)
     [ "$rc" = 0 ] || fail "exit status $rc"
     [ -f a.txt ] || fail "the completed member was deleted"
@@ -602,6 +606,79 @@ case_privilege_shortcuts() {
     probe click --control 65535 1
     rc=$(finish)
     [ "$rc" = 0 ] || fail "without switches: exit status $rc"
+}
+
+# The system's DPI, set for the prefix; the wineserver starts anew to read it.
+set_dpi() {  # DPI
+    "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f \
+        >/dev/null 2>&1 || fail "cannot set the DPI"
+    wineserver -k 2>/dev/null
+    wineserver -w 2>/dev/null
+    setsid wineserver -p5 </dev/null >/dev/null 2>&1 &
+}
+
+# Every child of a window lies inside its window (screen rectangles, as
+# probe dump prints them).
+expect_inside() {  # DUMP WHAT
+    printf '%s\n' "$1" | awk -F'\t' -v what="$2" '
+        NR == 1 { split($4, w, ","); next }
+        NF >= 4 { split($4, c, ",");
+                  if (c[1] < w[1] || c[2] < w[2] || c[1] + c[3] > w[1] + w[3] || c[2] + c[4] > w[2] + w[4]) {
+                      print what ": " $2 " " $5 " at " $4 " leaves the window at " w[1] "," w[2] "," w[3] "," w[4] > "/dev/stderr"; bad = 1 } }
+        END { exit bad }' || fail "$2: a control is cut off"
+}
+
+# At 144 and 192 DPI the dialog and the progress window grow with the font:
+# no control leaves its window. Escape and Alt+F4 during a run ask whether
+# to stop; No lets the run go on.
+case_dpi_keyboard() {
+    new_case dpi_keyboard
+    mkdir -p tree/QornBig && truncate -s 2000000000 tree/QornBig/big.bin && echo alpha > tree/QornBig/a.txt
+    make_sfx -o sfx.exe --title 'Qorn SFX' --destination dest tree/QornBig >/dev/null
+    rm -rf tree
+    local dpi dialog window rc box
+    for dpi in 144 192; do
+        set_dpi "$dpi"
+        start sfx.exe "/D=dest-$dpi"
+        dialog=$(probe dump --class '#32770' --control 1000 --timeout 20000) || fail "$dpi dpi: no dialog"
+        expect_inside "$dialog" "$dpi dpi dialog"
+        shot "dialog-$dpi-dpi"
+        probe click --control 1000 1
+        window=$(probe dump --class QORNSFXCLASS --timeout 20000) || fail "$dpi dpi: no progress window"
+        expect_line "$window" $'^0\tQORNSFXCLASS\tvisible,enabled\t-?[0-9]+,-?[0-9]+,'"$((256 * dpi / 96)),$((114 * dpi / 96))"$'\t' \
+            "$dpi dpi: the window's size"
+        expect_inside "$window" "$dpi dpi progress window"
+        shot "progress-$dpi-dpi"
+        probe click --class QORNSFXCLASS 1017
+        rc=$(finish)
+        [ "$rc" = 6 ] || fail "$dpi dpi: exit status $rc, not 6 (aborted)"
+        rm -rf "dest-$dpi"
+    done
+    set_dpi 96
+
+    start sfx.exe /D=dest-keys
+    probe find --class '#32770' --control 1000 --timeout 20000 >/dev/null || fail "no dialog"
+    probe click --control 1000 1
+    probe find --class QORNSFXCLASS --timeout 20000 >/dev/null || fail "no progress window"
+    local x
+    x=$(timeout 20 xdotool search --sync --name '^Qorn SFX$') || fail "no X window for the progress window"
+    xdotool windowfocus --sync "$x" key Escape
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*\t解凍を中止しますか？$' "Escape: the question"
+    expect_line "$box" $'^0\t#32770\t.*\tQorn SFX$' "Escape: the question's title"
+    shot "ask-abort"
+    probe click --control 65535 7
+    probe find --class QORNSFXCLASS --timeout 5000 >/dev/null || fail "No: the run did not go on"
+    [ ! -s .rc ] || fail "No: the run ended"
+    xdotool windowfocus --sync "$x" key alt+F4
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*\t解凍を中止しますか？$' "Alt+F4: the question"
+    probe click --control 65535 6
+    rc=$(finish)
+    [ "$rc" = 6 ] || fail "keys: exit status $rc, not 6 (aborted)"
+    [ -f dest-keys/QornBig/a.txt ] || [ ! -e dest-keys/QornBig/big.bin ] ||
+        fail "Alt+F4, Yes: the run was not stopped"
+    rm -rf dest-keys sfx.exe
 }
 
 # A tree of a few files and an icon of four sizes (the 256 px image PNG,
