@@ -4,6 +4,7 @@
 
 #include "app/extractor_window.h"
 #include "app/resource_ids.h"
+#include "app/texts.h"
 #include "app/win32_handles.h"
 #include "extract/entry_paths.h"
 #include "platform/platform.h"
@@ -69,7 +70,7 @@ void browse(HWND dialog) {
     BROWSEINFOW info = {};
     info.hwndOwner = dialog;
     info.pszDisplayName = displayName;
-    info.lpszTitle = L"解凍先フォルダの指定";
+    info.lpszTitle = wide(textBrowseTitle);
     info.ulFlags = BIF_RETURNONLYFSDIRS;
     ItemIdList chosen;
     chosen.reset(SHBrowseForFolderW(&info));

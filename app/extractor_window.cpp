@@ -8,6 +8,7 @@
 #include <shlwapi.h>
 
 #include "app/resource_ids.h"
+#include "app/texts.h"
 #include "app/win32_handles.h"
 #include "decode/decode_session.h"
 #include "payload/sfx_settings.h"
@@ -22,7 +23,6 @@ HWND progressBar = nullptr;
 namespace {
 
 const wchar_t kClassName[] = L"QORNSFXCLASS";
-const wchar_t kTextAskAbort[] = L"解凍を中止しますか？";
 
 // The ExtractorWindow of the progress window, taken at WM_CREATE.
 ExtractorWindow* windowObject = nullptr;
@@ -87,9 +87,9 @@ HWND createChild(HWND parent, const wchar_t* className, const wchar_t* text, DWO
 
 int systemDpi() {
     HDC screen = GetDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen) ReleaseDC(nullptr, screen);
-    return dpi > 0 ? dpi : 96;
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);  // 0 without a screen
+    ReleaseDC(nullptr, screen);
+    return dpi ? dpi : 96;
 }
 
 }  // namespace
@@ -132,8 +132,8 @@ ExtractorWindow::ExtractorWindow(HINSTANCE instance) {
     progressBar = createChild(mainWindow, PROGRESS_CLASSW, nullptr, PBS_SMOOTH, px(7), px(23),
                               px(226), px(20), 0, false);
     if (!progressBar) return;
-    abortButton = createChild(mainWindow, L"Button", L"中止", WS_TABSTOP, px(84), px(50), px(88),
-                              px(19), IDC_ABORT, true);
+    abortButton = createChild(mainWindow, L"Button", wide(textAbort), WS_TABSTOP, px(84), px(50),
+                              px(88), px(19), IDC_ABORT, true);
     if (!abortButton) return;
     ShowWindow(mainWindow, SW_HIDE);
     UpdateWindow(mainWindow);
@@ -153,10 +153,10 @@ int runMessageLoop() {
     BOOL result;
     while ((result = GetMessageW(&message, nullptr, 0, 0)) > 0) {
         // Escape in the progress window (its abort button has the focus)
-        // asks to stop the run, as closing the window does.
-        if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE && windowObject &&
-            (message.hwnd == windowObject->mainWindow ||
-             GetParent(message.hwnd) == windowObject->mainWindow)) {
+        // asks to stop the run, as closing the window does. The dialog and
+        // the boxes have loops of their own: what comes here is the
+        // progress window's.
+        if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE) {
             PostMessageW(windowObject->mainWindow, WM_CLOSE, 0, 0);
             continue;
         }
@@ -303,7 +303,8 @@ LRESULT CALLBACK extractorWindowProc(HWND window, UINT message, WPARAM wParam, L
             // goes on while the question is open and may end meanwhile.
             if (windowObject && windowObject->workerRunning) {
                 if (runMode.silent ||
-                    MessageBoxW(window, kTextAskAbort, wide(windowObject->settings.title.c_str()),
+                    MessageBoxW(window, wide(textAskAbort),
+                                wide(windowObject->settings.title.c_str()),
                                 MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
                     keepRunning.store(0, std::memory_order_relaxed);
             } else {

@@ -2,28 +2,16 @@
 #include <windows.h>
 
 #include "app/extractor_window.h"
+#include "app/texts.h"
 #include "base/command_line.h"
 #include "platform/platform.h"
-
-namespace {
-
-const wchar_t kUsage[] =
-    L"使い方: [/S] [/D=解凍先フォルダ]\n\n"
-    L"/S\t画面を表示せずに解凍します。ショートカットは既定のとおり作成し、"
-    L"ファイルは開きません。\n"
-    L"/D=\t解凍先フォルダ。空白を含めてもかまいません。最後に指定します。\n"
-    L"/?\tこの説明を表示します。\n\n"
-    L"終了コード: 0 完了、1 ディスクに書き込めない、2 引数の誤り、3 ファイルの破損、"
-    L"4 フォルダを作成できない、5 メモリ不足、6 中止、"
-    L"7 ショートカットの作成かファイルを開く処理に失敗";
-
-}  // namespace
 
 // The command line is the whole one, program name first, as stubEntry
 // passes it. Without switches the run is the dialog's, as it always was,
 // whatever else the line holds.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     using namespace qorn;
+    app::loadTexts(instance);
     const CommandLine switches = parseCommandLine(reinterpret_cast<const char16_t*>(commandLine));
     runMode.switches = switches.given;
     runMode.silent = switches.silent;
@@ -31,8 +19,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     if (switches.silent) SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     if (switches.help) {
         if (!switches.silent)
-            MessageBoxW(nullptr, kUsage, reinterpret_cast<const wchar_t*>(kCaptionDefault),
-                        MB_ICONINFORMATION);
+            MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(app::textUsage),
+                        reinterpret_cast<const wchar_t*>(kCaptionDefault), MB_ICONINFORMATION);
         return kExitDone;
     }
     // An empty /D= (a script's unset variable) must not send a silent run

@@ -14,3 +14,15 @@
 
 // Progress window.
 #define IDC_ABORT 1017
+
+// String table: the texts of another language (app/texts.h). Absent from
+// the built stub, whose texts are its own Japanese ones.
+#define IDS_CANNOT_CREATE_FOLDER 1
+#define IDS_FOLDER_EXISTS 2
+#define IDS_DAMAGED_FORMAT 3
+#define IDS_WRITE_FAILED 4
+#define IDS_UNKNOWN_HEADER 5
+#define IDS_USAGE 6
+#define IDS_ABORT 7
+#define IDS_ASK_ABORT 8
+#define IDS_BROWSE_TITLE 9

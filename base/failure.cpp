@@ -4,13 +4,13 @@
 
 namespace qorn {
 
-const char16_t kTextUnknownHeader[] = u"Unknown header";
+const char16_t* kTextUnknownHeader = u"Unknown header";
 const char16_t kCaptionDefault[] = u"Qorn SFX";
-const char16_t kTextCannotCreateFolder[] = u"フォルダを作成できません";
-const char16_t kTextFolderExists[] = u"を解凍できません。同名のフォルダが存在します。";
-const char16_t kTextDamagedFormat[] = u"ファイル %s が壊れています。";
+const char16_t* kTextCannotCreateFolder = u"フォルダを作成できません";
+const char16_t* kTextFolderExists = u"を解凍できません。同名のフォルダが存在します。";
+const char16_t* kTextDamagedFormat = u"ファイル %s が壊れています。";
 // Kept as UTF-16 so that it reads right whatever the ANSI code page is.
-const char16_t kTextWriteFailed[] = u"ディスクに書き込めません\n";
+const char16_t* kTextWriteFailed = u"ディスクに書き込めません\n";
 
 RunMode runMode;
 

@@ -77,13 +77,14 @@ void showPathError(RunReporter& reporter, const char16_t* path);
 [[noreturn]] void failAllocation();
 extern RunReporter* allocationReporter;
 
-// Texts of the boxes.
-extern const char16_t kTextUnknownHeader[];
-extern const char16_t kCaptionDefault[];          // "Qorn SFX"
-extern const char16_t kTextCannotCreateFolder[];  // destination folder
-extern const char16_t kTextFolderExists[];        // appended after the path and a blank
-extern const char16_t kTextDamagedFormat[];       // "ファイル %s が壊れています。"
-extern const char16_t kTextWriteFailed[];         // disk full
+// Texts of the boxes. The stub may replace them at start-up with those of
+// the string table a maker's language put in its resources (app/texts.h).
+extern const char16_t* kTextUnknownHeader;
+extern const char16_t kCaptionDefault[];         // "Qorn SFX"
+extern const char16_t* kTextCannotCreateFolder;  // destination folder
+extern const char16_t* kTextFolderExists;        // appended after the path and a blank
+extern const char16_t* kTextDamagedFormat;       // "ファイル %s が壊れています。"
+extern const char16_t* kTextWriteFailed;         // disk full
 
 // Decoding errors and allocation failures are not C++ exceptions here: the
 // stub is built without exception support (it would not fit). See

@@ -36,12 +36,28 @@ const char kUsage[] =
 
 // Options that take a value; the others are flags.
 bool takesValue(const std::string& name) {
-    static const char* const names[] = {
-        "codepage",       "d",          "o",           "title",        "destination",
-        "main-file",      "start-menu", "desktop",     "send-to",      "open",
-        "link-name",      "method",     "level",       "stub",         "program-files-folder",
-        "icon",           "company",    "description", "product-name", "file-version",
-        "execution-level"};
+    static const char* const names[] = {"codepage",
+                                        "d",
+                                        "o",
+                                        "title",
+                                        "destination",
+                                        "main-file",
+                                        "start-menu",
+                                        "desktop",
+                                        "send-to",
+                                        "open",
+                                        "link-name",
+                                        "method",
+                                        "level",
+                                        "stub",
+                                        "program-files-folder",
+                                        "icon",
+                                        "company",
+                                        "description",
+                                        "product-name",
+                                        "file-version",
+                                        "execution-level",
+                                        "language"};
     for (const char* n : names)
         if (name == n) return true;
     return false;

@@ -5,6 +5,7 @@
 #include "app/resource_ids.h"
 #include "encode/icon_file.h"
 #include "encode/pe_resources.h"
+#include "encode/text_sets.h"
 #include "encode/version_info.h"
 #include "platform/platform.h"
 
@@ -104,7 +105,22 @@ int editStubResources(const Arguments& args, std::vector<uint8_t>& stub, bool& e
             return kExitUsage;
         }
     }
-    if (!icon && edit.texts.empty() && !level) return 0;
+    // Japanese is the stub's own: choosing it changes nothing.
+    const bool language = args.has("language") && args.value("language") != "ja";
+    if (args.has("language")) {
+        bool known = false;
+        std::string names;
+        for (const std::string& name : encode::languageNames()) {
+            known = known || args.value("language") == name;
+            names += (names.empty() ? "" : ", ") + name;
+        }
+        if (!known) {
+            std::fprintf(stderr, "qornsfx: --language takes one of %s, not '%s'\n", names.c_str(),
+                         args.value("language").c_str());
+            return kExitUsage;
+        }
+    }
+    if (!icon && edit.texts.empty() && !level && !language) return 0;
 
     encode::PeResources pe;
     std::string error;
@@ -134,6 +150,10 @@ int editStubResources(const Arguments& args, std::vector<uint8_t>& stub, bool& e
                          withCommas(size).c_str(), withCommas(pe.room()).c_str());
             return 1;
         }
+    }
+    if (language && !encode::applyLanguage(pe, args.value("language"), error)) {
+        std::fprintf(stderr, "qornsfx: --language: %s\n", error.c_str());
+        return 1;
     }
     if (level) {
         bool found = false;

@@ -681,6 +681,63 @@ case_dpi_keyboard() {
     rm -rf dest-keys sfx.exe
 }
 
+# make --language en: every text the recipient sees is English, the dialog's
+# labels whole with mnemonics of their own; the progress window, the
+# question, a damaged member's box and the usage box too.
+case_english() {
+    new_case english
+    archive a.lzh a.txt=text:alpha 'sub/b.txt=text:bravo' c.txt=text:charlie --damage 'sub/b.txt'
+    make_sfx -o damaged.exe --language en --no-settings --force a.lzh 2>/dev/null
+    archive a.lzh a.txt=text:alpha
+    make_sfx -o usage.exe --language en --no-settings a.lzh
+    mkdir -p tree/QornBig && truncate -s 2000000000 tree/QornBig/big.bin
+    make_sfx -o sfx.exe --language en --title 'Qorn SFX' --destination dest --main-file 'QornBig\big.bin' \
+        --start-menu 1 --desktop 1 --send-to 1 tree/QornBig >/dev/null
+    rm -rf tree
+    local dialog window box rc out
+    start sfx.exe
+    dialog=$(probe dump --class '#32770' --control 1000 --timeout 20000) || fail "no dialog"
+    expect_line "$dialog" $'^-1\tStatic\t.*\tExtract to &folder:$' "the folder label"
+    expect_line "$dialog" $'^1001\tButton\t.*\t&Browse\\.\\.\\.$' "the browse button"
+    expect_line "$dialog" $'^1002\tButton\t.*\tAdd to the &Start menu$' "the Start menu box"
+    expect_line "$dialog" $'^1003\tButton\t.*\tCreate a &desktop shortcut$' "the desktop box"
+    expect_line "$dialog" $'^1004\tButton\t.*\tAdd to Send &To$' "the Send To box"
+    expect_line "$dialog" $'^2\tButton\t.*\tCancel$' "the cancel button"
+    expect_inside "$dialog" "English dialog"
+    out=$(probe fits --class '#32770' --control 1000)
+    expect_line "$out" '^every text fits$' "English dialog: a text is cut"
+    shot "english-dialog"
+    probe click --control 1000 1
+    window=$(probe dump --class QORNSFXCLASS --timeout 20000) || fail "no progress window"
+    expect_line "$window" $'^1017\tButton\t.*\tCancel$' "the abort button"
+    out=$(probe fits --class QORNSFXCLASS)
+    expect_line "$out" '^every text fits$' "English progress window: a text is cut"
+    shot "english-progress"
+    probe close --class QORNSFXCLASS
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*\tStop extracting\\?$' "the question"
+    shot "english-question"
+    probe click --control 65535 6
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "exit status $rc"
+
+    start damaged.exe
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*\tThe file sub.b\\.txt is damaged\\.$' "the damaged-file box"
+    shot "english-damaged"
+    probe click --control 65535 1
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "damaged: exit status $rc"
+
+    start usage.exe '/?'
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*\tUsage: \\[/S\\] \\[/D=folder\\]$' "the usage box"
+    shot "english-usage"
+    probe click --control 65535 1
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "usage: exit status $rc"
+}
+
 # A tree of a few files and an icon of four sizes (the 256 px image PNG,
 # the others 32-bit bitmaps), for the builder's resource cases.
 icon_tree() {

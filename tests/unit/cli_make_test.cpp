@@ -300,7 +300,7 @@ uint32_t fileChecksum(const Bytes& file, size_t field) {
 
 TEST_F(CliMakeResources, IconAndVersionGoInPlaceOfTheStubsOwn) {
     if (realStubs().empty() || !haveWrestool()) GTEST_SKIP() << "needs the stubs and wrestool";
-    const Bytes ico = iconFile({{32, 4264}, {16, 1128}, {256, 1200, true}});
+    const Bytes ico = iconFile({{32, 4264}, {16, 1128}, {256, 400, true}});
     writeFile(root_ / "app.ico", ico);
     for (const std::string& stub : realStubs()) {
         SCOPED_TRACE(stub);
@@ -404,6 +404,67 @@ TEST_F(CliMakeResources, TheExecutionLevelIsTheMakersChoice) {
                 << errors();
             EXPECT_FALSE(fs::exists(root_ / "out.exe"));
         }
+    }
+}
+
+// A language puts its dialog and string table into the stub's resources;
+// Japanese, the stub's own, changes nothing; an unknown one is refused.
+TEST_F(CliMakeResources, ALanguageReplacesTheDialogAndAddsItsTexts) {
+    if (realStubs().empty() || !haveWrestool()) GTEST_SKIP() << "needs the stubs and wrestool";
+    for (const std::string& stub : realStubs()) {
+        SCOPED_TRACE(stub);
+        fs::copy_file(stub, root_ / "stub.exe", fs::copy_options::overwrite_existing);
+        ASSERT_EQ(make({}), 0) << errors();
+        const Bytes plain = readFile(root_ / "out.exe");
+        ASSERT_EQ(make({"--language", "ja"}), 0) << errors();
+        EXPECT_EQ(readFile(root_ / "out.exe"), plain);
+
+        ASSERT_EQ(make({"--language", "en", "--execution-level", "asInvoker"}), 0) << errors();
+        const std::string listing = [&] {
+            const std::string command = "wrestool -l " + quote((root_ / "out.exe").string()) +
+                                        " >" + quote((root_ / "list").string());
+            EXPECT_EQ(std::system(command.c_str()), 0);
+            const Bytes l = readFile(root_ / "list");
+            return std::string(l.begin(), l.end());
+        }();
+        EXPECT_NE(listing.find("--type=5 --name=103 --language=1033"), std::string::npos)
+            << listing;
+        EXPECT_NE(listing.find("--type=6 --name=1 --language=1033"), std::string::npos) << listing;
+        EXPECT_EQ(listing.find("--type=5 --name=103 --language=1041"), std::string::npos)
+            << listing;
+        // The string table: sixteen counted texts, 1 to 9 filled.
+        const std::string command = "wrestool -x --raw -t6 -n1 -o " +
+                                    quote((root_ / "strings.bin").string()) + " " +
+                                    quote((root_ / "out.exe").string());
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        const Bytes table = readFile(root_ / "strings.bin");
+        std::vector<std::u16string> texts;
+        for (size_t at = 0; at + 2 <= table.size() && texts.size() < 16;) {
+            const size_t n = table[at] | table[at + 1] << 8;
+            std::u16string t;
+            for (size_t k = 0; k < n && at + 2 + 2 * k + 1 < table.size(); ++k)
+                t += static_cast<char16_t>(table[at + 2 + 2 * k] | table[at + 3 + 2 * k] << 8);
+            texts.push_back(t);
+            at += 2 + 2 * n;
+        }
+        ASSERT_EQ(texts.size(), 16u);
+        EXPECT_EQ(texts[0], u"");
+        EXPECT_EQ(texts[3], u"The file %s is damaged.");
+        EXPECT_EQ(texts[8], u"Stop extracting?");
+        for (size_t i = 1; i <= 9; ++i) EXPECT_FALSE(texts[i].empty()) << i;
+        for (size_t i = 10; i < 16; ++i) EXPECT_TRUE(texts[i].empty()) << i;
+        // The other choices stay as made.
+        const Bytes manifest = manifestReadBack(root_ / "out.exe");
+        EXPECT_NE(std::string(manifest.begin(), manifest.end()).find("level=\"asInvoker\""),
+                  std::string::npos);
+        ReadBack r = readBack(root_ / "out.exe");
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(r.firstArchiveByte, archive_[0]);
+
+        fs::remove(root_ / "out.exe");
+        EXPECT_EQ(make({"--language", "klingon"}), 2);
+        EXPECT_NE(errors().find("--language takes one of ja, en"), std::string::npos) << errors();
+        EXPECT_FALSE(fs::exists(root_ / "out.exe"));
     }
 }
 

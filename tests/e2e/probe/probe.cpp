@@ -107,6 +107,40 @@ BOOL CALLBACK describeChild(HWND child, LPARAM) {
     return TRUE;
 }
 
+// A label, button or check box whose text, in the control's own font, is
+// wider than the room the control gives it: printed, and counted in
+// *lParam. The room of a check box is what its box leaves.
+BOOL CALLBACK checkFit(HWND child, LPARAM cut) {
+    wchar_t className[64], text[512] = {};
+    GetClassNameW(child, className, 64);
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(child, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                        2000, &copied);
+    const bool button = _wcsicmp(className, L"Button") == 0;
+    if (!text[0] || (!button && _wcsicmp(className, L"Static") != 0)) return TRUE;
+    HDC dc = GetDC(child);
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0));
+    HGDIOBJ old = font ? SelectObject(dc, font) : nullptr;
+    RECT need = {};
+    DrawTextW(dc, text, -1, &need, DT_CALCRECT | DT_SINGLELINE);
+    if (old) SelectObject(dc, old);
+    ReleaseDC(child, dc);
+    RECT room;
+    GetClientRect(child, &room);
+    LONG width = room.right - room.left;
+    const LONG style = GetWindowLongW(child, GWL_STYLE) & 0xF;
+    if (button && (style == BS_AUTOCHECKBOX || style == BS_CHECKBOX))
+        width -= GetSystemMetrics(SM_CXMENUCHECK) + 4;
+    else if (button)
+        width -= 4;
+    if (need.right - need.left > width) {
+        writef(L"cut\t%d\t%ls\tneeds %ld, has %ld\n", GetDlgCtrlID(child), text,
+               need.right - need.left, width);
+        ++*reinterpret_cast<int*>(cut);
+    }
+    return TRUE;
+}
+
 BOOL CALLBACK findProgress(HWND child, LPARAM param) {
     wchar_t className[64];
     GetClassNameW(child, className, 64);
@@ -254,7 +288,7 @@ int launch(const wchar_t* path, const wchar_t* commandLine, bool limited, DWORD 
 
 int usage() {
     write(
-        L"usage: qorn-probe find|dump|click|check|settext|progress|close|windows|fileinfo|launch|"
+        L"usage: qorn-probe find|dump|click|check|settext|progress|close|windows|fileinfo|launch|fits|"
         L"launch-limited "
         L"[--title T] [--class C] [--control ID] [--timeout MS] ARGS\n");
     return 2;
@@ -300,6 +334,11 @@ int wmain(int argc, wchar_t** argv) {
     } else if (wcscmp(command, L"dump") == 0) {
         describe(window, 0);
         EnumChildWindows(window, describeChild, 0);
+    } else if (wcscmp(command, L"fits") == 0) {
+        int cut = 0;
+        EnumChildWindows(window, checkFit, reinterpret_cast<LPARAM>(&cut));
+        if (cut) return 1;
+        write(L"every text fits\n");
     } else if (wcscmp(command, L"click") == 0 && restCount == 1) {
         HWND button = GetDlgItem(window, _wtoi(rest[0]));
         if (!button) return 1;
