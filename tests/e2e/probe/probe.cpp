@@ -288,7 +288,8 @@ int launch(const wchar_t* path, const wchar_t* commandLine, bool limited, DWORD 
 
 int usage() {
     write(
-        L"usage: qorn-probe find|dump|click|check|settext|progress|close|windows|fileinfo|launch|fits|"
+        L"usage: qorn-probe "
+        L"find|dump|click|check|settext|progress|close|windows|fileinfo|launch|fits|"
         L"launch-limited "
         L"[--title T] [--class C] [--control ID] [--timeout MS] ARGS\n");
     return 2;
