@@ -15,44 +15,27 @@ constexpr uint32_t kBsDefPushButton = 1, kBsAutoCheckBox = 3, kEsAutoHScroll = 0
 constexpr uint16_t kClassButton = 0x80, kClassEdit = 0x81, kClassStatic = 0x82;
 constexpr uint16_t kIdOk = 1, kIdCancel = 2, kNoId = 0xFFFF;
 
-struct Control {
-    uint16_t id;
-    uint16_t controlClass;
-    uint32_t style;
-    int16_t x, y, width, height;
-    const char16_t* text;
-};
-
 struct TextSet {
     const char* name;
     uint16_t language;  // LANGID of its resources
-    uint16_t fontPoints;
-    const char16_t* font;
-    // The controls, in the order and with the ids of the stub's own dialog.
-    Control controls[8];
+    // The dialog's width and its browse button's, in dialog units: as much
+    // as the language's labels need.
+    int16_t width, browseWidth;
+    // Folder label, browse, Start menu, desktop, Send To, OK, Cancel.
+    const char16_t* labels[7];
     // IDS_CANNOT_CREATE_FOLDER .. IDS_BROWSE_TITLE, in that order.
     const char16_t* strings[9];
 };
 
-constexpr uint32_t kTab = kWsTabStop;
-
-// The labels are as wide as the dialog allows, so that each fits whole; the
-// mnemonics differ from each other.
+// Each label has a line of the dialog's width to itself, so that it fits
+// whole; the mnemonics differ from each other.
 const TextSet kTextSets[] = {
     {"en",
      0x0409,
-     8,
-     u"MS Shell Dlg",
-     {{kNoId, kClassStatic, kWsGroup, 7, 6, 173, 8, u"Extract to &folder:"},
-      {IDC_FOLDER, kClassEdit, kWsBorder | kTab | kEsAutoHScroll, 7, 15, 114, 14, u""},
-      {IDC_BROWSE, kClassButton, kTab, 124, 15, 56, 14, u"&Browse..."},
-      {IDC_START_MENU, kClassButton, kBsAutoCheckBox | kTab, 7, 34, 173, 10,
-       u"Add to the &Start menu"},
-      {IDC_DESKTOP, kClassButton, kBsAutoCheckBox | kTab, 7, 46, 173, 10,
-       u"Create a &desktop shortcut"},
-      {IDC_SEND_TO, kClassButton, kBsAutoCheckBox | kTab, 7, 58, 173, 10, u"Add to Send &To"},
-      {kIdOk, kClassButton, kBsDefPushButton | kTab, 75, 74, 50, 14, u"OK"},
-      {kIdCancel, kClassButton, kTab, 130, 74, 50, 14, u"Cancel"}},
+     187,
+     56,
+     {u"Extract to &folder:", u"&Browse...", u"Add to the &Start menu",
+      u"Create a &desktop shortcut", u"Add to Send &To", u"OK", u"Cancel"},
      {u"Cannot create the folder.", u"cannot be extracted: a folder of the same name exists.",
       u"The file %s is damaged.", u"Cannot write to the disk.\n", u"Unknown header",
       u"Usage: [/S] [/D=folder]\n\n"
@@ -64,6 +47,44 @@ const TextSet kTextSets[] = {
       u"3 damaged file, 4 cannot create a folder, 5 out of memory, 6 cancelled, "
       u"7 a shortcut or the file to open failed",
       u"Cancel", u"Stop extracting?", u"Choose the folder to extract to"}},
+    {"de",
+     0x0407,
+     187,
+     78,
+     {u"&Zielordner:", u"D&urchsuchen...", u"Ins &Startmenü aufnehmen",
+      u"Verknüpfung auf dem &Desktop", u"In »Senden &an« aufnehmen", u"OK", u"Abbrechen"},
+     {u"Der Ordner kann nicht erstellt werden.",
+      u"kann nicht entpackt werden: Es gibt schon einen Ordner mit diesem Namen.",
+      u"Die Datei %s ist beschädigt.", u"Auf den Datenträger kann nicht geschrieben werden.\n",
+      u"Unbekannter Header",
+      u"Aufruf: [/S] [/D=Ordner]\n\n"
+      u"/S\tOhne Anzeige entpacken. Die Verknüpfungen werden so angelegt, wie der "
+      u"Dialog sie vorschlägt; keine Datei wird geöffnet.\n"
+      u"/D=\tDer Zielordner. Leerzeichen sind erlaubt; als letzte Angabe.\n"
+      u"/?\tDiese Hilfe anzeigen.\n\n"
+      u"Rückgabewerte: 0 fertig, 1 Schreibfehler auf dem Datenträger, 2 falsche Angaben, "
+      u"3 beschädigte Datei, 4 Ordner nicht erstellbar, 5 zu wenig Speicher, "
+      u"6 abgebrochen, 7 Verknüpfung oder Öffnen der Datei fehlgeschlagen",
+      u"Abbrechen", u"Entpacken abbrechen?", u"Zielordner wählen"}},
+    {"fr",
+     0x040C,
+     187,
+     68,
+     {u"&Dossier de destination\u00a0:", u"&Parcourir...", u"Ajouter au &menu Démarrer",
+      u"Raccourci sur le &Bureau", u"Ajouter à «\u00a0&Envoyer vers\u00a0»", u"OK", u"Annuler"},
+     {u"Impossible de créer le dossier.",
+      u"ne peut pas être extrait\u00a0: un dossier du même nom existe déjà.",
+      u"Le fichier %s est endommagé.", u"Impossible d’écrire sur le disque.\n", u"En-tête inconnu",
+      u"Utilisation\u00a0: [/S] [/D=dossier]\n\n"
+      u"/S\tExtraire sans rien afficher. Les raccourcis sont créés comme le propose "
+      u"la boîte de dialogue\u00a0; aucun fichier n’est ouvert.\n"
+      u"/D=\tLe dossier de destination. Il peut contenir des espaces\u00a0; à indiquer en "
+      u"dernier.\n"
+      u"/?\tAfficher cette aide.\n\n"
+      u"Codes de sortie\u00a0: 0 terminé, 1 écriture impossible sur le disque, 2 arguments "
+      u"incorrects, 3 fichier endommagé, 4 dossier impossible à créer, 5 mémoire "
+      u"insuffisante, 6 annulé, 7 échec d’un raccourci ou de l’ouverture du fichier",
+      u"Annuler", u"Arrêter l’extraction\u00a0?", u"Choisir le dossier de destination"}},
 };
 
 void put16(std::vector<uint8_t>& out, uint32_t v) {
@@ -82,9 +103,33 @@ void alignTo4(std::vector<uint8_t>& out) {
     while (out.size() % 4) out.push_back(0);
 }
 
-// An extended dialog template (DLGTEMPLATEEX and its items) of the same
-// size, style and controls as the stub's own.
+struct Control {
+    uint16_t id;
+    uint16_t controlClass;
+    uint32_t style;
+    int x, y, width, height;
+    const char16_t* text;
+};
+
+// An extended dialog template (DLGTEMPLATEEX and its items) with the style
+// and the controls (ids, order, lines) of the stub's own, laid out for the
+// set's widths.
 std::vector<uint8_t> dialogTemplate(const TextSet& set) {
+    const int w = set.width, line = w - 14, button = 54;
+    const Control controls[] = {
+        {kNoId, kClassStatic, kWsGroup, 7, 6, line, 8, set.labels[0]},
+        {IDC_FOLDER, kClassEdit, kWsBorder | kWsTabStop | kEsAutoHScroll, 7, 15,
+         line - set.browseWidth - 3, 14, u""},
+        {IDC_BROWSE, kClassButton, kWsTabStop, w - 7 - set.browseWidth, 15, set.browseWidth, 14,
+         set.labels[1]},
+        {IDC_START_MENU, kClassButton, kBsAutoCheckBox | kWsTabStop, 7, 34, line, 10,
+         set.labels[2]},
+        {IDC_DESKTOP, kClassButton, kBsAutoCheckBox | kWsTabStop, 7, 46, line, 10, set.labels[3]},
+        {IDC_SEND_TO, kClassButton, kBsAutoCheckBox | kWsTabStop, 7, 58, line, 10, set.labels[4]},
+        {kIdOk, kClassButton, kBsDefPushButton | kWsTabStop, w - 7 - 2 * button - 5, 74, button, 14,
+         set.labels[5]},
+        {kIdCancel, kClassButton, kWsTabStop, w - 7 - button, 74, button, 14, set.labels[6]},
+    };
     std::vector<uint8_t> out;
     put16(out, 1);       // version
     put16(out, 0xFFFF);  // extended
@@ -94,25 +139,25 @@ std::vector<uint8_t> dialogTemplate(const TextSet& set) {
     put16(out, 8);  // controls
     put16(out, 0);
     put16(out, 0);
-    put16(out, 187);
+    put16(out, static_cast<uint32_t>(w));
     put16(out, 93);
     put16(out, 0);  // no menu
     put16(out, 0);  // the dialog class
     putText(out, u"Qorn SFX");
-    put16(out, set.fontPoints);
+    put16(out, 8);     // points
     put16(out, 400);   // weight
     out.push_back(0);  // not italic
     out.push_back(1);  // DEFAULT_CHARSET
-    putText(out, set.font);
-    for (const Control& c : set.controls) {
+    putText(out, u"MS Shell Dlg");
+    for (const Control& c : controls) {
         alignTo4(out);
         put32(out, 0);  // help id
         put32(out, 0);  // extended style
         put32(out, kWsChild | kWsVisible | c.style);
-        put16(out, static_cast<uint16_t>(c.x));
-        put16(out, static_cast<uint16_t>(c.y));
-        put16(out, static_cast<uint16_t>(c.width));
-        put16(out, static_cast<uint16_t>(c.height));
+        put16(out, static_cast<uint32_t>(c.x));
+        put16(out, static_cast<uint32_t>(c.y));
+        put16(out, static_cast<uint32_t>(c.width));
+        put16(out, static_cast<uint32_t>(c.height));
         put32(out, c.id == kNoId ? 0xFFFFFFFF : c.id);
         put16(out, 0xFFFF);
         put16(out, c.controlClass);

@@ -683,7 +683,8 @@ case_dpi_keyboard() {
 
 # make --language en: every text the recipient sees is English, the dialog's
 # labels whole with mnemonics of their own; the progress window, the
-# question, a damaged member's box and the usage box too.
+# question, a damaged member's box and the usage box too. German and
+# French: the dialog, the progress window and the question.
 case_english() {
     new_case english
     archive a.lzh a.txt=text:alpha 'sub/b.txt=text:bravo' c.txt=text:charlie --damage 'sub/b.txt'
@@ -736,6 +737,39 @@ case_english() {
     probe click --control 65535 1
     rc=$(finish)
     [ "$rc" = 0 ] || fail "usage: exit status $rc"
+
+    # The other languages: their dialog and progress window, every text
+    # whole, and the question.
+    local lang label abort question
+    for lang in de fr; do
+        case $lang in
+        de) label='&Zielordner:' abort=Abbrechen question='Entpacken abbrechen\?' ;;
+        fr) label=$'&Dossier de destination\u00a0:' abort=Annuler question=$'Arrêter l’extraction\u00a0\\?' ;;
+        esac
+        mkdir -p tree/QornBig && truncate -s 2000000000 tree/QornBig/big.bin
+        make_sfx -o "$lang.exe" --language "$lang" --destination "dest-$lang" --main-file 'QornBig\big.bin' \
+            --start-menu 1 --desktop 1 --send-to 1 tree/QornBig >/dev/null
+        rm -rf tree
+        start "$lang.exe"
+        dialog=$(probe dump --class '#32770' --control 1000 --timeout 20000) || fail "$lang: no dialog"
+        expect_line "$dialog" $'^-1\tStatic\t.*\t'"$label"'$' "$lang: the folder label"
+        out=$(probe fits --class '#32770' --control 1000)
+        expect_line "$out" '^every text fits$' "$lang dialog: a text is cut"
+        shot "$lang-dialog"
+        probe click --control 1000 1
+        window=$(probe dump --class QORNSFXCLASS --timeout 20000) || fail "$lang: no progress window"
+        expect_line "$window" $'^1017\tButton\t.*\t'"$abort"'$' "$lang: the abort button"
+        out=$(probe fits --class QORNSFXCLASS)
+        expect_line "$out" '^every text fits$' "$lang progress window: a text is cut"
+        probe close --class QORNSFXCLASS
+        box=$(read_box)
+        expect_line "$box" $'^65535\tStatic\t.*\t'"$question"'$' "$lang: the question"
+        shot "$lang-question"
+        probe click --control 65535 6
+        rc=$(finish)
+        [ "$rc" = 0 ] || fail "$lang: exit status $rc"
+        rm -rf "dest-$lang" "$lang.exe"
+    done
 }
 
 # A tree of a few files and an icon of four sizes (the 256 px image PNG,
