@@ -195,19 +195,64 @@ uint32_t get32(const Bytes& b, size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
 }
 
-// An icon image: a bitmap header (or a PNG signature) and `size` bytes in all.
+// An icon image of `size` bytes in all: a bitmap (its header, then bytes)
+// or a PNG file (its header chunk, pixel data, its end).
 struct TestImage {
     int pixels;
     size_t size;
     bool png = false;
+    uint16_t bits = 32;
 };
+
+void putBig32(Bytes& b, uint32_t v) {
+    for (int k = 3; k >= 0; --k) b.push_back(static_cast<uint8_t>(v >> (8 * k)));
+}
+
+// A PNG chunk with its CRC-32.
+void pngChunk(Bytes& png, const char* type, const Bytes& data) {
+    putBig32(png, static_cast<uint32_t>(data.size()));
+    const size_t start = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), data.begin(), data.end());
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = start; i < png.size(); ++i) {
+        crc ^= png[i];
+        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    putBig32(png, ~crc);
+}
+
+Bytes iconImage(const TestImage& i, uint8_t& fill) {
+    Bytes pixels(i.size - (i.png ? 8 + 25 + 12 + 12 : 40));
+    for (uint8_t& b : pixels) b = fill += 77;
+    Bytes image;
+    if (i.png) {
+        image = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        Bytes header;
+        putBig32(header, static_cast<uint32_t>(i.pixels));
+        putBig32(header, static_cast<uint32_t>(i.pixels));
+        header.insert(header.end(), {8, 6, 0, 0, 0});
+        pngChunk(image, "IHDR", header);
+        pngChunk(image, "IDAT", pixels);
+        pngChunk(image, "IEND", {});
+    } else {
+        corpus::put32(image, 40);
+        corpus::put32(image, static_cast<uint32_t>(i.pixels));
+        corpus::put32(image, static_cast<uint32_t>(2 * i.pixels));
+        corpus::put16(image, 1);
+        corpus::put16(image, i.bits);
+        image.resize(40, 0);
+        image.insert(image.end(), pixels.begin(), pixels.end());
+    }
+    return image;
+}
 
 Bytes iconFile(const std::vector<TestImage>& images) {
     Bytes f = {0, 0, 1, 0, static_cast<uint8_t>(images.size()), 0};
     size_t at = 6 + 16 * images.size();
     for (const TestImage& i : images) {
         const uint8_t px = static_cast<uint8_t>(i.pixels == 256 ? 0 : i.pixels);
-        const Bytes entry = {px, px, 0, 0, 1, 0, 32, 0};
+        const Bytes entry = {px, px, 0, 0, 1, 0, static_cast<uint8_t>(i.bits), 0};
         f.insert(f.end(), entry.begin(), entry.end());
         for (size_t v : {i.size, at})
             for (int k = 0; k < 4; ++k) f.push_back(static_cast<uint8_t>(v >> (8 * k)));
@@ -215,11 +260,7 @@ Bytes iconFile(const std::vector<TestImage>& images) {
     }
     uint8_t fill = 1;
     for (const TestImage& i : images) {
-        Bytes image(i.size);
-        for (uint8_t& b : image) b = fill += 77;
-        const Bytes head = i.png ? Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}
-                                 : Bytes{40, 0, 0, 0, static_cast<uint8_t>(i.pixels), 0, 0, 0};
-        std::copy(head.begin(), head.end(), image.begin());
+        const Bytes image = iconImage(i, fill);
         f.insert(f.end(), image.begin(), image.end());
     }
     return f;
@@ -349,7 +390,8 @@ TEST_F(CliMakeResources, AnIconTooLargeLosesItsLargestImagesNeverItsSmallOnes) {
         SCOPED_TRACE(stub);
         fs::copy_file(stub, root_ / "stub.exe", fs::copy_options::overwrite_existing);
         // A 256 px bitmap of 270,376 bytes cannot fit; the others can.
-        const Bytes ico = iconFile({{256, 270376}, {48, 2000}, {16, 1128}, {32, 2216}});
+        const Bytes ico =
+            iconFile({{256, 270376}, {48, 2000, false, 4}, {16, 1128}, {32, 2216, false, 8}});
         writeFile(root_ / "big.ico", ico);
         ASSERT_EQ(make({"--icon", (root_ / "big.ico").string()}), 0) << errors();
         EXPECT_NE(errors().find("256x256 image (270,376 bytes)"), std::string::npos) << errors();
@@ -358,7 +400,7 @@ TEST_F(CliMakeResources, AnIconTooLargeLosesItsLargestImagesNeverItsSmallOnes) {
 
         // Small images that cannot fit: an error that gives both figures.
         fs::remove(root_ / "out.exe");
-        writeFile(root_ / "big.ico", iconFile({{16, 9000}, {32, 9000}, {48, 100}}));
+        writeFile(root_ / "big.ico", iconFile({{16, 9000}, {32, 9000}, {48, 1000, false, 1}}));
         EXPECT_EQ(make({"--icon", (root_ / "big.ico").string()}), 1);
         EXPECT_NE(errors().find("32 pixels and less need 180"), std::string::npos) << errors();
         EXPECT_NE(errors().find("room for "), std::string::npos) << errors();
@@ -394,7 +436,57 @@ TEST_F(CliMakeResources, BrokenIconFilesAndBadVersionTextsAreRefused) {
     outside[6 + 16 + 12] = 0xF0;  // the second image starts past the end
     Bytes noImage = good;
     noImage[good.size() - 4264] = 'X';  // neither a bitmap header nor PNG
+    // Images that only start like one: the file names the image and why.
+    const size_t second = 6 + 2 * 16 + 1128;  // where the 32x32 bitmap starts
+    auto withBytes = [&](size_t at, const Bytes& bytes) {
+        Bytes f = good;
+        std::copy(bytes.begin(), bytes.end(), f.begin() + static_cast<long>(second + at));
+        return f;
+    };
+    Bytes pngText = withBytes(0, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'});
+    for (size_t k = 8; k < 64; ++k) pngText[second + k] = 'a' + k % 26;
+    Bytes bareHeader = good;
+    bareHeader.resize(second + 40);
+    bareHeader[6 + 16 + 8] = 40;  // its size: the header alone
+    bareHeader[6 + 16 + 9] = 0;
+    const Bytes png = iconFile({{16, 1128}, {32, 300, true}});
+    const size_t pngAt = 6 + 2 * 16 + 1128;
+    Bytes pngWide = png, pngCut = png, pngBadCrc = png;
+    pngWide[pngAt + 17] = 0x10;  // 1,048,608 pixels wide; its CRC taken again
+    pngBadCrc[pngAt + 17] = 0x10;
+    {
+        Bytes header(pngWide.begin() + static_cast<long>(pngAt + 8),
+                     pngWide.begin() + static_cast<long>(pngAt + 8 + 25));
+        Bytes chunk;
+        pngChunk(chunk, "IHDR", Bytes(header.begin() + 8, header.begin() + 21));
+        std::copy(chunk.begin(), chunk.end(), pngWide.begin() + static_cast<long>(pngAt + 8));
+    }
+    pngCut[pngCut.size() - 12 + 4] = 'X';  // no IEND
     const std::vector<Broken> broken = {
+        {pngText,
+         "image 2 (32x32) of the icon file is no image an icon can show: its PNG data "
+         "do not start with a header chunk"},
+        {pngWide,
+         "image 2 (32x32) of the icon file is no image an icon can show: its PNG image "
+         "is 1048608x32"},
+        {pngBadCrc, "its PNG header chunk is damaged"},
+        {pngCut, "its PNG data are cut short"},
+        {bareHeader,
+         "its bitmap holds 40 bytes; a 32x32 image of 32 bits a pixel with its mask "
+         "needs 4264"},
+        {withBytes(4, {0xFF, 0xFF, 0xFF, 0x7F}), "its bitmap is 2147483647 pixels wide"},
+        {withBytes(8, {0x00, 0x00, 0x00, 0x80}), "and -2147483648 high"},
+        {withBytes(4, {0xE0, 0xFF, 0xFF, 0xFF}), "its bitmap is -32 pixels wide"},
+        {withBytes(14, {0, 0}), "its bitmap has 0 bits a pixel"},
+        {withBytes(12, {0xFF, 0xFF}), "its bitmap has 65535 planes instead of 1"},
+        {withBytes(16, {1, 0, 0, 0}), "its bitmap is compressed (method 1)"},
+        {[&] {
+             Bytes f = good;
+             f[6 + 16 + 4] = f[6 + 16 + 5] = 0xFF;
+             return f;
+         }(),
+         "image 2 (32x32) of the icon file is no image an icon can show: the icon file gives it "
+         "65535 planes"},
         {Bytes(good.begin(), good.begin() + 20), "cut short"},
         {Bytes(good.begin(), good.end() - 1), "lies outside"},
         {outside, "lies outside"},
@@ -409,8 +501,14 @@ TEST_F(CliMakeResources, BrokenIconFilesAndBadVersionTextsAreRefused) {
         EXPECT_NE(errors().find(b.message), std::string::npos) << errors();
     }
     EXPECT_EQ(make({"--icon", (root_ / "missing.ico").string()}), 1);
-    for (const char* version : {"1.2.3.4.5", "65536", "1..2", "v1", "1.", ""})
+    for (const char* version :
+         {"1.2.3.4.5", "65536", "0065536", "99999999999", "1..2", "v1", "1.", "", "1.-2", "+1"})
         EXPECT_EQ(make({"--file-version", version}), 2) << version;
+    // One rule for every number: its value, however many leading zeros.
+    for (const char* version : {"0000001", "000001.0002", "00065535.0.0.000000000007"}) {
+        EXPECT_EQ(make({"--file-version", version}), 0) << version << ": " << errors();
+        fs::remove(root_ / "out.exe");
+    }
     EXPECT_EQ(make({"--company", std::string(256, 'c')}), 2);
     EXPECT_FALSE(fs::exists(root_ / "out.exe"));
     // A stub signed already: editing it would break the signature.
