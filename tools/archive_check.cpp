@@ -67,10 +67,13 @@ std::string unmakeablePath(const WideString& cleaned, bool folder) {
     for (const char16_t* p = part;; ++p) {
         if (*p != u'/' && *p != 0) continue;
         const size_t length = static_cast<size_t>(p - part);
-        if (length > kLongestName)
-            return "a part of its path (\"" + utf8(WideString(part, 40)) + "...\") is " +
+        if (length > kLongestName) {
+            // Its start names it; a surrogate pair is not cut in two.
+            const size_t units = part[39] >= 0xD800 && part[39] < 0xDC00 ? 39 : 40;
+            return "a part of its path (\"" + shown(WideString(part, units)) + "...\") is " +
                    std::to_string(length) + " UTF-16 units long; Windows takes at most " +
                    std::to_string(kLongestName);
+        }
         if (*p == 0) {
             if (!folder && length == 1 && *part == u'.')
                 return "a file whose name is \".\", the folder it would lie in; it cannot be "

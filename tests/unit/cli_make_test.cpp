@@ -753,10 +753,15 @@ TEST_F(CliMakeAgreesWithTheStub, PathsNoFileSystemCanMake) {
     expectRefused(joined({storedMemberW(part256, "x")}), "is 256 UTF-16 units long");
     expectRefused(joined({storedMemberW(part256 + u"/in.txt", "x")}), "at most 255");
     expectRefused(joined({folderMemberW(u"ok/" + part256)}), "is 256 UTF-16 units long");
-    // Units, not characters: 128 characters outside the BMP are 256 units.
-    std::u16string astral;
-    for (int i = 0; i < 128; ++i) astral += u"\U0001F4E6";
-    expectRefused(joined({storedMemberW(astral, "x")}), "is 256 UTF-16 units long");
+    // Units, not characters: 127 characters outside the BMP between two
+    // letters are 256 units. The message shows the part's start without
+    // cutting a pair in two.
+    std::u16string astral = u"a";
+    std::string shownStart = "(\"a";
+    for (int i = 0; i < 127; ++i) astral += u"\U0001F4E6";
+    for (int i = 0; i < 19; ++i) shownStart += "\xF0\x9F\x93\xA6";
+    expectRefused(joined({storedMemberW(astral + u"b", "x")}), "is 256 UTF-16 units long");
+    EXPECT_NE(errors().find(shownStart + "...\")"), std::string::npos) << errors();
     // A device name's '_' counts: "CON." and 251 units are 256 once cleaned.
     expectRefused(joined({storedMemberW(u"CON." + std::u16string(251, u'c'), "x")}),
                   "is 256 UTF-16 units long");
