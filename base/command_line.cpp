@@ -24,11 +24,12 @@ const char16_t* skipProgramName(const char16_t* p) {
 // The path after /D=: to the end of the line, as NSIS takes it, so that a
 // path with blanks needs no quotes. Quotes around all or part of it (which
 // a launcher adds to an argument with blanks) are dropped: no path holds
-// one.
+// one. Blanks go from both ends once the quotes are gone, so that a quoted
+// "C:\x y " does not leave a folder named with a trailing blank.
 WideString destinationFrom(const char16_t* start) {
     const char16_t* end = start + textLength(start);
-    while (start < end && isBlank(*start)) ++start;
-    while (end > start && isBlank(end[-1])) --end;
+    while (start < end && (isBlank(*start) || *start == u'"')) ++start;
+    while (end > start && (isBlank(end[-1]) || end[-1] == u'"')) --end;
     WideString path(u"");
     for (; start < end; ++start)
         if (*start != u'"') path.appendChar(*start);

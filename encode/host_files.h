@@ -22,6 +22,9 @@ struct PathInfo {
 };
 
 FILE* openFile(const std::string& path, const char* mode);
+// A new file for writing, created only where no file of that name is: null
+// when one is (taken set) or the system refuses (taken clear).
+FILE* createNewFile(const std::string& path, bool& taken);
 // A file that is gone once closed.
 FILE* temporaryFile();
 // Replaces `to` with `from`.

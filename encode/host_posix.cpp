@@ -1,6 +1,8 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -20,6 +22,19 @@ bool failed() {
 FILE* openFile(const std::string& path, const char* mode) {
     FILE* f = std::fopen(path.c_str(), mode);
     if (!f) failed();
+    return f;
+}
+
+FILE* createNewFile(const std::string& path, bool& taken) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    taken = fd < 0 && errno == EEXIST;
+    if (fd < 0) return failed(), nullptr;
+    FILE* f = fdopen(fd, "wb");
+    if (!f) {
+        failed();
+        ::close(fd);
+        ::unlink(path.c_str());
+    }
     return f;
 }
 

@@ -53,6 +53,27 @@ FILE* openFile(const std::string& path, const char* mode) {
     return f;
 }
 
+FILE* createNewFile(const std::string& path, bool& taken) {
+    HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        taken = GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS;
+        return failed(), nullptr;
+    }
+    taken = false;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), 0);
+    FILE* f = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    if (!f) {
+        lastErrno = errno;
+        if (fd < 0)
+            CloseHandle(h);
+        else
+            _close(fd);
+        DeleteFileW(wide(path).c_str());
+    }
+    return f;
+}
+
 FILE* temporaryFile() {
     wchar_t folder[MAX_PATH + 1], name[MAX_PATH + 1];
     if (!GetTempPathW(MAX_PATH + 1, folder) || !GetTempFileNameW(folder, L"qsx", 0, name))

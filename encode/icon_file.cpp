@@ -50,6 +50,100 @@ std::vector<uint8_t> groupData(const std::vector<IconImage>& images,
     return g;
 }
 
+uint32_t bigEndian32(const std::vector<uint8_t>& b, size_t at) {
+    return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) |
+           b[at + 3];
+}
+
+// CRC-32 as PNG chunks carry it.
+uint32_t chunkCrc(const uint8_t* p, size_t n) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+// The sizes an icon image may have: its directory entry can name no other.
+constexpr uint32_t kLargestIcon = 256;
+
+std::string sizeRule(uint64_t width, uint64_t height) {
+    return std::to_string(width) + "x" + std::to_string(height) + "; an icon image is 1 to " +
+           std::to_string(kLargestIcon) + " pixels each way";
+}
+
+// Why a PNG image cannot be shown as an icon, or "": a header chunk with
+// its CRC and sizes and a layout PNG allows, then chunks that fit the image
+// up to IEND, pixel data among them. The pixel data themselves are not
+// inflated.
+std::string pngFault(const std::vector<uint8_t>& png) {
+    if (png.size() < 8 + 25 || bigEndian32(png, 8) != 13 || std::memcmp(&png[12], "IHDR", 4) != 0)
+        return "its PNG data do not start with a header chunk (IHDR)";
+    if (chunkCrc(&png[12], 17) != bigEndian32(png, 29))
+        return "its PNG header chunk is damaged (its CRC does not match)";
+    const uint32_t width = bigEndian32(png, 16), height = bigEndian32(png, 20);
+    if (width == 0 || height == 0 || width > kLargestIcon || height > kLargestIcon)
+        return "its PNG image is " + sizeRule(width, height);
+    const uint8_t depth = png[24], colour = png[25];
+    const bool layout =
+        (colour == 0 && (depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16)) ||
+        (colour == 3 && (depth == 1 || depth == 2 || depth == 4 || depth == 8)) ||
+        ((colour == 2 || colour == 4 || colour == 6) && (depth == 8 || depth == 16));
+    if (!layout || png[26] != 0 || png[27] != 0 || png[28] > 1)
+        return "its PNG header names no layout PNG has (colour type " + std::to_string(colour) +
+               ", " + std::to_string(depth) + " bits)";
+    bool pixels = false;
+    for (size_t at = 8; at + 12 <= png.size();) {
+        const uint32_t length = bigEndian32(png, at);
+        if (length > png.size() - at - 12) break;
+        const char* type = reinterpret_cast<const char*>(&png[at + 4]);
+        if (std::memcmp(type, "IDAT", 4) == 0) pixels = true;
+        if (std::memcmp(type, "IEND", 4) == 0)
+            return pixels ? "" : "its PNG data hold no pixels (no IDAT chunk)";
+        at += 12 + size_t{length};
+    }
+    return "its PNG data are cut short (no IEND chunk within the image)";
+}
+
+// Why a bitmap cannot be shown as an icon, or "": its size, one plane, a
+// pixel format icons use, and room for the colours and the mask below
+// them (an icon's bitmap is twice the image's height).
+std::string bitmapFault(const std::vector<uint8_t>& bmp) {
+    const uint32_t header = get32(bmp, 0);
+    if (bmp.size() < header) return "its bitmap header is cut short";
+    const int32_t width = static_cast<int32_t>(get32(bmp, 4));
+    const int32_t height = static_cast<int32_t>(get32(bmp, 8));
+    const uint16_t planes = get16(bmp, 12), bits = get16(bmp, 14);
+    const uint32_t compression = get32(bmp, 16), used = get32(bmp, 32);
+    if (width < 1 || height < 2 || static_cast<uint32_t>(width) > kLargestIcon ||
+        static_cast<uint32_t>(height) > 2 * kLargestIcon)
+        return "its bitmap is " + std::to_string(width) + " pixels wide and " +
+               std::to_string(height) +
+               " high (colours and mask); an icon image is 1 to 256 pixels each way";
+    if (planes != 1) return "its bitmap has " + std::to_string(planes) + " planes instead of 1";
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+        return "its bitmap has " + std::to_string(bits) +
+               " bits a pixel; icons have 1, 4, 8, 16, 24 or 32";
+    const bool masks = compression == 3 && (bits == 16 || bits == 32);
+    if (compression != 0 && !masks)
+        return "its bitmap is compressed (method " + std::to_string(compression) +
+               "), which an icon's is not";
+    if (bits <= 8 && used > (1u << bits))
+        return "its bitmap lists " + std::to_string(used) + " colours for " + std::to_string(bits) +
+               " bits a pixel";
+    const uint64_t rows = static_cast<uint64_t>(height) / 2;
+    const uint64_t colours = bits <= 8 && used == 0 ? (1u << bits) : used;
+    const uint64_t need = header + (masks && header == 40 ? 12 : 0) + 4 * colours +
+                          rows * ((static_cast<uint64_t>(width) * bits + 31) / 32 * 4) +
+                          rows * ((static_cast<uint64_t>(width) + 31) / 32 * 4);
+    if (bmp.size() < need)
+        return "its bitmap holds " + std::to_string(bmp.size()) + " bytes; a " +
+               std::to_string(width) + "x" + std::to_string(rows) + " image of " +
+               std::to_string(bits) + " bits a pixel with its mask needs " + std::to_string(need);
+    return "";
+}
+
 }  // namespace
 
 bool readIconFile(const std::vector<uint8_t>& file, std::vector<IconImage>& images,
@@ -92,6 +186,18 @@ bool readIconFile(const std::vector<uint8_t>& file, std::vector<IconImage>& imag
         const uint32_t header = size >= 40 ? get32(image.bytes, 0) : 0;
         if (!png && header != 40 && header != 108 && header != 124) {
             error = which + " is neither a bitmap nor a PNG image";
+            return false;
+        }
+        // Windows would show a broken image, or none, for any of these.
+        std::string fault = png ? pngFault(image.bytes) : bitmapFault(image.bytes);
+        if (image.planes > 1)
+            fault = "the icon file gives it " + std::to_string(image.planes) + " planes";
+        else if (image.bitCount != 0 && image.bitCount != 1 && image.bitCount != 4 &&
+                 image.bitCount != 8 && image.bitCount != 16 && image.bitCount != 24 &&
+                 image.bitCount != 32)
+            fault = "the icon file gives it " + std::to_string(image.bitCount) + " bits a pixel";
+        if (!fault.empty()) {
+            error = which + " is no image an icon can show: " + fault;
             return false;
         }
         // Some writers leave these 0; the group tells Windows what each image is.

@@ -1,5 +1,7 @@
 #include "encode/version_info.h"
 
+#include <algorithm>
+
 #include "encode/le_bytes.h"
 
 namespace qorn::encode {
@@ -95,10 +97,13 @@ bool parseVersionNumbers(const std::string& text, VersionEdit& edit) {
     uint16_t parts[4] = {0, 0, 0, 0};
     size_t count = 0, p = 0;
     while (true) {
+        // Any number of digits, leading zeros included: the value alone
+        // decides (held above the limit once past it, so it cannot wrap).
         uint32_t value = 0;
         size_t digits = 0;
-        while (p < text.size() && text[p] >= '0' && text[p] <= '9' && digits < 6) {
-            value = value * 10 + static_cast<uint32_t>(text[p++] - '0');
+        while (p < text.size() && text[p] >= '0' && text[p] <= '9') {
+            value =
+                std::min<uint32_t>(value * 10 + static_cast<uint32_t>(text[p++] - '0'), 0x10000);
             ++digits;
         }
         if (digits == 0 || value > 0xFFFF || count == 4) return false;

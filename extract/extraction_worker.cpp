@@ -12,10 +12,11 @@ namespace {
 // The damaged-file box text fits this many characters with its terminator.
 constexpr size_t kDamagedTextSize = 256;
 
-// Fills "ファイル %s が壊れています。" with the path. A path too long for the
-// box keeps its end (the file name) behind an ellipsis, so the text is never
-// cut off in the middle of the sentence.
-WideString damagedText(const char16_t* path) {
+// Fills "ファイル %s が壊れています。" (for a folder member, "フォルダ ...")
+// with the path. A path too long for the box keeps its end (the file name)
+// behind an ellipsis, so the text is never cut off in the middle of the
+// sentence.
+WideString damagedText(const char16_t* path, bool folder) {
     const char16_t* format = kTextDamagedFormat;
     size_t marker = 0;
     while (format[marker] && !(format[marker] == u'%' && format[marker + 1] == u's')) ++marker;
@@ -23,7 +24,11 @@ WideString damagedText(const char16_t* path) {
     const size_t suffixLength = textLength(suffix);
     const size_t room = kDamagedTextSize - 1 - marker - suffixLength;
     size_t pathLength = textLength(path);
-    WideString text(format, marker);
+    // A folder's box starts with "フォルダ", the first four units of the
+    // folder-creation text (as many as "ファイル"): borrowed from there, not
+    // kept twice in the stub.
+    WideString text(folder ? kTextCannotCreateFolder : format, 4);
+    text.append(format + 4, marker - 4);
     if (pathLength > room) {
         text.appendChar(u'\u2026');
         path += pathLength - (room - 1);
@@ -34,12 +39,12 @@ WideString damagedText(const char16_t* path) {
     return text;
 }
 
-// The damaged-file box for a member, under its cleaned path; the run fails.
-void reportDamaged(ExtractionJob& job, const WideString& path) {
+// The damaged-member box for a member, under its cleaned path; the run fails.
+void reportDamaged(ExtractionJob& job, const WideString& path, bool folder = false) {
     WideString cleaned(path);
     sanitizeEntryPath(cleaned);
     job.failed = true;
-    WideString text = damagedText(cleaned.c_str());
+    WideString text = damagedText(cleaned.c_str(), folder);
     job.reporter->messageBox(BoxOwner::MainWindow, text.c_str(), nullptr, kBoxIconWarning);
 }
 
@@ -108,7 +113,10 @@ void extractionWorker(void* argument) {
         // file would move the walk past every later header, and the run would
         // look complete with members missing.
         if (!payload.holds(dataStart, entry.packedSize)) {
-            reportDamaged(job, entry.path);
+            // A member of the folder method is called a folder, a link too
+            // (telling it apart would cost the stub 512 bytes); one of an
+            // unknown method keeps the file's wording.
+            reportDamaged(job, entry.path, methodIndex(entry.method) == kMethodLhd);
             break;
         }
         // Whatever the decoder consumed, the next header follows the data.

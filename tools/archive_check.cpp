@@ -11,6 +11,7 @@
 #include "extract/entry_paths.h"
 #include "payload/archive_entry.h"
 #include "platform/platform.h"
+#include "tools/case_fold.h"
 #include "tools/commands.h"
 
 namespace qorn::tool {
@@ -30,20 +31,56 @@ bool isSymbolicLink(const WideString& path) {
     return false;
 }
 
-// Records a member's cleaned path and the folders above it, folded as
-// Windows compares names (ASCII case here), in made (true: a folder). True
+// Records a member's cleaned path and the folders above it in made (true:
+// a folder), folded as Windows compares names: each unit through its
+// upper-case table, "." parts resolved away as the system resolves them. True
 // when one name is both a file and a folder: the stub then fails on the
 // member (a file where its folder must go) or deletes the earlier file.
 bool collides(std::map<std::u16string, bool>& made, const WideString& cleaned, bool folder) {
     std::u16string path;
-    for (const char16_t* p = cleaned.c_str();; ++p) {
-        if (*p == u'/' || *p == 0) {
-            const bool isFolder = *p == u'/' || folder;
+    const char16_t* part = cleaned.c_str();
+    for (const char16_t* p = part;; ++p) {
+        if (*p != u'/' && *p != 0) continue;
+        const bool dot = p - part == 1 && *part == u'.';
+        if (!dot) {
+            if (!path.empty()) path += u'/';
+            for (const char16_t* c = part; c < p; ++c) path += upperCaseUnit(*c);
+        }
+        const bool isFolder = *p == u'/' || folder;
+        if (!path.empty()) {
             const auto [at, fresh] = made.emplace(path, isFolder);
             if (!fresh && at->second != isFolder) return true;
-            if (*p == 0) return false;
         }
-        path += (*p >= u'a' && *p <= u'z') ? static_cast<char16_t>(*p - u'a' + u'A') : *p;
+        if (*p == 0) return false;
+        part = p + 1;
+    }
+}
+
+// Windows makes no name longer than this many UTF-16 units.
+constexpr size_t kLongestName = 255;
+
+// Why the stub could not make the cleaned path, or "" when it can: a file
+// named by a last part "." (the folder it would lie in), or a part longer
+// than any name Windows makes.
+std::string unmakeablePath(const WideString& cleaned, bool folder) {
+    const char16_t* part = cleaned.c_str();
+    for (const char16_t* p = part;; ++p) {
+        if (*p != u'/' && *p != 0) continue;
+        const size_t length = static_cast<size_t>(p - part);
+        if (length > kLongestName) {
+            // Its start names it; a surrogate pair is not cut in two.
+            const size_t units = part[39] >= 0xD800 && part[39] < 0xDC00 ? 39 : 40;
+            return "a part of its path (\"" + shown(WideString(part, units)) + "...\") is " +
+                   std::to_string(length) + " UTF-16 units long; Windows takes at most " +
+                   std::to_string(kLongestName);
+        }
+        if (*p == 0) {
+            if (!folder && length == 1 && *part == u'.')
+                return "a file whose name is \".\", the folder it would lie in; it cannot be "
+                       "made";
+            return "";
+        }
+        part = p + 1;
     }
 }
 
@@ -57,8 +94,41 @@ std::string hex4(uint16_t v) {
 
 namespace {
 
-void walkArchive(BinaryFile& file, std::vector<ArchiveProblem>& problems,
-                 std::vector<ArchiveProblem>& notes) {
+// Does something at `at` read as a member header: a method the stub knows
+// and a header level it reads? (At a 0 byte too: a level-2 header whose
+// length is a multiple of 256 starts with one.)
+bool looksLikeHeader(const std::vector<uint8_t>& archive, size_t at) {
+    if (archive.size() < 21 || at > archive.size() - 21) return false;
+    char method[5];
+    for (int k = 0; k < 5; ++k) method[k] = static_cast<char>(archive[at + 2 + k]);
+    return methodIndex(method) >= 0 && archive[at + 20] <= 3;
+}
+
+// The stub stops at the first 0 where a header would start (its end mark)
+// or at the end of the file. Whatever lies behind that 0 is never read: a
+// warning, and an error when it holds further members.
+void checkTail(const std::vector<uint8_t>& archive, int64_t end, ArchiveReport& report) {
+    if (end <= 0 || static_cast<uint64_t>(end) >= archive.size()) return;
+    const size_t mark = static_cast<size_t>(end) - 1;
+    const size_t after = archive.size() - static_cast<size_t>(end);
+    const std::string where = "the end mark at offset " + std::to_string(mark);
+    for (size_t at = mark; at + 21 <= archive.size(); ++at) {
+        if (!looksLikeHeader(archive, at)) continue;
+        report.problems.push_back(
+            {where,
+             "the stub stops reading there (a 0 where a header would start), but a "
+             "member header follows at offset " +
+                 std::to_string(at) + "; " + std::to_string(after) +
+                 " bytes after the mark would never be extracted"});
+        return;
+    }
+    report.warnings.push_back(
+        {where, std::to_string(after) + " byte" + (after == 1 ? "" : "s") +
+                    " after it would never be extracted (the stub stops reading there)"});
+}
+
+void walkArchive(BinaryFile& file, const std::vector<uint8_t>& archive, ArchiveReport& report) {
+    std::vector<ArchiveProblem>& problems = report.problems;
     QuietReporter reporter;
     makeCrcTable();
     resetProgress(nullptr, 0);
@@ -68,7 +138,10 @@ void walkArchive(BinaryFile& file, std::vector<ArchiveProblem>& problems,
     std::string previous;
     for (;; ++index) {
         const HeaderResult header = readEntryHeader(file, entry, reporter);
-        if (header == HeaderResult::End) break;
+        if (header == HeaderResult::End) {
+            checkTail(archive, file.position(), report);
+            break;
+        }
         if (header == HeaderResult::Bad) {
             problems.push_back(
                 {"member " + std::to_string(index + 1) +
@@ -78,56 +151,63 @@ void walkArchive(BinaryFile& file, std::vector<ArchiveProblem>& problems,
             break;
         }
         const int64_t dataStart = file.position();
-        previous = utf8(entry.path);
+        previous = shown(entry.path);
         const std::string member = "member " + std::to_string(index + 1) + " \"" + previous + "\"";
         WideString cleaned(entry.path);
         sanitizeEntryPath(cleaned);
         const int method = methodIndex(entry.method);
+        const bool folder = method == kMethodLhd;
+        // The stub checks every member's packed size against the file, those
+        // it passes over and folders included: one that runs past the end
+        // would carry the walk past every later header.
+        const bool cut = !file.holds(dataStart, entry.packedSize);
+        std::string unmakeable;
 
         if (method < 0) {
             problems.push_back({member, "method " + std::string(entry.method, 5) +
                                             " is not one the stub decodes; it would be "
                                             "passed over"});
-        } else if (method == kMethodLhd && isSymbolicLink(entry.path)) {
-            notes.push_back({member, "a symbolic link; the stub passes links over"});
-        } else if (method != kMethodLhd && cleaned.isEmpty()) {
+        } else if (cut) {
+            problems.push_back({member, "truncated: its packed size (" +
+                                            std::to_string(entry.packedSize) +
+                                            " bytes) runs past the end of the archive"});
+        } else if (folder && isSymbolicLink(entry.path)) {
+            report.notes.push_back({member, "a symbolic link; the stub passes links over"});
+        } else if (!folder && cleaned.isEmpty()) {
             problems.push_back({member, "nothing is left of its path once it is made safe"});
-        } else if (!cleaned.isEmpty() && collides(made, cleaned, method == kMethodLhd)) {
+        } else if (!(unmakeable = unmakeablePath(cleaned, folder)).empty()) {
+            problems.push_back({member, unmakeable});
+        } else if (!cleaned.isEmpty() && collides(made, cleaned, folder)) {
             problems.push_back({member,
                                 "a file and a folder of one name (letter case aside); "
                                 "one of them cannot be extracted"});
-        } else if (method != kMethodLhd) {
-            if (dataStart + static_cast<int64_t>(entry.packedSize) > file.size()) {
-                problems.push_back({member, "truncated: its data run past the end of the archive"});
-            } else {
+        } else if (!folder) {
 #ifdef _WIN32
-                BinaryFile sink(platform::createForWriting(u"NUL"));
+            BinaryFile sink(platform::createForWriting(u"NUL"));
 #else
-                BinaryFile sink(platform::createForWriting(u"/dev/null"));
+            BinaryFile sink(platform::createForWriting(u"/dev/null"));
 #endif
-                const MemberResult result = decodeMember(reporter, file, sink, entry.originalSize,
-                                                         entry.packedSize, method);
-                // The stub's own verdict (an overrun alone is the CRC's to judge).
-                const bool crcBad = entry.hasCrc && result.crc != entry.crc;
-                if (result.damaged && !(result.overrunOnly && entry.hasCrc) && !crcBad)
-                    problems.push_back({member, "its data cannot be decoded"});
-                else if (crcBad)
-                    problems.push_back({member, "CRC mismatch (the header says " + hex4(entry.crc) +
-                                                    ", the data give " + hex4(result.crc) + ")"});
-            }
+            const MemberResult result =
+                decodeMember(reporter, file, sink, entry.originalSize, entry.packedSize, method);
+            // The stub's own verdict (an overrun alone is the CRC's to judge).
+            const bool crcBad = entry.hasCrc && result.crc != entry.crc;
+            if (result.damaged && !(result.overrunOnly && entry.hasCrc) && !crcBad)
+                problems.push_back({member, "its data cannot be decoded"});
+            else if (crcBad)
+                problems.push_back({member, "CRC mismatch (the header says " + hex4(entry.crc) +
+                                                ", the data give " + hex4(result.crc) + ")"});
         }
-        if (!file.moveTo(dataStart + static_cast<int64_t>(entry.packedSize))) break;
+        if (cut || !file.moveTo(dataStart + static_cast<int64_t>(entry.packedSize))) break;
     }
 }
 
 }  // namespace
 
-bool checkArchive(const std::vector<uint8_t>& archive, const std::string& scratch,
-                  std::vector<ArchiveProblem>& problems, std::vector<ArchiveProblem>& notes) {
+bool checkArchive(const std::vector<uint8_t>& archive, FILE* f, const std::string& scratch,
+                  ArchiveReport& report) {
     // The bytes go through a file, as the stub reads them.
-    FILE* f = encode::host::openFile(scratch, "wb");
-    bool written = f && std::fwrite(archive.data(), 1, archive.size(), f) == archive.size();
-    if (f && std::fclose(f) != 0) written = false;
+    bool written = std::fwrite(archive.data(), 1, archive.size(), f) == archive.size();
+    if (std::fclose(f) != 0) written = false;
     if (!written) {
         encode::host::removeFile(scratch);
         return false;
@@ -137,7 +217,7 @@ bool checkArchive(const std::vector<uint8_t>& archive, const std::string& scratc
         encode::host::removeFile(scratch);
         return false;
     }
-    walkArchive(*file, problems, notes);
+    walkArchive(*file, archive, report);
     delete file;
     encode::host::removeFile(scratch);
     return true;

@@ -223,30 +223,53 @@ bool loadArchive(const Arguments& args, std::vector<uint8_t>& archive) {
 #endif
 }
 
+// A scratch file beside out, created where no file is: OUT.part, else
+// OUT.part-2 and on. A file of the user's that happens to bear one of these
+// names is never opened, let alone removed afterwards. Null (with a message)
+// when none can be made.
+FILE* createScratch(const std::string& out, const char* suffix, std::string& name) {
+    for (int n = 1; n <= 100; ++n) {
+        name = out + suffix + (n == 1 ? "" : "-" + std::to_string(n));
+        bool taken = false;
+        if (FILE* f = encode::host::createNewFile(name, taken)) return f;
+        if (!taken) break;
+    }
+    std::fprintf(stderr, "qornsfx: cannot create a scratch file beside %s (%s): %s\n", out.c_str(),
+                 name.c_str(), encode::host::errorText().c_str());
+    return nullptr;
+}
+
 // The archive as the stub will meet it: a file that would stop it halfway
 // (or pass a member over) is not written unless --force asks for it.
 bool checkBeforeWriting(const Arguments& args, const std::vector<uint8_t>& archive,
                         const std::string& out) {
     const bool folders = args.positional.size() > 1 || isFolder(args.positional[0]);
     const std::string source = folders ? "the packed folders" : args.positional[0];
-    std::vector<ArchiveProblem> problems, notes;
-    if (!checkArchive(archive, out + ".check", problems, notes)) {
+    ArchiveReport report;
+    std::string scratch;
+    FILE* f = createScratch(out, ".check", scratch);
+    if (!f) return false;
+    if (!checkArchive(archive, f, scratch, report)) {
         std::fprintf(stderr, "qornsfx: cannot check %s: %s\n", source.c_str(),
                      std::strerror(errno));
         return false;
     }
     const bool force = args.has("force");
-    for (const ArchiveProblem& p : notes)
+    for (const ArchiveProblem& p : report.notes)
         std::fprintf(stderr, "qornsfx: note: %s: %s: %s\n", source.c_str(), p.member.c_str(),
                      p.reason.c_str());
+    for (const ArchiveProblem& p : report.warnings)
+        std::fprintf(stderr, "qornsfx: warning: %s: %s: %s\n", source.c_str(), p.member.c_str(),
+                     p.reason.c_str());
+    const std::vector<ArchiveProblem>& problems = report.problems;
     for (const ArchiveProblem& p : problems)
         std::fprintf(stderr, "qornsfx: %s%s: %s: %s\n", force ? "warning: " : "", source.c_str(),
                      p.member.c_str(), p.reason.c_str());
     if (problems.empty() || force) return true;
     std::fprintf(stderr,
-                 "qornsfx: %s not written: the stub would fail on %zu member%s of %s (--force "
-                 "writes it anyway)\n",
-                 out.c_str(), problems.size(), problems.size() == 1 ? "" : "s", source.c_str());
+                 "qornsfx: %s not written: the stub would not extract %s completely (%zu "
+                 "problem%s; --force writes it anyway)\n",
+                 out.c_str(), source.c_str(), problems.size(), problems.size() == 1 ? "" : "s");
     return false;
 }
 
@@ -269,12 +292,13 @@ int runMake(const Arguments& args) {
 
     const std::string out = args.value("o");
     if (!checkBeforeWriting(args, archive, out)) return 1;
-    const std::string temp = out + ".part";
-    FILE* f = encode::host::openFile(temp, "wb");
-    bool ok = f && std::fwrite(stub.data(), 1, stub.size(), f) == stub.size() &&
+    std::string temp;
+    FILE* f = createScratch(out, ".part", temp);
+    if (!f) return 1;
+    bool ok = std::fwrite(stub.data(), 1, stub.size(), f) == stub.size() &&
               std::fwrite(settings.data(), 1, settings.size(), f) == settings.size() &&
               std::fwrite(archive.data(), 1, archive.size(), f) == archive.size();
-    if (f && std::fclose(f) != 0) ok = false;
+    if (std::fclose(f) != 0) ok = false;
 #ifndef _WIN32
     if (ok) chmod(temp.c_str(), 0755);
 #endif

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -15,12 +16,18 @@ struct ArchiveProblem {
     std::string reason;
 };
 
+// What the check found. problems: what would stop the stub or make it pass
+// a member over; warnings: bytes it would never read; notes: what it passes
+// over by design.
+struct ArchiveReport {
+    std::vector<ArchiveProblem> problems, warnings, notes;
+};
+
 // Walks and decodes a plain archive the way the stub does, from the file
-// scratch, written for it and removed after. problems: what would stop the
-// stub or make it pass a member over; notes: what it passes over by design.
-// False when the bytes cannot even be put in a file.
-bool checkArchive(const std::vector<uint8_t>& archive, const std::string& scratch,
-                  std::vector<ArchiveProblem>& problems, std::vector<ArchiveProblem>& notes);
+// scratch (open as f, created for the check alone), written for it, closed
+// and removed after. False when the bytes cannot even be put in the file.
+bool checkArchive(const std::vector<uint8_t>& archive, FILE* f, const std::string& scratch,
+                  ArchiveReport& report);
 
 int runList(const Arguments& args);
 int runTest(const Arguments& args);

@@ -56,7 +56,7 @@ foreach(case no_settings settings_ok cancel relative_folder damaged unknown_head
              arguments_passed_over privilege_shortcuts dpi_keyboard
              english
              icon_version signed names_windows_refuses long_path_forms deep_tree deep_damaged
-             path_refused make_refuses_damage header_levels)
+             path_refused make_refuses_damage make_agrees_with_stub header_levels)
   add_test(NAME e2e.${case} COMMAND ${QORN_E2E_SCRIPT} ${case})
   set_tests_properties(e2e.${case} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180
     LABELS e2e)

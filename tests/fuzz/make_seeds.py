@@ -8,6 +8,7 @@ file; inputs the fuzzer added by merging (named by their SHA-1) are kept.
 import json
 import os
 import struct
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DATA = os.path.join(HERE, '..', 'data', 'corpus')
@@ -285,6 +286,18 @@ def seeds_roundtrip():
     write('roundtrip', 'one', bytes([2, 0, 0x41]))
 
 
+def seeds_command_line():
+    lines = ['setup.exe', 'setup.exe /S', 'setup.exe /s /D=C:\\Program Files\\Foo',
+             '"C:\\a b\\setup.exe" /S /D="C:\\x y"', 'setup.exe "/D=C:\\x y\\z" ',
+             'setup.exe /?', 'setup.exe /X -S /SILENT', 'setup.exe a\\" /S',
+             'setup.exe a\\\\" /S', 'setup.exe "a"" /S"', 'setup.exe \t/S\t/D=\t',
+             '"setup.exe', 'setup.exe /D=\u65e5\u672c\u8a9e\\\u30d5\u30a9\u30eb\u30c0']
+    for i, t in enumerate(lines):
+        if all(ord(c) < 256 for c in t):
+            write('command_line', 'bytes-%02d' % i, b'\x01' + t.encode('latin-1'))
+        write('command_line', 'utf16-%02d' % i, b'\x00' + utf16(t))
+
+
 def icon_file(images):
     """An icon file: (pixels, image bytes) each, in that order."""
     head = struct.pack('<HHH', 0, 1, len(images))
@@ -311,8 +324,14 @@ def version_block(key, value=b'', text=True, children=()):
 
 
 def seeds_stub_resources():
-    bitmap = lambda px: struct.pack('<IiiHH', 40, px, 2 * px, 1, 32) + bytes(24 + px * px * 4)
-    png = b'\x89PNG\r\n\x1a\n' + bytes(100)
+    # Images make takes: a bitmap with room for its colours and its mask, a
+    # PNG with its header chunk, pixel data and end.
+    bitmap = lambda px: (struct.pack('<IiiHH', 40, px, 2 * px, 1, 32) + bytes(24 + px * px * 4) +
+                         bytes((px + 31) // 32 * 4 * px))
+    chunk = lambda kind, data: (struct.pack('>I', len(data)) + kind + data +
+                                struct.pack('>I', zlib.crc32(kind + data)))
+    png = (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', 256, 256, 8, 6, 0, 0, 0)) +
+           chunk(b'IDAT', bytes(64)) + chunk(b'IEND', b''))
     write('stub_resources', 'icon', b'\x00' + icon_file([(16, bitmap(16)), (32, bitmap(32)),
                                                           (256, png)]))
     write('stub_resources', 'icon-one', b'\x00' + icon_file([(48, png)]))
@@ -344,6 +363,7 @@ if __name__ == '__main__':
     seeds_entry_header()
     seeds_decode_member()
     seeds_entry_path()
+    seeds_command_line()
     seeds_whole_run()
     seeds_roundtrip()
     seeds_stub_resources()

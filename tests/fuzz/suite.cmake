@@ -12,7 +12,8 @@
 # inputs; roundtrip and stub_resources need the encoder, which brings the
 # real core with it.
 set(QORN_FUZZ_DIR ${CMAKE_CURRENT_LIST_DIR})
-set(QORN_FUZZ_TARGETS settings entry_header decode_member entry_path whole_run whole_run_disk)
+set(QORN_FUZZ_TARGETS settings entry_header decode_member entry_path whole_run whole_run_disk
+  command_line)
 if(TARGET qorn_encode)
   list(APPEND QORN_FUZZ_TARGETS roundtrip stub_resources)
 endif()

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -194,19 +195,64 @@ uint32_t get32(const Bytes& b, size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
 }
 
-// An icon image: a bitmap header (or a PNG signature) and `size` bytes in all.
+// An icon image of `size` bytes in all: a bitmap (its header, then bytes)
+// or a PNG file (its header chunk, pixel data, its end).
 struct TestImage {
     int pixels;
     size_t size;
     bool png = false;
+    uint16_t bits = 32;
 };
+
+void putBig32(Bytes& b, uint32_t v) {
+    for (int k = 3; k >= 0; --k) b.push_back(static_cast<uint8_t>(v >> (8 * k)));
+}
+
+// A PNG chunk with its CRC-32.
+void pngChunk(Bytes& png, const char* type, const Bytes& data) {
+    putBig32(png, static_cast<uint32_t>(data.size()));
+    const size_t start = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), data.begin(), data.end());
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = start; i < png.size(); ++i) {
+        crc ^= png[i];
+        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    putBig32(png, ~crc);
+}
+
+Bytes iconImage(const TestImage& i, uint8_t& fill) {
+    Bytes pixels(i.size - (i.png ? 8 + 25 + 12 + 12 : 40));
+    for (uint8_t& b : pixels) b = fill += 77;
+    Bytes image;
+    if (i.png) {
+        image = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        Bytes header;
+        putBig32(header, static_cast<uint32_t>(i.pixels));
+        putBig32(header, static_cast<uint32_t>(i.pixels));
+        header.insert(header.end(), {8, 6, 0, 0, 0});
+        pngChunk(image, "IHDR", header);
+        pngChunk(image, "IDAT", pixels);
+        pngChunk(image, "IEND", {});
+    } else {
+        corpus::put32(image, 40);
+        corpus::put32(image, static_cast<uint32_t>(i.pixels));
+        corpus::put32(image, static_cast<uint32_t>(2 * i.pixels));
+        corpus::put16(image, 1);
+        corpus::put16(image, i.bits);
+        image.resize(40, 0);
+        image.insert(image.end(), pixels.begin(), pixels.end());
+    }
+    return image;
+}
 
 Bytes iconFile(const std::vector<TestImage>& images) {
     Bytes f = {0, 0, 1, 0, static_cast<uint8_t>(images.size()), 0};
     size_t at = 6 + 16 * images.size();
     for (const TestImage& i : images) {
         const uint8_t px = static_cast<uint8_t>(i.pixels == 256 ? 0 : i.pixels);
-        const Bytes entry = {px, px, 0, 0, 1, 0, 32, 0};
+        const Bytes entry = {px, px, 0, 0, 1, 0, static_cast<uint8_t>(i.bits), 0};
         f.insert(f.end(), entry.begin(), entry.end());
         for (size_t v : {i.size, at})
             for (int k = 0; k < 4; ++k) f.push_back(static_cast<uint8_t>(v >> (8 * k)));
@@ -214,11 +260,7 @@ Bytes iconFile(const std::vector<TestImage>& images) {
     }
     uint8_t fill = 1;
     for (const TestImage& i : images) {
-        Bytes image(i.size);
-        for (uint8_t& b : image) b = fill += 77;
-        const Bytes head = i.png ? Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'}
-                                 : Bytes{40, 0, 0, 0, static_cast<uint8_t>(i.pixels), 0, 0, 0};
-        std::copy(head.begin(), head.end(), image.begin());
+        const Bytes image = iconImage(i, fill);
         f.insert(f.end(), image.begin(), image.end());
     }
     return f;
@@ -356,7 +398,8 @@ TEST_F(CliMakeResources, AnIconTooLargeLosesItsLargestImagesNeverItsSmallOnes) {
         SCOPED_TRACE(stub);
         fs::copy_file(stub, root_ / "stub.exe", fs::copy_options::overwrite_existing);
         // A 256 px bitmap of 270,376 bytes cannot fit; the others can.
-        const Bytes ico = iconFile({{256, 270376}, {48, 2000}, {16, 1128}, {32, 2216}});
+        const Bytes ico =
+            iconFile({{256, 270376}, {48, 2000, false, 4}, {16, 1128}, {32, 2216, false, 8}});
         writeFile(root_ / "big.ico", ico);
         ASSERT_EQ(make({"--icon", (root_ / "big.ico").string()}), 0) << errors();
         EXPECT_NE(errors().find("256x256 image (270,376 bytes)"), std::string::npos) << errors();
@@ -365,7 +408,7 @@ TEST_F(CliMakeResources, AnIconTooLargeLosesItsLargestImagesNeverItsSmallOnes) {
 
         // Small images that cannot fit: an error that gives both figures.
         fs::remove(root_ / "out.exe");
-        writeFile(root_ / "big.ico", iconFile({{16, 9000}, {32, 9000}, {48, 100}}));
+        writeFile(root_ / "big.ico", iconFile({{16, 9000}, {32, 9000}, {48, 1000, false, 1}}));
         EXPECT_EQ(make({"--icon", (root_ / "big.ico").string()}), 1);
         EXPECT_NE(errors().find("32 pixels and less need 180"), std::string::npos) << errors();
         EXPECT_NE(errors().find("room for "), std::string::npos) << errors();
@@ -494,7 +537,57 @@ TEST_F(CliMakeResources, BrokenIconFilesAndBadVersionTextsAreRefused) {
     outside[6 + 16 + 12] = 0xF0;  // the second image starts past the end
     Bytes noImage = good;
     noImage[good.size() - 4264] = 'X';  // neither a bitmap header nor PNG
+    // Images that only start like one: the file names the image and why.
+    const size_t second = 6 + 2 * 16 + 1128;  // where the 32x32 bitmap starts
+    auto withBytes = [&](size_t at, const Bytes& bytes) {
+        Bytes f = good;
+        std::copy(bytes.begin(), bytes.end(), f.begin() + static_cast<long>(second + at));
+        return f;
+    };
+    Bytes pngText = withBytes(0, {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'});
+    for (size_t k = 8; k < 64; ++k) pngText[second + k] = 'a' + k % 26;
+    Bytes bareHeader = good;
+    bareHeader.resize(second + 40);
+    bareHeader[6 + 16 + 8] = 40;  // its size: the header alone
+    bareHeader[6 + 16 + 9] = 0;
+    const Bytes png = iconFile({{16, 1128}, {32, 300, true}});
+    const size_t pngAt = 6 + 2 * 16 + 1128;
+    Bytes pngWide = png, pngCut = png, pngBadCrc = png;
+    pngWide[pngAt + 17] = 0x10;  // 1,048,608 pixels wide; its CRC taken again
+    pngBadCrc[pngAt + 17] = 0x10;
+    {
+        Bytes header(pngWide.begin() + static_cast<long>(pngAt + 8),
+                     pngWide.begin() + static_cast<long>(pngAt + 8 + 25));
+        Bytes chunk;
+        pngChunk(chunk, "IHDR", Bytes(header.begin() + 8, header.begin() + 21));
+        std::copy(chunk.begin(), chunk.end(), pngWide.begin() + static_cast<long>(pngAt + 8));
+    }
+    pngCut[pngCut.size() - 12 + 4] = 'X';  // no IEND
     const std::vector<Broken> broken = {
+        {pngText,
+         "image 2 (32x32) of the icon file is no image an icon can show: its PNG data "
+         "do not start with a header chunk"},
+        {pngWide,
+         "image 2 (32x32) of the icon file is no image an icon can show: its PNG image "
+         "is 1048608x32"},
+        {pngBadCrc, "its PNG header chunk is damaged"},
+        {pngCut, "its PNG data are cut short"},
+        {bareHeader,
+         "its bitmap holds 40 bytes; a 32x32 image of 32 bits a pixel with its mask "
+         "needs 4264"},
+        {withBytes(4, {0xFF, 0xFF, 0xFF, 0x7F}), "its bitmap is 2147483647 pixels wide"},
+        {withBytes(8, {0x00, 0x00, 0x00, 0x80}), "and -2147483648 high"},
+        {withBytes(4, {0xE0, 0xFF, 0xFF, 0xFF}), "its bitmap is -32 pixels wide"},
+        {withBytes(14, {0, 0}), "its bitmap has 0 bits a pixel"},
+        {withBytes(12, {0xFF, 0xFF}), "its bitmap has 65535 planes instead of 1"},
+        {withBytes(16, {1, 0, 0, 0}), "its bitmap is compressed (method 1)"},
+        {[&] {
+             Bytes f = good;
+             f[6 + 16 + 4] = f[6 + 16 + 5] = 0xFF;
+             return f;
+         }(),
+         "image 2 (32x32) of the icon file is no image an icon can show: the icon file gives it "
+         "65535 planes"},
         {Bytes(good.begin(), good.begin() + 20), "cut short"},
         {Bytes(good.begin(), good.end() - 1), "lies outside"},
         {outside, "lies outside"},
@@ -509,8 +602,14 @@ TEST_F(CliMakeResources, BrokenIconFilesAndBadVersionTextsAreRefused) {
         EXPECT_NE(errors().find(b.message), std::string::npos) << errors();
     }
     EXPECT_EQ(make({"--icon", (root_ / "missing.ico").string()}), 1);
-    for (const char* version : {"1.2.3.4.5", "65536", "1..2", "v1", "1.", ""})
+    for (const char* version :
+         {"1.2.3.4.5", "65536", "0065536", "99999999999", "1..2", "v1", "1.", "", "1.-2", "+1"})
         EXPECT_EQ(make({"--file-version", version}), 2) << version;
+    // One rule for every number: its value, however many leading zeros.
+    for (const char* version : {"0000001", "000001.0002", "00065535.0.0.000000000007"}) {
+        EXPECT_EQ(make({"--file-version", version}), 0) << version << ": " << errors();
+        fs::remove(root_ / "out.exe");
+    }
     EXPECT_EQ(make({"--company", std::string(256, 'c')}), 2);
     EXPECT_FALSE(fs::exists(root_ / "out.exe"));
     // A stub signed already: editing it would break the signature.
@@ -599,6 +698,237 @@ TEST_F(CliMake, RefusesAnArchiveTheStubWouldFailOn) {
     writeFile(root_ / "fine.lzh", fine);
     EXPECT_EQ(make({}, "fine.lzh"), 0) << errors();
     EXPECT_NE(errors().find("note: "), std::string::npos) << errors();
+}
+
+// A stored level-2 member under a UTF-16 name (folders split off by '/').
+Bytes storedMemberW(const std::u16string& path, const std::string& data) {
+    makeCrcTable();
+    uint16_t crc = 0;
+    updateCrc(crc, reinterpret_cast<const uint8_t*>(data.data()),
+              static_cast<uint32_t>(data.size()));
+    const size_t slash = path.rfind(u'/');
+    std::vector<corpus::Extended> names = {
+        {0x44, corpus::utf16(slash == std::u16string::npos ? path : path.substr(slash + 1))}};
+    if (slash != std::u16string::npos)
+        names.push_back({0x45, corpus::utf16(path.substr(0, slash))});
+    const uint32_t size = static_cast<uint32_t>(data.size());
+    Bytes b = corpus::level2("-lh0-", size, size, 0x5F000000u, crc, names);
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
+// A level-2 folder member.
+Bytes folderMemberW(const std::u16string& path, uint32_t packed = 0) {
+    return corpus::level2("-lhd-", packed, 0, 0x5F000000u, 0, {{0x45, corpus::utf16(path)}});
+}
+
+Bytes joined(const std::vector<Bytes>& members) {
+    Bytes archive;
+    for (const Bytes& m : members) archive.insert(archive.end(), m.begin(), m.end());
+    archive.push_back(0);
+    return archive;
+}
+
+class CliMakeAgreesWithTheStub : public CliMake {
+  protected:
+    // make on the archive: exit 1 and a message naming the member and the
+    // reason, no file left; or exit 0, and then the tool's own extraction
+    // (the stub's worker) runs to the end.
+    void expectRefused(const Bytes& archive, const std::string& expected) {
+        fs::remove(root_ / "out.exe");
+        writeFile(root_ / "case.lzh", archive);
+        EXPECT_EQ(make({}, "case.lzh"), 1) << errors();
+        EXPECT_NE(errors().find(expected), std::string::npos) << errors();
+        EXPECT_FALSE(fs::exists(root_ / "out.exe"));
+    }
+    void expectTaken(const Bytes& archive, bool extract = true) {
+        writeFile(root_ / "case.lzh", archive);
+        ASSERT_EQ(make({}, "case.lzh"), 0) << errors();
+        if (extract) {
+            fs::remove_all(root_ / "x");
+            const std::string command = std::string(QORN_TOOL) + " extract " +
+                                        quote((root_ / "out.exe").string()) + " -d " +
+                                        quote((root_ / "x").string()) + " >/dev/null 2>&1";
+            EXPECT_EQ(std::system(command.c_str()), 0);
+        }
+        fs::remove(root_ / "out.exe");
+    }
+};
+
+// The stub checks every member's packed size against the file, folders and
+// the links it passes over included, and stops there as at damage: make
+// must too, at every header level, with or without members behind.
+TEST_F(CliMakeAgreesWithTheStub, FoldersAndLinksWhosePackedSizeRunsPastTheEnd) {
+    using Member = std::function<Bytes(uint32_t packed)>;
+    const uint32_t stamp = 0x58B16A1Cu, time = 0x5F000000u;
+    const std::vector<std::pair<const char*, Member>> members = {
+        {"level 0 folder",
+         [&](uint32_t n) {
+             return corpus::level01(0, "-lhd-", n, 0, stamp, "dir/", {0, 0});
+         }},
+        {"level 1 folder",
+         [&](uint32_t n) {
+             return corpus::level01(1, "-lhd-", n, 0, stamp, "", {0, 0, 'U'},
+                                    {{0x02, corpus::text("dir")}});
+         }},
+        {"level 2 folder", [&](uint32_t n) { return folderMemberW(u"dir", n); }},
+        {"level 3 folder",
+         [&](uint32_t n) {
+             return corpus::level3("-lhd-", n, 0, time, 0, {{0x02, corpus::text("dir")}});
+         }},
+        {"level 1 link",
+         [&](uint32_t n) {
+             return corpus::level01(1, "-lhd-", n, 0, stamp, "", {0, 0, 'U'},
+                                    {{0x01, corpus::text("ln|target")}});
+         }},
+        {"level 2 link",
+         [&](uint32_t n) {
+             return corpus::level2("-lhd-", n, 0, time, 0, {{0x01, corpus::text("ln|target")}});
+         }},
+        {"level 3 link",
+         [&](uint32_t n) {
+             return corpus::level3("-lhd-", n, 0, time, 0, {{0x01, corpus::text("ln|target")}});
+         }},
+    };
+    const Bytes file = storedMember("after.txt", "bytes after the member");
+    for (const auto& [what, member] : members) {
+        SCOPED_TRACE(what);
+        expectRefused(joined({member(5000)}), "member 1 \"");
+        EXPECT_NE(errors().find("truncated: its packed size (5000 bytes) runs past the end"),
+                  std::string::npos)
+            << errors();
+        expectRefused(joined({storedMember("first.txt", "x"), member(5000), file}), "member 2 \"");
+        // The same member with a packed size the file holds.
+        expectTaken(joined({member(0), file}), std::string(what).find("link") == std::string::npos);
+    }
+}
+
+// Windows compares names through its upper-case table, beyond ASCII too:
+// a file and a folder whose names differ only so are one name, and the
+// folder's member deletes the file (or cannot be made where it lies).
+TEST_F(CliMakeAgreesWithTheStub, AFileAndAFolderOfOneNameInAnyLetterCase) {
+    const std::vector<std::pair<std::u16string, std::u16string>> pairs = {
+        {u"\u00C4", u"\u00E4"},          // Ä ä
+        {u"caf\u00E9", u"CAF\u00C9"},    // é É
+        {u"\uFF58.txt", u"\uFF38.TXT"},  // fullwidth ｘ Ｘ
+        {u"\u03C3", u"\u03A3"},          // σ Σ
+        {u"\u03C2", u"\u03A3"},          // final ς Σ
+        {u"\u0436", u"\u0416"},          // ж Ж
+        {u"\u1F80", u"\u1F88"},          // ᾀ ᾈ (a simple mapping only)
+        {u"\u2170", u"\u2160"},          // Roman numerals ⅰ Ⅰ
+        {u"\u24D0", u"\u24B6"},          // circled ⓐ Ⓐ
+        {u"\u2C30", u"\u2C00"},          // Glagolitic
+        {u"\u10D0", u"\u1C90"},          // Georgian
+    };
+    for (const auto& [lower, upper] : pairs) {
+        SCOPED_TRACE(std::string(QORN_TOOL));
+        // The file, then a folder of its name; the folder, then a file; a
+        // file, then a member inside a folder of its name; "." parts resolved.
+        expectRefused(joined({storedMemberW(lower, "x"), folderMemberW(upper)}), "member 2 \"");
+        EXPECT_NE(errors().find("a file and a folder of one name"), std::string::npos) << errors();
+        expectRefused(joined({folderMemberW(upper), storedMemberW(lower, "x")}), "member 2 \"");
+        expectRefused(joined({storedMemberW(upper, "x"), storedMemberW(lower + u"/in.txt", "y")}),
+                      "member 2 \"");
+        expectRefused(joined({storedMemberW(u"d/" + lower, "x"), folderMemberW(u"d/./" + upper)}),
+                      "member 2 \"");
+        // Two files or two folders of one name are one member replacing
+        // another, as the stub extracts them.
+        writeFile(root_ / "case.lzh",
+                  joined({storedMemberW(lower, "x"), storedMemberW(upper, "y")}));
+        EXPECT_EQ(make({}, "case.lzh"), 0) << errors();
+    }
+    // Letters that only look alike, or whose upper case is no single one.
+    expectTaken(joined({storedMemberW(u"\u00E4", "x"), folderMemberW(u"\u00F6")}));
+    expectTaken(joined({storedMemberW(u"stra\u00DFe", "x"), folderMemberW(u"STRASSE")}));
+    expectTaken(joined({storedMemberW(u"\u212A", "x"), folderMemberW(u"k")}));  // Kelvin
+}
+
+// A file named "." is the folder it would lie in, and no name part may pass
+// the 255 units Windows takes; "." inside a path is resolved as the system
+// does it.
+TEST_F(CliMakeAgreesWithTheStub, PathsNoFileSystemCanMake) {
+    expectRefused(joined({storedMember(".", "x")}), "member 1 \".\": a file whose name is \".\"");
+    expectRefused(joined({storedMember("dir/.", "x")}), "member 1 \"dir/.\": a file whose name");
+    expectRefused(joined({storedMember("dir\\.", "x")}), "a file whose name is \".\"");
+    const std::u16string part255(255, u'a'), part256(256, u'b');
+    expectRefused(joined({storedMemberW(part256, "x")}), "is 256 UTF-16 units long");
+    expectRefused(joined({storedMemberW(part256 + u"/in.txt", "x")}), "at most 255");
+    expectRefused(joined({folderMemberW(u"ok/" + part256)}), "is 256 UTF-16 units long");
+    // Units, not characters: 127 characters outside the BMP between two
+    // letters are 256 units. The message shows the part's start without
+    // cutting a pair in two.
+    std::u16string astral = u"a";
+    std::string shownStart = "(\"a";
+    for (int i = 0; i < 127; ++i) astral += u"\U0001F4E6";
+    for (int i = 0; i < 19; ++i) shownStart += "\xF0\x9F\x93\xA6";
+    expectRefused(joined({storedMemberW(astral + u"b", "x")}), "is 256 UTF-16 units long");
+    EXPECT_NE(errors().find(shownStart + "...\")"), std::string::npos) << errors();
+    // A device name's '_' counts: "CON." and 251 units are 256 once cleaned.
+    expectRefused(joined({storedMemberW(u"CON." + std::u16string(251, u'c'), "x")}),
+                  "is 256 UTF-16 units long");
+
+    // Taken: "." folders, "." between parts, 255 units.
+    expectTaken(joined(
+        {folderMemberW(u"dir/."), storedMember("./a.txt", "x"), storedMember("dir/./b.txt", "y")}));
+    expectTaken(joined({storedMemberW(part255, "x")}));
+}
+
+// The check and the output go through scratch files created for them
+// alone: a file of the user's named like one survives, refused or not.
+TEST_F(CliMakeAgreesWithTheStub, ScratchFilesNeverTakeTheUsersOwn) {
+    const Bytes mine = {'m', 'i', 'n', 'e'};
+    for (const char* name : {"out.exe.part", "out.exe.check", "out.exe.part-2", "out.exe.check-2"})
+        writeFile(root_ / name, mine);
+    writeFile(root_ / "bad.lzh", joined({storedMember("bad.txt", "payload", true)}));
+    EXPECT_EQ(make({}, "bad.lzh"), 1) << errors();
+    EXPECT_EQ(make({}), 0) << errors();
+    const Bytes out = readFile(root_ / "out.exe");
+    ASSERT_GT(out.size(), archive_.size());
+    EXPECT_EQ(Bytes(out.end() - static_cast<long>(archive_.size()), out.end()), archive_);
+    for (const char* name : {"out.exe.part", "out.exe.check", "out.exe.part-2", "out.exe.check-2"})
+        EXPECT_EQ(readFile(root_ / name), mine) << name;
+    size_t files = 0;
+    for (const auto& e : fs::directory_iterator(root_)) files += e.path().filename() != "err";
+    EXPECT_EQ(files, 8u);  // stub, a.lzh, bad.lzh, out.exe and the user's four
+}
+
+// The stub stops at the first 0 where a header would start. Bytes behind it
+// are a warning; members behind it an error, whether the 0 is an end mark
+// or the low byte of a level-2 header length of 256.
+TEST_F(CliMakeAgreesWithTheStub, BytesBehindTheEndMark) {
+    const Bytes first = storedMember("first.txt", "one");
+    Bytes junk = joined({first});
+    for (char c : std::string("junk")) junk.push_back(static_cast<uint8_t>(c));
+    writeFile(root_ / "case.lzh", junk);
+    EXPECT_EQ(make({}, "case.lzh"), 0) << errors();
+    // make's own end mark follows the junk: five bytes the stub never reads.
+    EXPECT_NE(errors().find("warning: " + (root_ / "case.lzh").string() +
+                            ": the end mark at offset " + std::to_string(first.size()) +
+                            ": 5 bytes after it would never be "
+                            "extracted"),
+              std::string::npos)
+        << errors();
+
+    Bytes twoArchives = joined({first});
+    const Bytes second = joined({storedMember("second.txt", "two")});
+    twoArchives.insert(twoArchives.end(), second.begin(), second.end());
+    expectRefused(twoArchives,
+                  "a member header follows at offset " + std::to_string(first.size() + 1));
+    EXPECT_EQ(make({"--force"}, "case.lzh"), 0) << errors();
+    fs::remove(root_ / "out.exe");
+
+    // A level-2 header padded to 256 bytes starts with a 0.
+    Bytes padded = storedMemberW(u"second.txt", "two");
+    Bytes header = corpus::level2("-lh0-", 3, 3, 0x5F000000u, 0, {{0x44, corpus::utf16(u"p")}});
+    header = corpus::level2("-lh0-", 3, 3, 0x5F000000u, 0, {{0x44, corpus::utf16(u"p")}},
+                            static_cast<int>(256 - header.size()));
+    ASSERT_EQ(header.size(), 256u);
+    ASSERT_EQ(header[0], 0);
+    expectRefused(joined({first, header, corpus::text("two"), padded}),
+                  "a member header follows at offset " + std::to_string(first.size()));
+    // An archive that ends at its mark, or has no bytes after it, is quiet.
+    expectTaken(joined({first}));
+    EXPECT_EQ(errors(), "");
 }
 
 }  // namespace

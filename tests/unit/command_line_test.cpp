@@ -84,6 +84,9 @@ TEST(CommandLine, TheDestinationIsTheRestOfTheLine) {
     // Quotes a launcher put around the whole argument or the path go.
     expectLine(u"setup.exe \"/D=C:\\x y\\z\" ", {true, false, false, false, u"C:\\x y\\z"});
     expectLine(u"setup.exe /S /D=\"C:\\x y\"", {true, true, false, false, u"C:\\x y"});
+    // Blanks inside the quotes go too, at either end of the path.
+    expectLine(u"setup.exe \"/D=C:\\x y \" ", {true, false, false, false, u"C:\\x y"});
+    expectLine(u"setup.exe /D=\" \" C:\\x\" \"", {true, false, false, false, u"C:\\x"});
     // A destination with nothing in it is told apart: a silent run refuses it.
     expectLine(u"setup.exe /S /D=", {true, true, false, false, u"", true});
     expectLine(u"setup.exe /S /D=\"\"  ", {true, true, false, false, u"", true});

@@ -276,6 +276,29 @@ TEST_F(ExtractionWorker, DamagedTextCutsALongPathAndKeepsTheSentence) {
     EXPECT_NE(text.find(u"/name.txt が壊れています。"), std::u16string::npos);
 }
 
+// A folder whose packed size runs past the end of the file is damage, and
+// its box calls it a folder (a link, stored by the folder method, too); a
+// member of an unknown method keeps the file's wording.
+TEST_F(ExtractionWorker, AFolderPastTheEndIsCalledAFolder) {
+    runFile(std::string(QORN_TEST_DATA) + "/hostile/size-folder-one-past.lzh");
+    EXPECT_TRUE(job_->failed);
+    EXPECT_EQ(job_->failureStatus, kExitSwitchDamaged);
+    ASSERT_EQ(recorder_->boxes.size(), 1u);
+    EXPECT_EQ(recorder_->boxes[0].text, u"フォルダ d が壊れています。");
+
+    corpus::Bytes link = corpus::level2("-lhd-", 100, 0, 0, 0, {{0x01, corpus::text("ln|t")}});
+    corpus::writeAll(root_ + "/link.lzh", link);
+    runFile(root_ + "/link.lzh");
+    ASSERT_EQ(recorder_->boxes.size(), 1u);
+    EXPECT_EQ(recorder_->boxes[0].text, u"フォルダ ln_t が壊れています。");
+
+    corpus::Bytes unknown = corpus::level2("-pm2-", 100, 0, 0, 0, {{0x01, corpus::text("p")}});
+    corpus::writeAll(root_ + "/unknown.lzh", unknown);
+    runFile(root_ + "/unknown.lzh");
+    ASSERT_EQ(recorder_->boxes.size(), 1u);
+    EXPECT_EQ(recorder_->boxes[0].text, damagedBox("p"));
+}
+
 TEST_F(ExtractionWorker, UnknownMethodsAndLinksArePassedOver) {
     run({{"-pm2-", "packed.bin", "xxxx"}, {"-lhd-", "link|/etc"}, {"-lh0-", "after.txt", "after"}});
     EXPECT_FALSE(job_->failed);
