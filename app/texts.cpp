@@ -34,6 +34,7 @@ void loadTexts(HINSTANCE instance) {
         {IDS_ABORT, &textAbort},
         {IDS_ASK_ABORT, &textAskAbort},
         {IDS_BROWSE_TITLE, &textBrowseTitle},
+        {IDS_DAMAGED_FOLDER_FORMAT, &kTextDamagedFolderFormat},
     };
     for (const Slot& slot : slots) {
         // With no buffer, LoadStringW gives the resource's own text, which

@@ -9,6 +9,7 @@ const char16_t kCaptionDefault[] = u"Qorn SFX";
 const char16_t* kTextCannotCreateFolder = u"フォルダを作成できません";
 const char16_t* kTextFolderExists = u"を解凍できません。同名のフォルダが存在します。";
 const char16_t* kTextDamagedFormat = u"ファイル %s が壊れています。";
+const char16_t* kTextDamagedFolderFormat = u"フォルダ %s が壊れています。";
 // Kept as UTF-16 so that it reads right whatever the ANSI code page is.
 const char16_t* kTextWriteFailed = u"ディスクに書き込めません\n";
 

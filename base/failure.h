@@ -80,11 +80,12 @@ extern RunReporter* allocationReporter;
 // Texts of the boxes. The stub may replace them at start-up with those of
 // the string table a maker's language put in its resources (app/texts.h).
 extern const char16_t* kTextUnknownHeader;
-extern const char16_t kCaptionDefault[];         // "Qorn SFX"
-extern const char16_t* kTextCannotCreateFolder;  // destination folder
-extern const char16_t* kTextFolderExists;        // appended after the path and a blank
-extern const char16_t* kTextDamagedFormat;       // "ファイル %s が壊れています。"
-extern const char16_t* kTextWriteFailed;         // disk full
+extern const char16_t kCaptionDefault[];          // "Qorn SFX"
+extern const char16_t* kTextCannotCreateFolder;   // destination folder
+extern const char16_t* kTextFolderExists;         // appended after the path and a blank
+extern const char16_t* kTextDamagedFormat;        // "ファイル %s が壊れています。"
+extern const char16_t* kTextDamagedFolderFormat;  // "フォルダ %s が壊れています。"
+extern const char16_t* kTextWriteFailed;          // disk full
 
 // Decoding errors and allocation failures are not C++ exceptions here: the
 // stub is built without exception support (it would not fit). See

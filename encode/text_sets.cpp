@@ -23,8 +23,8 @@ struct TextSet {
     int16_t width, browseWidth;
     // Folder label, browse, Start menu, desktop, Send To, OK, Cancel.
     const char16_t* labels[7];
-    // IDS_CANNOT_CREATE_FOLDER .. IDS_BROWSE_TITLE, in that order.
-    const char16_t* strings[9];
+    // IDS_CANNOT_CREATE_FOLDER .. IDS_DAMAGED_FOLDER_FORMAT, in that order.
+    const char16_t* strings[10];
 };
 
 // Each label has a line of the dialog's width to itself, so that it fits
@@ -46,7 +46,8 @@ const TextSet kTextSets[] = {
       u"Exit codes: 0 done, 1 cannot write to the disk, 2 wrong arguments, "
       u"3 damaged file, 4 cannot create a folder, 5 out of memory, 6 cancelled, "
       u"7 a shortcut or the file to open failed",
-      u"Cancel", u"Stop extracting?", u"Choose the folder to extract to"}},
+      u"Cancel", u"Stop extracting?", u"Choose the folder to extract to",
+      u"The folder %s is damaged."}},
     {"de",
      0x0407,
      187,
@@ -65,7 +66,8 @@ const TextSet kTextSets[] = {
       u"Rückgabewerte: 0 fertig, 1 Schreibfehler auf dem Datenträger, 2 falsche Angaben, "
       u"3 beschädigte Datei, 4 Ordner nicht erstellbar, 5 zu wenig Speicher, "
       u"6 abgebrochen, 7 Verknüpfung oder Öffnen der Datei fehlgeschlagen",
-      u"Abbrechen", u"Entpacken abbrechen?", u"Zielordner wählen"}},
+      u"Abbrechen", u"Entpacken abbrechen?", u"Zielordner wählen",
+      u"Der Ordner %s ist beschädigt."}},
     {"fr",
      0x040C,
      187,
@@ -84,7 +86,8 @@ const TextSet kTextSets[] = {
       u"Codes de sortie\u00a0: 0 terminé, 1 écriture impossible sur le disque, 2 arguments "
       u"incorrects, 3 fichier endommagé, 4 dossier impossible à créer, 5 mémoire "
       u"insuffisante, 6 annulé, 7 échec d’un raccourci ou de l’ouverture du fichier",
-      u"Annuler", u"Arrêter l’extraction\u00a0?", u"Choisir le dossier de destination"}},
+      u"Annuler", u"Arrêter l’extraction\u00a0?", u"Choisir le dossier de destination",
+      u"Le dossier %s est endommagé."}},
 };
 
 void put16(std::vector<uint8_t>& out, uint32_t v) {
@@ -205,7 +208,7 @@ bool applyLanguage(PeResources& pe, const std::string& language, std::string& er
         error = "the stub has no destination dialog";
         return false;
     }
-    // Block 1 holds the ids 0 to 15; the texts are 1 to 9.
+    // Block 1 holds the ids 0 to 15; the texts are 1 to 10.
     std::vector<std::u16string> strings = {u""};
     for (const char16_t* s : set->strings) strings.emplace_back(s);
     Resource table;

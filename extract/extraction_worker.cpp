@@ -17,18 +17,14 @@ constexpr size_t kDamagedTextSize = 256;
 // behind an ellipsis, so the text is never cut off in the middle of the
 // sentence.
 WideString damagedText(const char16_t* path, bool folder) {
-    const char16_t* format = kTextDamagedFormat;
+    const char16_t* format = folder ? kTextDamagedFolderFormat : kTextDamagedFormat;
     size_t marker = 0;
     while (format[marker] && !(format[marker] == u'%' && format[marker + 1] == u's')) ++marker;
     const char16_t* suffix = format[marker] ? format + marker + 2 : format + marker;
     const size_t suffixLength = textLength(suffix);
     const size_t room = kDamagedTextSize - 1 - marker - suffixLength;
     size_t pathLength = textLength(path);
-    // A folder's box starts with "フォルダ", the first four units of the
-    // folder-creation text (as many as "ファイル"): borrowed from there, not
-    // kept twice in the stub.
-    WideString text(folder ? kTextCannotCreateFolder : format, 4);
-    text.append(format + 4, marker - 4);
+    WideString text(format, marker);
     if (pathLength > room) {
         text.appendChar(u'\u2026');
         path += pathLength - (room - 1);

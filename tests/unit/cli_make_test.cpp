@@ -475,7 +475,7 @@ TEST_F(CliMakeResources, ALanguageReplacesTheDialogAndAddsItsTexts) {
         EXPECT_NE(listing.find("--type=6 --name=1 --language=1033"), std::string::npos) << listing;
         EXPECT_EQ(listing.find("--type=5 --name=103 --language=1041"), std::string::npos)
             << listing;
-        // The string table: sixteen counted texts, 1 to 9 filled.
+        // The string table: sixteen counted texts, 1 to 10 filled.
         const std::string command = "wrestool -x --raw -t6 -n1 -o " +
                                     quote((root_ / "strings.bin").string()) + " " +
                                     quote((root_ / "out.exe").string());
@@ -494,8 +494,9 @@ TEST_F(CliMakeResources, ALanguageReplacesTheDialogAndAddsItsTexts) {
         EXPECT_EQ(texts[0], u"");
         EXPECT_EQ(texts[3], u"The file %s is damaged.");
         EXPECT_EQ(texts[8], u"Stop extracting?");
-        for (size_t i = 1; i <= 9; ++i) EXPECT_FALSE(texts[i].empty()) << i;
-        for (size_t i = 10; i < 16; ++i) EXPECT_TRUE(texts[i].empty()) << i;
+        EXPECT_EQ(texts[10], u"The folder %s is damaged.");
+        for (size_t i = 1; i <= 10; ++i) EXPECT_FALSE(texts[i].empty()) << i;
+        for (size_t i = 11; i < 16; ++i) EXPECT_TRUE(texts[i].empty()) << i;
         // The other choices stay as made.
         const Bytes manifest = manifestReadBack(root_ / "out.exe");
         EXPECT_NE(std::string(manifest.begin(), manifest.end()).find("level=\"asInvoker\""),
