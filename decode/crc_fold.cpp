@@ -7,11 +7,12 @@
 // bit k stands for x^(127 - k). A product of two 64-bit halves in that order
 // comes out one place short (bit m stands for x^(126 - m)), which the
 // constants below make up by being x^(n - 1) mod P instead of x^n mod P.
-#include <immintrin.h>
-
-#include <cstring>
-
+//
+// Only x86 processors have these instructions; elsewhere the tables do it all.
 #include "decode/bit_reader.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
 
 namespace qorn {
 
@@ -42,6 +43,12 @@ constexpr uint64_t kFold128Second = half(powerMod(128 - 1));
 constexpr uint64_t kFold512First = half(powerMod(64 + 512 - 1));
 constexpr uint64_t kFold512Second = half(powerMod(512 - 1));
 
+// Every helper carries the target of its caller: a 32-bit build's baseline
+// has no SSE2, and a function of another target cannot be inlined.
+__attribute__((target("pclmul,sse2"))) inline __m128i load(const uint8_t* q) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+}
+
 __attribute__((target("pclmul,sse2"))) inline __m128i fold(__m128i lane, __m128i k) {
     return _mm_xor_si128(_mm_clmulepi64_si128(lane, k, 0x00), _mm_clmulepi64_si128(lane, k, 0x11));
 }
@@ -52,9 +59,6 @@ __attribute__((target("pclmul,sse2"))) uint16_t foldLanes(uint16_t crc, const ui
                                         static_cast<long long>(kFold512First));
     const __m128i k128 = _mm_set_epi64x(static_cast<long long>(kFold128Second),
                                         static_cast<long long>(kFold128First));
-    auto load = [](const uint8_t* q) {
-        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-    };
     // The CRC so far joins the message's first two bytes.
     __m128i a = _mm_xor_si128(load(p), _mm_cvtsi32_si128(crc));
     __m128i b = load(p + 16), c = load(p + 32), d = load(p + 48);
@@ -90,3 +94,21 @@ uint16_t crcFold(uint16_t crc, const uint8_t* bytes, size_t count) {
 }
 
 }  // namespace qorn
+
+#else
+
+namespace qorn {
+
+bool crcFoldAvailable() {
+    return false;
+}
+
+// Not called where crcFoldAvailable() says no; the same result all the same.
+uint16_t crcFold(uint16_t crc, const uint8_t* bytes, size_t count) {
+    updateCrcByTables(crc, bytes, static_cast<uint32_t>(count));
+    return crc;
+}
+
+}  // namespace qorn
+
+#endif

@@ -92,13 +92,13 @@ bool loadInputBuffer(DecodeSession& s) {
     uint64_t request = s.packedSize;
     const uint64_t available = platform::availablePhysicalMemory();
     if (available != 0 && request > available) request = available;
-#ifdef QORN_FAST_DECODE
-    // The native build reads a large payload in pieces, through a buffer
-    // whose pages the next member finds already touched (the first write
-    // into a fresh page is a page fault, and dear on virtual machines).
+    // A large payload is read in pieces, through a buffer whose pages the
+    // next member finds already touched (the first write into a fresh page
+    // is a page fault, and dear on virtual machines). A buffer as large as
+    // the member would also take most of a 32-bit process's address space
+    // for a member of gigabytes, and fail outright for one of 4 GiB.
     constexpr uint64_t kLargestInputBuffer = 256 * 1024;
     if (request > kLargestInputBuffer) request = kLargestInputBuffer;
-#endif
     // Nor more than the payload still holds: a header may claim gigabytes
     // that the file does not have.
     const int64_t left = s.inputFile->size() - s.inputFile->position();

@@ -1,8 +1,10 @@
 #!/bin/sh
 # Installs what building and testing Qorn SFX needs on Debian 12: the native
-# tool chain and GoogleTest, MinGW-w64 for the Windows stub and tool, and Wine
-# with a virtual display, Japanese fonts and the ja_JP.UTF-8 locale for the
-# end-to-end tests. Safe to run again. Needs root.
+# tool chain and GoogleTest, g++-multilib for the 32-bit build of the core
+# and qemu-user-static to run it where the kernel runs no 32-bit programs,
+# MinGW-w64 for the Windows stub and tool, and Wine with a virtual display,
+# Japanese fonts and the ja_JP.UTF-8 locale for the end-to-end tests. Safe to
+# run again. Needs root.
 #
 # - When every package is installed and the locale exists, it calls no apt
 #   at all (a broken package index then cannot stop a build).
@@ -33,7 +35,7 @@ needed="cmake ninja-build g++ make libgtest-dev clang-format clang libclang-rt-1
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine64 xvfb xdotool imagemagick x11-apps fonts-ipafont-gothic locales
     lhasa jlha-utils p7zip-full python3 icoutils osslsigncode openssl
-    lintian help2man"
+    lintian help2man g++-multilib qemu-user-static"
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -3,7 +3,8 @@
 # Windows stub, runs the unit, golden and end-to-end tests, checks the
 # release files (stripped, the .deb clean for lintian, a second build
 # byte-identical), then runs the unit tests again under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# UndefinedBehaviorSanitizer, and built as 32-bit programs (with the stub's
+# decoder and with the native one; scripts/test-i386.sh).
 # Set QORN_SKIP_INSTALL=1 to skip the package installation, QORN_E2E_WIN64=1 to
 # run the end-to-end cases on the x86_64 build under wine64 even where the
 # host could run the i686 stub under 32-bit Wine.
@@ -47,6 +48,9 @@ cmake -G Ninja -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQORN_SANITIZE=ON -D
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-asan -j "$jobs" --output-on-failure
+
+echo "== 32-bit build (i386: the stub's decoder and the native one)"
+bash scripts/test-i386.sh "$jobs"
 
 if [ -x scripts/fuzz-smoke.sh ]; then
     echo "== fuzz smoke"

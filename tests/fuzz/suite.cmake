@@ -31,7 +31,11 @@ list(REMOVE_ITEM core_memory_sources platform/platform_posix.cpp)
 list(TRANSFORM core_memory_sources PREPEND ${PROJECT_SOURCE_DIR}/)
 add_library(qorn_core_memory STATIC ${core_memory_sources} ${QORN_FUZZ_DIR}/platform_memory.cpp)
 target_include_directories(qorn_core_memory PUBLIC ${PROJECT_SOURCE_DIR})
-target_compile_definitions(qorn_core_memory PUBLIC QORN_FUZZ_MEMORY_FILES=1 QORN_FAST_DECODE)
+target_compile_definitions(qorn_core_memory PUBLIC QORN_FUZZ_MEMORY_FILES=1)
+# The same decoder as qorn_core.
+if(NOT QORN_STUB_DECODER)
+  target_compile_definitions(qorn_core_memory PUBLIC QORN_FAST_DECODE)
+endif()
 if(QORN_FUZZ_EDGES_ONLY)
   set_source_files_properties(${QORN_FUZZ_EDGES_ONLY}
     PROPERTIES COMPILE_OPTIONS -fno-sanitize-coverage=trace-cmp)

@@ -1,8 +1,11 @@
 // Member decoding: the bit reader against a byte-at-a-time model, CRC-16,
 // table building, every real stream of the corpus, and damaged input.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <random>
 
 #include "decode/bit_reader.h"
@@ -163,6 +166,10 @@ TEST(BuildTable, CompleteIncompleteOverfullAndTooLong) {
     }
 }
 
+#ifdef QORN_FAST_DECODE
+// The native build's table builder against the stub's (the native build
+// has both; the stub's alone has nothing to compare).
+
 // What a table and its tree say for every 16-bit window: the symbol, or
 // kTreeNodes where the walk meets a missing or broken node.
 std::vector<uint16_t> decodeEveryWindow(const uint16_t* table, int tableBits, int count) {
@@ -228,6 +235,7 @@ TEST(BuildTable, FillingByLengthDecodesAsFillingBySymbol) {
         }
     }
 }
+#endif
 
 TEST(Progress, PositionsRunOneReportAhead) {
     corpus::RecordingReporter r;
@@ -275,6 +283,54 @@ TEST(Decode, SmallMemoryStreamsThroughARefilledBuffer) {
         }
     }
     platform::faults().memoryLimit = 0;
+}
+
+// A member's payload is read through at most 256 KiB, however large it is
+// and wherever it starts: a 32-bit process (the stub) has no room for a
+// buffer of the member's size, and an offset past 2, 4 or 8 GiB must
+// survive a 32-bit build. A sparse file stands for the archive.
+TEST(Decode, LargeMembersReadThroughASmallBufferAtAnyOffset) {
+    const std::string dir = corpus::makeTempFolder();
+    const std::string path = dir + "/large.lzh";
+    const int64_t size = int64_t{12} << 30;
+    const int64_t starts[] = {(int64_t{1} << 31) + 1, (int64_t{1} << 32) + 3,
+                              (int64_t{1} << 33) + 5};
+    {
+        FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        bool made = ftruncate(fileno(f), size) == 0;
+        for (int64_t start : starts)
+            made = made && fseeko(f, start, SEEK_SET) == 0 &&
+                   std::fwrite(&start, sizeof start, 1, f) == 1;
+        std::fclose(f);
+        if (!made) {
+            std::remove(path.c_str());
+            GTEST_SKIP() << "cannot make a sparse 12 GiB file here";
+        }
+    }
+    BinaryFile* f = BinaryFile::openForReading(platform::fromUtf8(path.c_str()).c_str());
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->size(), size);
+    for (int64_t start : starts) {
+        for (uint64_t packed : {uint64_t{0xF0000000}, uint64_t{300000}}) {
+            SCOPED_TRACE(std::to_string(start) + " " + std::to_string(packed));
+            ASSERT_TRUE(f->moveTo(start));
+            DecodeSession s;
+            s.inputFile = f;
+            s.packedSize = packed;
+            ASSERT_TRUE(loadInputBuffer(s));
+            EXPECT_EQ(s.inputBufferSize, 256u * 1024);
+            EXPECT_EQ(s.inputValid, s.inputBufferSize);
+            EXPECT_FALSE(s.inputShort || s.claimsPastEnd);
+            int64_t mark = 0;
+            std::memcpy(&mark, s.inputBuffer, sizeof mark);
+            EXPECT_EQ(mark, start);
+            EXPECT_EQ(f->position(), start + 256 * 1024);
+            s.releaseBuffers();
+        }
+    }
+    delete f;
+    std::remove(path.c_str());
 }
 
 // Every in-scope file member of these methods decodes to the manifest's bytes.
