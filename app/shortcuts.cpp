@@ -87,10 +87,11 @@ void ExtractorWindow::createShortcut(int csidl) {
     ComPointer<IShellLinkW> link;
     ComPointer<IPersistFile> file;
     // Without a folder the link would land in the root of the current drive.
-    HRESULT made = folder.isEmpty() ? HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)
-                   : !com.ok()      ? E_FAIL
-                               : CoCreateInstance(kClsidShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                                  kIidShellLinkW, link.out());
+    // Without COM, CoCreateInstance fails and says why.
+    HRESULT made = folder.isEmpty()
+                       ? HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)
+                       : CoCreateInstance(kClsidShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                          kIidShellLinkW, link.out());
     if (SUCCEEDED(made)) made = link->QueryInterface(kIidPersistFile, file.out());
     if (FAILED(made)) {
         reportShortcut(linkPath, made);

@@ -14,10 +14,14 @@ const char16_t* textUsage =
     u"/?\tこの説明を表示します。\n\n"
     u"終了コード: 0 完了、1 ディスクに書き込めない、2 引数の誤り、3 ファイルの破損、"
     u"4 フォルダを作成できない、5 メモリ不足、6 中止、"
-    u"7 ショートカットの作成かファイルを開く処理に失敗";
+    u"7 ショートカット作成等の失敗";
 const char16_t* textAbort = u"中止";
-const char16_t* textAskAbort = u"解凍を中止しますか？";
-const char16_t* textBrowseTitle = u"解凍先フォルダの指定";
+// Two in writable arrays: they go with the few bytes of .data (a page the
+// stub has anyway) instead of making .rdata a page longer.
+char16_t askAbortJapanese[] = u"解凍を中止しますか？";
+char16_t browseTitleJapanese[] = u"解凍先フォルダの指定";
+const char16_t* textAskAbort = askAbortJapanese;
+const char16_t* textBrowseTitle = browseTitleJapanese;
 
 void loadTexts(HINSTANCE instance) {
     struct Slot {
