@@ -40,14 +40,13 @@ void resetProgress(RunReporter* reporter, uint32_t total) {
     progress.total = total;
     progress.done = 0;
     progress.percent = 0;
+    progress.membersEnd = 0;
     progress.reporter = reporter;
 }
 
-void reportProgress(uint32_t count) {
-    if (progress.total == 0) return;
-    progress.done += count;
-    // The position runs one report ahead of the bytes done.
-    const uint32_t v = progress.done + count;
+namespace {
+
+void showProgress(uint32_t v) {
     const uint32_t p =
         progress.total > 1000 ? v / (progress.total / 100) : v * 100 / progress.total;
     // Sizes that wrap 32 bits (in the total or in v * 100) give a smaller
@@ -56,6 +55,22 @@ void reportProgress(uint32_t count) {
         progress.percent = p;
         if (progress.reporter) progress.reporter->progressPosition(p);
     }
+}
+
+}  // namespace
+
+void reportProgress(uint32_t count) {
+    if (progress.total == 0) return;
+    progress.done += count;
+    // The position runs one report ahead of the bytes done.
+    showProgress(progress.done + count);
+}
+
+void memberProgressDone(uint32_t originalSize) {
+    if (progress.total == 0) return;
+    progress.membersEnd += originalSize + kProgressPerMember;
+    progress.done = progress.membersEnd;
+    showProgress(progress.done);
 }
 
 uint32_t copyStored(RunReporter& reporter, BinaryFile& input, BinaryFile& output, uint32_t size,

@@ -97,16 +97,22 @@ struct MemberResult {
     bool outOfMemory = false;
 };
 
-// Process-wide progress of a run.
+// Process-wide progress of a run, in bytes of output plus kProgressPerMember
+// for each member: a run of many small files moves the bar member by member,
+// where their bytes alone would not fill a dictionary between reports.
+constexpr uint32_t kProgressPerMember = 4096;
 struct ProgressState {
     uint32_t total = 0;
     uint32_t done = 0;
     uint32_t percent = 0;
+    uint32_t membersEnd = 0;  // where the members done so far end
     RunReporter* reporter = nullptr;
 };
 extern ProgressState progress;
 void resetProgress(RunReporter* reporter, uint32_t total);
 void reportProgress(uint32_t count);
+// A member of originalSize bytes is done, whatever its decoder reported.
+void memberProgressDone(uint32_t originalSize);
 
 // Decodes a member from the input file's position into the output file.
 MemberResult decodeMember(RunReporter& reporter, BinaryFile& input, BinaryFile& output,

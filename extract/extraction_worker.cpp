@@ -80,7 +80,7 @@ void extractionWorker(void* argument) {
     BinaryFile& payload = *job.payloadFile;
 
     makeCrcTable();
-    resetProgress(&reporter, sumOriginalSizes(payload));
+    resetProgress(&reporter, sumOriginalSizes(payload, kProgressPerMember));
 
     ArchiveEntry entry;
     for (;;) {
@@ -99,6 +99,7 @@ void extractionWorker(void* argument) {
             break;
         }
         notifyCreated(job, entry.path);
+        memberProgressDone(entry.originalSize);
         // Folders and skipped members never reach the decoder's own check, so
         // an abort during a run of them is seen here.
         if (!stillRunning()) {

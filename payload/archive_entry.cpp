@@ -226,7 +226,7 @@ HeaderResult readEntryHeader(BinaryFile& file, ArchiveEntry& entry, RunReporter&
     return HeaderResult::Member;
 }
 
-uint32_t sumOriginalSizes(BinaryFile& file) {
+uint32_t sumOriginalSizes(BinaryFile& file, uint32_t perMember) {
     const int64_t start = file.position();
     const int64_t end = file.size();
     int64_t at = start;
@@ -237,7 +237,7 @@ uint32_t sumOriginalSizes(BinaryFile& file) {
         uint8_t header[28] = {};
         if (file.read(header, 1) != 1 || header[0] == 0) break;
         if (file.read(header + 1, 27) < 20) break;
-        total += get32(header + 11);
+        total += get32(header + 11) + perMember;
         const uint32_t length = headerLength(header);
         // 64-bit arithmetic: a huge packed size cannot wrap back onto this header.
         const int64_t next = at + length + static_cast<int64_t>(get32(header + 7));

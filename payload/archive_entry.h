@@ -56,8 +56,9 @@ enum class HeaderResult {
 HeaderResult readEntryHeader(BinaryFile& file, ArchiveEntry& entry, RunReporter& reporter);
 
 // Total of the original sizes of all members from the file's position on,
-// which is restored afterwards. Wraps at 32 bits.
-uint32_t sumOriginalSizes(BinaryFile& file);
+// which is restored afterwards, with perMember added for each. Wraps at 32
+// bits.
+uint32_t sumOriginalSizes(BinaryFile& file, uint32_t perMember = 0);
 
 // MS-DOS local time stamp to seconds since 1970 UTC.
 int64_t dosStampToTime(uint32_t stamp);
