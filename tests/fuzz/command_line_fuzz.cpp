@@ -16,7 +16,8 @@ bool isBlank(char16_t c) {
 
 bool same(const CommandLine& a, const CommandLine& b) {
     return a.given == b.given && a.silent == b.silent && a.help == b.help &&
-           a.unknown == b.unknown && a.destination == b.destination.c_str();
+           a.unknown == b.unknown && a.destinationEmpty == b.destinationEmpty &&
+           a.destination == b.destination.c_str();
 }
 
 // Where the arguments start: past a quoted program name's closing quote, or
@@ -55,12 +56,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     QORN_FUZZ_CHECK(same(c, parseCommandLine(line.c_str())));
 
-    // Nothing but blanks after the program name is no switch at all.
+    // Nothing but blanks after the program name is no argument at all; any
+    // argument is a switch or is passed over. A switch is what `given` says.
     const size_t start = argumentsStart(line);
     bool anything = false;
     for (size_t i = start; i < line.size(); ++i) anything = anything || !isBlank(line[i]);
-    QORN_FUZZ_CHECK(c.given == anything);
-    if (!c.given) QORN_FUZZ_CHECK(!c.silent && !c.help && !c.unknown && c.destination.isEmpty());
+    QORN_FUZZ_CHECK(anything == (c.given || c.unknown));
+    QORN_FUZZ_CHECK(c.given ==
+                    (c.silent || c.help || c.destinationEmpty || !c.destination.isEmpty()));
+    QORN_FUZZ_CHECK(!(c.destinationEmpty && !c.destination.isEmpty()));
 
     // A destination holds no quote and no blank at either end, and every one
     // of its characters comes from the line, in order.
