@@ -53,6 +53,25 @@ FILE* openFile(const std::string& path, const char* mode) {
     return f;
 }
 
+namespace {
+
+// A C stream over an open handle; null (the handle closed, errno kept)
+// when the runtime cannot make one.
+FILE* streamOf(HANDLE h, const char* mode) {
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), 0);
+    FILE* f = fd < 0 ? nullptr : _fdopen(fd, mode);
+    if (!f) {
+        lastErrno = errno;
+        if (fd < 0)
+            CloseHandle(h);
+        else
+            _close(fd);
+    }
+    return f;
+}
+
+}  // namespace
+
 FILE* createNewFile(const std::string& path, bool& taken) {
     HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -61,16 +80,8 @@ FILE* createNewFile(const std::string& path, bool& taken) {
         return failed(), nullptr;
     }
     taken = false;
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), 0);
-    FILE* f = fd < 0 ? nullptr : _fdopen(fd, "wb");
-    if (!f) {
-        lastErrno = errno;
-        if (fd < 0)
-            CloseHandle(h);
-        else
-            _close(fd);
-        DeleteFileW(wide(path).c_str());
-    }
+    FILE* f = streamOf(h, "wb");
+    if (!f) DeleteFileW(wide(path).c_str());
     return f;
 }
 
@@ -81,16 +92,7 @@ FILE* temporaryFile() {
     HANDLE h = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h == INVALID_HANDLE_VALUE) return failed(), nullptr;
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), 0);
-    FILE* f = fd < 0 ? nullptr : _fdopen(fd, "w+b");
-    if (!f) {
-        lastErrno = errno;
-        if (fd < 0)
-            CloseHandle(h);
-        else
-            _close(fd);
-    }
-    return f;
+    return streamOf(h, "w+b");
 }
 
 bool renameFile(const std::string& from, const std::string& to) {

@@ -1050,18 +1050,12 @@ case_make_refuses_damage() {
 # for a file, NAME/ for a folder, NAME/=past for a folder whose packed size
 # runs past the end of the file.
 archive_utf16() {
-    python3 - "$@" <<'PY' || fail "cannot write the archive"
+    PYTHONPATH="$SRC/tests/e2e" python3 - "$@" <<'PY' || fail "cannot write the archive"
 import struct, sys
-def crc16(data):
-    c = 0
-    for b in data:
-        c ^= b
-        for _ in range(8):
-            c = (c >> 1) ^ 0xA001 if c & 1 else c >> 1
-    return c
+from lzh0 import crc16
 out = b""
-for spec in sys.argv[2:]:
-    name, _, value = spec.partition("=")
+for member in sys.argv[2:]:
+    name, _, value = member.partition("=")
     folder = name.endswith("/")
     data = b"" if folder else value.split(":", 1)[1].encode()
     packed = 5000 if value == "past" else len(data)
