@@ -14,6 +14,7 @@ const char16_t* kTextDamagedFolderFormat = u"フォルダ %s が壊れていま�
 const char16_t* kTextWriteFailed = u"ディスクに書き込めません\n";
 
 RunMode runMode;
+std::atomic<int> keepRunning{1};
 
 void showSystemMessage(RunReporter& reporter, uint32_t code, uint32_t flags) {
     WideString text = platform::systemErrorText(code);

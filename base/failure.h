@@ -5,6 +5,7 @@
 // messages, the command-line tool prints to the terminal, tests record calls.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "base/wide_string.h"
@@ -45,6 +46,13 @@ struct RunMode {
     bool silent = false;    // no box may be shown
 };
 extern RunMode runMode;
+
+// 1 while the run may go on; set to 0 by the abort button (or Ctrl-C) and
+// never back. Every thread of a run reads it.
+extern std::atomic<int> keepRunning;
+inline bool stillRunning() {
+    return keepRunning.load(std::memory_order_relaxed) != 0;
+}
 
 class RunReporter {
   public:

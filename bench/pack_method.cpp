@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "base/crc16.h"
 #include "decode/adaptive_tree.h"
-#include "decode/bit_reader.h"
 #include "encode/archive_writer.h"
 #include "encode/huffman_builder.h"
 #include "tests/support/adaptive_encoder.h"

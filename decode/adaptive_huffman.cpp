@@ -11,19 +11,16 @@
 
 #include "decode/adaptive_tree.h"
 #include "decode/bit_reader.h"
+#include "decode/decoder_context.h"
 #include "decode/decoders.h"
 #include "decode/huffman_table.h"
 #include "decode/match_copy.h"
 
-#if defined(QORN_FAST_DECODE) && defined(__SSE2__)
+#if defined(QORN_WINDOW_DECODER) && defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 namespace qorn {
-
-AdaptiveTree adaptiveTree;
-int lastPositionNode;
-uint16_t positionTotal;
 
 const int32_t FixedPositionLengths[2][16] = {
     {3, 1, 4, 12, 24, 48},        // -lh1-: 64 codes of 3 to 8 bits
@@ -32,24 +29,17 @@ const int32_t FixedPositionLengths[2][16] = {
 
 namespace {
 
-int symbolCount;
-int longestMatch;
-int escapeSymbol;
-int64_t growthThreshold;
-int64_t positionLimit;
-
 // Puts a leaf or an internal node's child pair under node.
-inline void placeLink(int node, int v) {
-    AdaptiveTree& t = adaptiveTree;
+inline void placeLink(AdaptiveTree& t, int node, int v) {
     t.link[node] = v;
     if (v < 0) {
-        leafNode[~v] = node;
+        t.leafNode[~v] = node;
     } else {
         t.parent[v] = t.parent[v - 1] = node;
     }
 }
 
-inline uint16_t takeBits(DecodeSession& s, unsigned n) {
+inline uint16_t takeBits(DecoderContext& s, unsigned n) {
     const uint16_t v = static_cast<uint16_t>(bitBuffer(s) >> (16 - n));
     fillBuffer(s, n);
     return v;
@@ -57,8 +47,8 @@ inline uint16_t takeBits(DecodeSession& s, unsigned n) {
 
 // Reads one code of the tree rooted at root; returns the leaf's link, or 0
 // (never a link) after s.fail().
-inline int readAdaptiveCode(DecodeSession& s, int root) {
-    const int32_t* link = adaptiveTree.link;
+inline int readAdaptiveCode(DecoderContext& s, int root) {
+    const int32_t* link = s.adaptive.tree.link;
     int v = link[root];
     if (v <= 0) return v;
     uint64_t window = s.bitWindow;
@@ -89,7 +79,7 @@ inline int readAdaptiveCode(DecodeSession& s, int root) {
 // The lowest node of the stretch of weight w that q belongs to. Stretches
 // of low weights run to dozens of nodes.
 inline int stretchStart(const uint16_t* weight, int q, uint16_t w) {
-#if defined(QORN_FAST_DECODE) && defined(__SSE2__)
+#if defined(QORN_WINDOW_DECODER) && defined(__SSE2__)
     // Eight weights at a time, while all eight lie in the store; the first
     // that differs, counted from the top, ends the stretch.
     const __m128i want = _mm_set1_epi16(static_cast<short>(w));
@@ -116,15 +106,14 @@ inline int stretchStart(const uint16_t* weight, int q, uint16_t w) {
 // root: the literal tree's root weighs more than any other node, and the
 // position tree's is pinned above every weight (see addPositionLeaf).
 // Inlined into the update loops, which spend most of the decoding time.
-__attribute__((always_inline)) inline int incrementStep(int p) {
-    AdaptiveTree& t = adaptiveTree;
+__attribute__((always_inline)) inline int incrementStep(AdaptiveTree& t, int p) {
     uint16_t* const weight = t.weight;
     const uint16_t w = weight[p];
     if (weight[p - 1] == w) {
         const int q = stretchStart(weight, p - 1, w);
         const int mine = t.link[p];
-        placeLink(p, t.link[q]);
-        placeLink(q, mine);
+        placeLink(t, p, t.link[q]);
+        placeLink(t, q, mine);
         p = q;
     }
     weight[p] = static_cast<uint16_t>(w + 1);
@@ -133,25 +122,13 @@ __attribute__((always_inline)) inline int incrementStep(int p) {
 
 }  // namespace
 
-#ifdef QORN_FAST_DECODE
-namespace {
-// A tree of n symbols always starts the same: the last one built, copied
-// for every member that starts one of the same size (most of a run's).
-struct FreshTree {
-    int symbols = 0;
-    int32_t link[627];
-    int32_t parent[627];
-    uint16_t weight[627];
-    int32_t leafNode[314];
-} fresh;
-}  // namespace
-#endif
-
-void startLiteralTree() {
-    AdaptiveTree& t = adaptiveTree;
-    const int n = symbolCount;
-    escapeSymbol = n >= longestMatch + 254 ? 512 : n - 1;
-#ifdef QORN_FAST_DECODE
+void startLiteralTree(AdaptiveState& a) {
+    AdaptiveTree& t = a.tree;
+    const int n = a.symbolCount;
+    a.escapeSymbol = n >= a.longestMatch + 254 ? 512 : n - 1;
+#ifdef QORN_WINDOW_DECODER
+    // Most of a run's members start a tree of the same size.
+    AdaptiveState::FreshTree& fresh = a.fresh;
     const size_t nodes = static_cast<size_t>(2 * n - 1);
     if (fresh.symbols == n) {
         std::memcpy(t.link, fresh.link, nodes * sizeof(int32_t));
@@ -163,7 +140,7 @@ void startLiteralTree() {
 #endif
     for (int i = 0; i < n; ++i) {
         const int j = 2 * n - 2 - i;
-        leafNode[i] = j;
+        t.leafNode[i] = j;
         t.weight[j] = 1;
         t.link[j] = ~i;
     }
@@ -172,7 +149,7 @@ void startLiteralTree() {
         t.link[j] = i;
         t.parent[i] = t.parent[i - 1] = j;
     }
-#ifdef QORN_FAST_DECODE
+#ifdef QORN_WINDOW_DECODER
     fresh.symbols = n;
     std::memcpy(fresh.link, t.link, nodes * sizeof(int32_t));
     std::memcpy(fresh.parent + 1, t.parent + 1, (nodes - 1) * sizeof(int32_t));
@@ -181,20 +158,19 @@ void startLiteralTree() {
 #endif
 }
 
-void startPositionTree(int dictionaryBits) {
-    AdaptiveTree& t = adaptiveTree;
+void startPositionTree(AdaptiveState& a, int dictionaryBits) {
+    AdaptiveTree& t = a.tree;
     t.link[kPositionRoot] = ~kPositionLeafBase;
     t.weight[kPositionRoot] = 1;
-    leafNode[kPositionLeafBase] = kPositionRoot;
-    lastPositionNode = kPositionRoot;
+    t.leafNode[kPositionLeafBase] = kPositionRoot;
+    a.lastPositionNode = kPositionRoot;
     // The node store holds 128 position codes, enough for an 8 KB dictionary.
-    positionLimit = dictionaryBits < 13 ? int64_t{1} << dictionaryBits : 8192;
-    growthThreshold = 64;
-    positionTotal = 0;
+    a.positionLimit = dictionaryBits < 13 ? int64_t{1} << dictionaryBits : 8192;
+    a.growthThreshold = 64;
+    a.positionTotal = 0;
 }
 
-void rebuildTree(int first, int end) {
-    AdaptiveTree& t = adaptiveTree;
+void rebuildTree(AdaptiveTree& t, int first, int end) {
     // Keep the leaves in their order, with halved weights.
     int j = first;
     for (int i = first; i < end; ++i) {
@@ -224,31 +200,32 @@ void rebuildTree(int first, int end) {
         t.link[i] = l + 1;
         --i;
     }
-    for (i = first; i < end; ++i) placeLink(i, t.link[i]);
+    for (i = first; i < end; ++i) placeLink(t, i, t.link[i]);
 }
 
 namespace {
 
-__attribute__((always_inline)) inline void updateLiteralTree(int symbol) {
-    uint16_t* weight = adaptiveTree.weight;
-    if (weight[0] == 0x8000) rebuildTree(0, 2 * symbolCount - 1);
-    ++weight[0];
-    for (int q = leafNode[symbol]; q != 0;) q = incrementStep(q);
+__attribute__((always_inline)) inline void updateLiteralTree(AdaptiveState& a, int symbol) {
+    AdaptiveTree& t = a.tree;
+    if (t.weight[0] == 0x8000) rebuildTree(t, 0, 2 * a.symbolCount - 1);
+    ++t.weight[0];
+    for (int q = t.leafNode[symbol]; q != 0;) q = incrementStep(t, q);
 }
 
-inline uint16_t adaptiveCode(DecodeSession& s) {
+inline uint16_t adaptiveCode(DecoderContext& s) {
     const int v = readAdaptiveCode(s, 0);
     if (v == 0) return 0;
     const int symbol = ~v;
-    updateLiteralTree(symbol);
-    if (symbol == escapeSymbol) return static_cast<uint16_t>(symbol + takeBits(s, 8));
+    updateLiteralTree(s.adaptive, symbol);
+    if (symbol == s.adaptive.escapeSymbol) return static_cast<uint16_t>(symbol + takeBits(s, 8));
     return static_cast<uint16_t>(symbol);
 }
 
-inline uint16_t staticPosition(DecodeSession& s) {
-    uint16_t j = entryValue(positionTable[bitBuffer(s) >> 8]);
-    if (j < positionCodeCount) {
-        fillBuffer(s, positionLengths[j]);
+inline uint16_t staticPosition(DecoderContext& s) {
+    const HuffmanTables& t = s.tables;
+    uint16_t j = entryValue(t.positionTable[bitBuffer(s) >> 8]);
+    if (j < s.positionCodeCount) {
+        fillBuffer(s, t.positionLengths[j]);
     } else {
         fillBuffer(s, 8);
         const uint16_t bits = bitBuffer(s);
@@ -260,9 +237,9 @@ inline uint16_t staticPosition(DecodeSession& s) {
                 s.fail();
                 return 0;
             }
-            j = (bits & (0x8000u >> steps)) ? rightChild[j] : leftChild[j];
+            j = (bits & (0x8000u >> steps)) ? t.rightChild[j] : t.leftChild[j];
             ++steps;
-        } while (j >= positionCodeCount);
+        } while (j >= s.positionCodeCount);
         fillBuffer(s, steps);
     }
     return static_cast<uint16_t>((j << 6) + takeBits(s, 6));
@@ -270,26 +247,27 @@ inline uint16_t staticPosition(DecodeSession& s) {
 
 }  // namespace
 
-void updateLiteral(int symbol) {
-    updateLiteralTree(symbol);
+void updateLiteral(AdaptiveState& a, int symbol) {
+    updateLiteralTree(a, symbol);
 }
 
-void updatePosition(int code) {
+void updatePosition(AdaptiveState& a, int code) {
+    AdaptiveTree& t = a.tree;
     // A lone root leaf cannot be rebuilt, and cannot see 32768 positions
     // either: every match adds output, and output grows the tree.
-    if (positionTotal == 0x8000 && lastPositionNode != kPositionRoot) {
-        rebuildTree(kPositionRoot, lastPositionNode + 1);
-        positionTotal = adaptiveTree.weight[kPositionRoot];
-        adaptiveTree.weight[kPositionRoot] = 65535;
+    if (a.positionTotal == 0x8000 && a.lastPositionNode != kPositionRoot) {
+        rebuildTree(t, kPositionRoot, a.lastPositionNode + 1);
+        a.positionTotal = t.weight[kPositionRoot];
+        t.weight[kPositionRoot] = 65535;
     }
-    for (int q = leafNode[kPositionLeafBase + code]; q != kPositionRoot;) q = incrementStep(q);
-    ++positionTotal;
+    for (int q = t.leafNode[kPositionLeafBase + code]; q != kPositionRoot;) q = incrementStep(t, q);
+    ++a.positionTotal;
 }
 
-void addPositionLeaf(int code) {
-    AdaptiveTree& t = adaptiveTree;
-    const int m = lastPositionNode, r = m + 1, q = m + 2;
-    placeLink(r, t.link[m]);
+void addPositionLeaf(AdaptiveState& a, int code) {
+    AdaptiveTree& t = a.tree;
+    const int m = a.lastPositionNode, r = m + 1, q = m + 2;
+    placeLink(t, r, t.link[m]);
     t.weight[r] = t.weight[m];
     t.link[q] = ~(kPositionLeafBase + code);
     t.weight[q] = 0;
@@ -300,66 +278,70 @@ void addPositionLeaf(int code) {
         t.weight[m] = 65535;
     }
     t.parent[r] = t.parent[q] = m;
-    leafNode[kPositionLeafBase + code] = q;
-    lastPositionNode = q;
-    updatePosition(code);
+    t.leafNode[kPositionLeafBase + code] = q;
+    a.lastPositionNode = q;
+    updatePosition(a, code);
 }
 
-void loadFixedPositionLengths(int row) {
+void loadFixedPositionLengths(DecoderContext& s, int row) {
     const int32_t* growth = FixedPositionLengths[row];
     int length = growth[0];
     int g = 1;
-    for (int i = 0; i < positionCodeCount; ++i) {
+    for (int i = 0; i < s.positionCodeCount; ++i) {
         while (g < 16 && growth[g] == i) {
             ++length;
             ++g;
         }
-        positionLengths[i] = static_cast<uint8_t>(length);
+        s.tables.positionLengths[i] = static_cast<uint8_t>(length);
     }
 }
 
-void startLh1(DecodeSession& s) {
-    symbolCount = 314;
-    longestMatch = 60;
+void startLh1(DecoderContext& s) {
+    AdaptiveState& a = s.adaptive;
+    a.symbolCount = 314;
+    a.longestMatch = 60;
     initBitReader(s);
-    positionCodeCount = 64;
-    startLiteralTree();
-    loadFixedPositionLengths(0);
-    if (!buildTable(64, positionLengths, 8, positionTable, 256)) s.fail();
+    s.positionCodeCount = 64;
+    startLiteralTree(a);
+    loadFixedPositionLengths(s, 0);
+    HuffmanTables& t = s.tables;
+    if (!buildTable(t, 64, t.positionLengths, 8, t.positionTable, 256)) s.fail();
 }
 
-void startLh2(DecodeSession& s) {
-    symbolCount = 286;
-    longestMatch = 256;
+void startLh2(DecoderContext& s) {
+    AdaptiveState& a = s.adaptive;
+    a.symbolCount = 286;
+    a.longestMatch = 256;
     initBitReader(s);
-    startLiteralTree();
-    startPositionTree(s.dictionaryBits);
+    startLiteralTree(a);
+    startPositionTree(a, s.dictionaryBits);
 }
 
-uint16_t decodeAdaptiveCode(DecodeSession& s) {
+uint16_t decodeAdaptiveCode(DecoderContext& s) {
     return adaptiveCode(s);
 }
 
-uint16_t decodeAdaptivePosition(DecodeSession& s) {
+uint16_t decodeAdaptivePosition(DecoderContext& s) {
+    AdaptiveState& a = s.adaptive;
     // Code k joins once more than 64 * k bytes are out; a long match can
     // pass several thresholds at once.
-    while (s.outputCount > static_cast<uint64_t>(growthThreshold)) {
-        addPositionLeaf(static_cast<int>(growthThreshold / 64));
-        growthThreshold += 64;
-        if (growthThreshold >= positionLimit) growthThreshold = INT64_MAX;
+    while (s.outputCount > static_cast<uint64_t>(a.growthThreshold)) {
+        addPositionLeaf(a, static_cast<int>(a.growthThreshold / 64));
+        a.growthThreshold += 64;
+        if (a.growthThreshold >= a.positionLimit) a.growthThreshold = INT64_MAX;
     }
     const int v = readAdaptiveCode(s, kPositionRoot);
     if (v == 0) return 0;
     const int code = ~v - kPositionLeafBase;
-    updatePosition(code);
+    updatePosition(a, code);
     return static_cast<uint16_t>((code << 6) + getBits(s, 6));
 }
 
-uint16_t decodeStaticPosition(DecodeSession& s) {
+uint16_t decodeStaticPosition(DecoderContext& s) {
     return staticPosition(s);
 }
 
-#ifdef QORN_FAST_DECODE
+#ifdef QORN_WINDOW_DECODER
 // The fused loop's tree walk and climb are written out for x86-64, where
 // the carry flag takes a bit off the window in one step, except in builds
 // that check memory accesses (which do not see into assembly).
@@ -507,10 +489,11 @@ __attribute__((always_inline)) inline size_t exchangeNodes(AdaptiveTree& t, size
 }
 
 // updateLiteralTree from the symbol's leaf p.
-__attribute__((always_inline)) inline void climbLiteralTree(int symbol, size_t p) {
-    AdaptiveTree& t = adaptiveTree;
+__attribute__((always_inline)) inline void climbLiteralTree(AdaptiveState& a, int symbol,
+                                                            size_t p) {
+    AdaptiveTree& t = a.tree;
     if (t.weight[0] == 0x8000) {
-        rebuildTree(0, 2 * symbolCount - 1);
+        rebuildTree(t, 0, 2 * a.symbolCount - 1);
         p = static_cast<uint32_t>(t.leafNode[symbol]);
     }
     ++t.weight[0];
@@ -554,11 +537,14 @@ struct LocalBits {
 
 }  // namespace
 
-uint8_t* lh1Run(DecodeSession& s, uint8_t* out, const uint8_t* stop, uint64_t last, uint32_t mask) {
+uint8_t* lh1Run(DecoderContext& s, uint8_t* out, const uint8_t* stop, uint64_t last,
+                uint32_t mask) {
     const uint8_t* const first = s.inputBuffer + s.inputPosition;
     const uint8_t* const end = s.inputBuffer + last;
     LocalBits b{s.bitWindow, static_cast<unsigned>(s.bitCount), first};
-    const int32_t* const link = adaptiveTree.link;
+    AdaptiveState& a = s.adaptive;
+    const int32_t* const link = a.tree.link;
+    const uint16_t* const positionTable = s.tables.positionTable;
     while (out < stop && b.in <= end) {
         // A code that runs on past the window's count is left to the
         // operation, and so is one of more than 32 bits where fillBuffer
@@ -575,7 +561,7 @@ uint8_t* lh1Run(DecodeSession& s, uint8_t* out, const uint8_t* stop, uint64_t la
         b.window <<= used;
         b.count -= used;
         const int symbol = static_cast<int>(~v);
-        climbLiteralTree(symbol, static_cast<uint32_t>(leafNode[symbol]));
+        climbLiteralTree(a, symbol, static_cast<uint32_t>(a.tree.leafNode[symbol]));
         if (symbol < 256) {
             *out++ = static_cast<uint8_t>(symbol);
             continue;

@@ -26,7 +26,7 @@ struct AdaptiveTree {
     uint16_t weight[kAdaptiveNodes];
     // Leaf node of each literal/length symbol, then of each position code.
     int32_t leafNode[442];
-#ifdef QORN_FAST_DECODE
+#ifdef QORN_WINDOW_DECODER
     // The lowest node of each weight's stretch as last seen, by the weight's
     // low bits, for the fused -lh1- loop: checked before use, so a stale or
     // shared entry costs only a search. Entries are 0 (the root, which
@@ -34,21 +34,41 @@ struct AdaptiveTree {
     uint16_t stretchHint[1024];
 #endif
 };
-// One object, so that a loop reaches every table from one base register.
-extern AdaptiveTree adaptiveTree;
-inline constexpr int32_t (&leafNode)[442] = adaptiveTree.leafNode;
-extern int lastPositionNode;
-extern uint16_t positionTotal;
 
-void startLiteralTree();
-void startPositionTree(int dictionaryBits);
-void updateLiteral(int symbol);
-void updatePosition(int code);
-void addPositionLeaf(int code);
-void rebuildTree(int first, int end);
+// State of the adaptive Huffman decoders of -lh1- and -lh2-: the tree in
+// one object, so that a loop reaches every table from one base register.
+struct AdaptiveState {
+    AdaptiveTree tree;
+    int symbolCount;
+    int longestMatch;
+    int escapeSymbol;
+    int64_t growthThreshold;
+    int64_t positionLimit;
+    int lastPositionNode;
+    uint16_t positionTotal;
+#ifdef QORN_WINDOW_DECODER
+    // A tree of n symbols always starts the same: the last one built,
+    // copied for every member that starts one of the same size.
+    struct FreshTree {
+        int symbols;
+        int32_t link[627];
+        int32_t parent[627];
+        uint16_t weight[627];
+        int32_t leafNode[314];
+    } fresh;
+#endif
+};
+
+struct DecoderContext;
+void startLiteralTree(AdaptiveState& a);
+void startPositionTree(AdaptiveState& a, int dictionaryBits);
+void updateLiteral(AdaptiveState& a, int symbol);
+void updatePosition(AdaptiveState& a, int code);
+void addPositionLeaf(AdaptiveState& a, int code);
+void rebuildTree(AdaptiveTree& t, int first, int end);
 
 // Rows of a starting length and the codes at which the length grows.
 extern const int32_t FixedPositionLengths[2][16];
-void loadFixedPositionLengths(int row);
+void loadFixedPositionLengths(DecoderContext& s, int row);
 
 }  // namespace qorn

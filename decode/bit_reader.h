@@ -1,4 +1,4 @@
-// Bit input and CRC-16.
+// Bit input.
 //
 // The stream is read most significant bit first. Decoders peek at
 // bitBuffer(), the next 16 bits, and consume what they used with
@@ -42,7 +42,7 @@ inline uint16_t getBits(DecodeSession& s, unsigned n) {
     return v;
 }
 
-#ifdef QORN_FAST_DECODE
+#ifdef QORN_WINDOW_DECODER
 // The window and its count held in locals, for loops that also store bytes
 // (which, as far as the compiler knows, could change the session): the same
 // rule as fillBuffer for n of at most 32, and written back when it goes.
@@ -109,17 +109,5 @@ constexpr int kLookAheadBits = 16;
 inline bool readPastData(const DecodeSession& s) {
     return s.zeroBytes != 0 && static_cast<int64_t>(s.zeroBytes) * 8 - s.bitCount > kLookAheadBits;
 }
-
-// CRC-16/ARC: reflected polynomial 0xA001, start 0, no final XOR.
-extern uint16_t crcTable[8][256];
-void makeCrcTable();
-void updateCrc(uint16_t& crc, const uint8_t* bytes, uint32_t count);
-#ifdef QORN_FAST_DECODE
-// The same through the tables alone.
-void updateCrcByTables(uint16_t& crc, const uint8_t* bytes, uint32_t count);
-// Carry-less multiplication, where the processor has it; count at least 64.
-bool crcFoldAvailable();
-uint16_t crcFold(uint16_t crc, const uint8_t* bytes, size_t count);
-#endif
 
 }  // namespace qorn

@@ -3,13 +3,12 @@
 #include <cstring>
 #include <new>
 
+#include "base/crc16.h"
 #include "decode/bit_reader.h"
+#include "decode/decoder_context.h"
 #include "decode/decoders.h"
 
 namespace qorn {
-
-std::atomic<int> keepRunning{1};
-ProgressState progress;
 
 // Rows are null for methods this build leaves out.
 const MethodRow MethodTable[9] = {
@@ -24,9 +23,10 @@ const MethodRow MethodTable[9] = {
     {decodeLz5Code, decodeLz5Position, startLz5},               // -lz5-
 };
 
-int dictionaryBitsFor(int methodIndex) {
-    static const int8_t bits[12] = {0, 12, 13, 13, 12, 13, 15, 16, 11, 12, 0, 0};
-    return methodIndex >= 0 && methodIndex < 12 ? bits[methodIndex] : 0;
+int dictionaryBitsFor(Method method) {
+    static const int8_t bits[kMethodCount] = {0, 12, 13, 13, 12, 13, 15, 16, 11, 12, 0, 0};
+    const int i = static_cast<int>(method);
+    return i >= 0 && i < kMethodCount ? bits[i] : 0;
 }
 
 void DecodeSession::releaseBuffers() {
@@ -36,17 +36,17 @@ void DecodeSession::releaseBuffers() {
     inputBuffer = nullptr;
 }
 
-void resetProgress(RunReporter* reporter, uint32_t total) {
-    progress.total = total;
-    progress.done = 0;
-    progress.percent = 0;
-    progress.membersEnd = 0;
-    progress.reporter = reporter;
+void ProgressState::reset(RunReporter* to, uint32_t newTotal) {
+    total = newTotal;
+    done = 0;
+    percent = 0;
+    membersEnd = 0;
+    reporter = to;
 }
 
 namespace {
 
-void showProgress(uint32_t v) {
+void showProgress(ProgressState& progress, uint32_t v) {
     const uint32_t p =
         progress.total > 1000 ? v / (progress.total / 100) : v * 100 / progress.total;
     // Sizes that wrap 32 bits (in the total or in v * 100) give a smaller
@@ -59,22 +59,22 @@ void showProgress(uint32_t v) {
 
 }  // namespace
 
-void reportProgress(uint32_t count) {
-    if (progress.total == 0) return;
-    progress.done += count;
+void ProgressState::report(uint32_t count) {
+    if (total == 0) return;
+    done += count;
     // The position runs one report ahead of the bytes done.
-    showProgress(progress.done + count);
+    showProgress(*this, done + count);
 }
 
-void memberProgressDone(uint32_t originalSize) {
-    if (progress.total == 0) return;
-    progress.membersEnd += originalSize + kProgressPerMember;
-    progress.done = progress.membersEnd;
-    showProgress(progress.done);
+void ProgressState::memberDone(uint32_t originalSize) {
+    if (total == 0) return;
+    membersEnd += originalSize + kProgressPerMember;
+    done = membersEnd;
+    showProgress(*this, done);
 }
 
-uint32_t copyStored(RunReporter& reporter, BinaryFile& input, BinaryFile& output, uint32_t size,
-                    uint16_t* crc, bool* readFailed) {
+uint32_t copyStored(RunReporter& reporter, ProgressState& progress, BinaryFile& input,
+                    BinaryFile& output, uint32_t size, uint16_t* crc, bool* readFailed) {
     if (!output.isOpen() || size == 0) return 0;
     uint8_t buffer[2048];
     uint32_t copied = 0;
@@ -92,15 +92,16 @@ uint32_t copyStored(RunReporter& reporter, BinaryFile& input, BinaryFile& output
             return 0;
         }
         remaining -= chunk;
-        reportProgress(chunk);
+        progress.report(chunk);
         if (!stillRunning()) return 0;
     }
     return copied;
 }
 
-void flushDictionary(DecodeSession& s, const uint8_t* bytes, uint32_t count) {
+void flushDictionary(DecoderContext& s, const uint8_t* bytes, uint32_t count) {
     updateCrc(s.outputCrc, bytes, count);
-    if (!s.outputFile->write(bytes, count)) fatalWriteError(*s.reporter, kTextWriteFailed);
+    const bool written = s.sink ? s.sink->write(bytes, count) : s.outputFile->write(bytes, count);
+    if (!written) fatalWriteError(*s.reporter, kTextWriteFailed);
 }
 
 bool loadInputBuffer(DecodeSession& s) {
@@ -143,7 +144,7 @@ bool loadInputBuffer(DecodeSession& s) {
 }
 
 bool startMemberInput(DecodeSession& s) {
-    s.row = &MethodTable[s.methodIndex - 1];
+    s.row = &MethodTable[static_cast<int>(s.method) - 1];
     s.packedRemaining = s.packedSize;
     if (loadInputBuffer(s)) return true;
     s.outOfMemory = true;
@@ -151,13 +152,9 @@ bool startMemberInput(DecodeSession& s) {
     return false;
 }
 
-#ifdef QORN_FAST_DECODE
-bool fastDecoding = true;
-#endif
-
-uint16_t decodeWithDictionary(DecodeSession& s) {
-#ifdef QORN_FAST_DECODE
-    if (fastDecoding) return decodeWithWindow(s);
+uint16_t decodeWithDictionary(DecoderContext& s) {
+#ifdef QORN_WINDOW_DECODER
+    if (!s.ringOnly) return decodeWithWindow(s);
 #endif
     s.dictionary = new (std::nothrow) uint8_t[s.dictionarySize];
     if (!s.dictionary) {
@@ -172,7 +169,7 @@ uint16_t decodeWithDictionary(DecodeSession& s) {
     const uint32_t size = s.dictionarySize;
     const uint32_t mask = size - 1;
     uint8_t* const dict = s.dictionary;
-    s.lengthBias = s.methodIndex == 8 ? 254 : 253;
+    s.lengthBias = s.method == Method::Lzs ? 254 : 253;
     s.dictionaryPosition = 0;
     s.outputCount = 0;
     uint32_t pos = 0;
@@ -184,7 +181,7 @@ uint16_t decodeWithDictionary(DecodeSession& s) {
         if (c < 256) {
             dict[pos] = static_cast<uint8_t>(c);
             if (++pos == size) {
-                reportProgress(size);
+                s.progress.report(size);
                 flushDictionary(s, dict, size);
                 pos = 0;
             }
@@ -212,7 +209,7 @@ uint16_t decodeWithDictionary(DecodeSession& s) {
                 for (uint32_t i = 0; i < length; ++i) {
                     dict[pos] = dict[(source + i) & mask];
                     if (++pos == size) {
-                        reportProgress(size);
+                        s.progress.report(size);
                         flushDictionary(s, dict, size);
                         pos = 0;
                     }
@@ -242,27 +239,29 @@ uint16_t decodeWithDictionary(DecodeSession& s) {
     return s.outputCrc;
 }
 
-MemberResult decodeMember(RunReporter& reporter, BinaryFile& input, BinaryFile& output,
-                          uint32_t originalSize, uint32_t packedSize, int methodIndex) {
+MemberResult decodeMember(DecoderContext& s, RunReporter& reporter, BinaryFile& input,
+                          BinaryFile& output, uint32_t originalSize, uint32_t packedSize,
+                          Method method) {
     MemberResult result;
-    if (methodIndex == 0 || methodIndex == 10) {
+    if (isStored(method)) {
         uint16_t crc = 0;
         bool readFailed = false;
         // A stored member's two sizes must agree; copy no byte beyond its data.
         const uint32_t size = originalSize < packedSize ? originalSize : packedSize;
-        copyStored(reporter, input, output, size, &crc, &readFailed);
+        copyStored(reporter, s.progress, input, output, size, &crc, &readFailed);
         result.crc = crc;
         result.damaged = readFailed || originalSize != packedSize;
         return result;
     }
-    DecodeSession s;
+    // The session part anew (every way out of decoding released its buffers).
+    std::memset(static_cast<DecodeSession*>(&s), 0, sizeof(DecodeSession));
     s.reporter = &reporter;
     s.inputFile = &input;
     s.outputFile = &output;
     s.originalSize = originalSize;
     s.packedSize = packedSize;
-    s.methodIndex = methodIndex;
-    s.dictionaryBits = dictionaryBitsFor(methodIndex);
+    s.method = method;
+    s.dictionaryBits = dictionaryBitsFor(method);
     s.dictionarySize = 1u << s.dictionaryBits;
     result.crc = decodeWithDictionary(s);
     result.outOfMemory = s.outOfMemory;
@@ -270,5 +269,18 @@ MemberResult decodeMember(RunReporter& reporter, BinaryFile& input, BinaryFile& 
     result.overrunOnly = s.overrun && !s.error && !s.inputShort && !s.claimsPastEnd && !s.overread;
     return result;
 }
+
+#ifdef QORN_WINDOW_DECODER
+DecoderContext::DecoderContext() {
+    // All zero, as the stub's static one starts (every member is plain data).
+    std::memset(static_cast<void*>(this), 0, sizeof *this);
+    setPositionSlots(tables);
+}
+
+DecoderContext::~DecoderContext() {
+    releaseBuffers();
+    delete[] window.buffer;
+}
+#endif
 
 }  // namespace qorn

@@ -4,27 +4,25 @@
 
 namespace qorn {
 
-HuffmanTables huffmanTables;
-int positionCodeCount;
+#ifdef QORN_WINDOW_DECODER
+void setPositionSlots(HuffmanTables& t) {
+    t.positionBase[0] = 0;
+    t.positionExtra[0] = 0;
+    t.positionBase[1] = 1;
+    t.positionExtra[1] = 0;
+    for (uint32_t d = 2; d < 32; ++d) {
+        t.positionBase[d] = 1u << (d - 1);
+        t.positionExtra[d] = static_cast<uint8_t>(d - 1);
+    }
+}
+#endif
 
 namespace {
 
-#ifdef QORN_FAST_DECODE
-struct SetPositionSlots {
-    SetPositionSlots() {
-        huffmanTables.positionBase[1] = 1;
-        for (uint32_t d = 2; d < 32; ++d) {
-            huffmanTables.positionBase[d] = 1u << (d - 1);
-            huffmanTables.positionExtra[d] = static_cast<uint8_t>(d - 1);
-        }
-    }
-} setPositionSlots;
-#endif
-
 // Places a code longer than the table: its first tableBits bits pick the
 // entry, the rest walk tree nodes made as they are needed.
-inline bool placeLongCode(uint16_t* table, int tableBits, uint32_t k, int len, int symbol,
-                          uint32_t& avail) {
+inline bool placeLongCode(HuffmanTables& t, uint16_t* table, int tableBits, uint32_t k, int len,
+                          int symbol, uint32_t& avail) {
     uint16_t* p = &table[k >> (16 - tableBits)];
     k = (k << tableBits) & 0xFFFF;
     for (int i = len - tableBits; i > 0; --i) {
@@ -33,21 +31,21 @@ inline bool placeLongCode(uint16_t* table, int tableBits, uint32_t k, int len, i
         if (node == 0) {
             // An over-full code can ask for more nodes than exist.
             if (avail >= kTreeNodes) return false;
-            leftChild[avail] = rightChild[avail] = 0;
+            t.leftChild[avail] = t.rightChild[avail] = 0;
             node = static_cast<uint16_t>(avail++);
             *p = node;
         } else if (node >= kTreeNodes) {
             return false;
         }
-        p = (k & 0x8000) ? &rightChild[node] : &leftChild[node];
+        p = (k & 0x8000) ? &t.rightChild[node] : &t.leftChild[node];
         k = (k << 1) & 0xFFFF;
     }
     *p = static_cast<uint16_t>(symbol);
     return true;
 }
 
-bool fillBySymbols(int count, const uint8_t* lengths, int tableBits, uint16_t* table,
-                   uint32_t tableSize, const uint16_t* counts) {
+bool fillBySymbols(HuffmanTables& t, int count, const uint8_t* lengths, int tableBits,
+                   uint16_t* table, uint32_t tableSize, const uint16_t* counts) {
     uint16_t weight[17];
     uint16_t start[18];
     for (int len = 1; len <= 16; ++len) weight[len] = static_cast<uint16_t>(1u << (16 - len));
@@ -78,14 +76,14 @@ bool fillBySymbols(int count, const uint8_t* lengths, int tableBits, uint16_t* t
             for (uint32_t i = k; i < stop; ++i) table[i] = static_cast<uint16_t>(s);
             start[len] = static_cast<uint16_t>(stop);
         } else {
-            if (!placeLongCode(table, tableBits, k, len, s, avail)) return false;
+            if (!placeLongCode(t, table, tableBits, k, len, s, avail)) return false;
             start[len] = static_cast<uint16_t>(next);
         }
     }
     return true;
 }
 
-#ifdef QORN_FAST_DECODE
+#ifdef QORN_WINDOW_DECODER
 // Symbols by code length, in order of value within a length: the order in
 // which canonical codes are assigned.
 struct ByLength {
@@ -152,8 +150,8 @@ inline uint16_t* fillLength(uint16_t* p, const uint16_t* symbol, const uint16_t*
 // sharing an entry, so the order of filling does not matter: each length
 // fills its entries in code order, with whole-word stores per symbol. The
 // long codes make the same tree shape, in the same code order.
-bool fillByLengths(const ByLength& by, const uint8_t* lengths, int count, int tableBits,
-                   uint16_t* table) {
+bool fillByLengths(HuffmanTables& t, const ByLength& by, const uint8_t* lengths, int count,
+                   int tableBits, uint16_t* table) {
     uint16_t* p = table;
     for (int len = 1; len <= tableBits; ++len) {
         const uint16_t* const symbol = by.symbols[len];
@@ -197,7 +195,8 @@ bool fillByLengths(const ByLength& by, const uint8_t* lengths, int count, int ta
     uint32_t avail = static_cast<uint32_t>(count);
     for (int len = tableBits + 1; len <= 16; ++len) {
         for (int i = 0; i < by.count[len]; ++i) {
-            if (!placeLongCode(table, tableBits, k, len, by.symbols[len][i], avail)) return false;
+            if (!placeLongCode(t, table, tableBits, k, len, by.symbols[len][i], avail))
+                return false;
             k += 1u << (16 - len);
         }
     }
@@ -207,9 +206,9 @@ bool fillByLengths(const ByLength& by, const uint8_t* lengths, int count, int ta
 
 }  // namespace
 
-bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* table,
+bool buildTable(HuffmanTables& t, int count, const uint8_t* lengths, int tableBits, uint16_t* table,
                 uint32_t tableSize) {
-#ifdef QORN_FAST_DECODE
+#ifdef QORN_WINDOW_DECODER
     ByLength by;
     if (count <= kLiteralSymbols) {
         if (!sortByLength(count, lengths, by)) return false;
@@ -221,7 +220,7 @@ bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* tabl
         // No short code at all leaves the table to the builder below, which
         // keeps what it finds there.
         if (space <= 0x10000 && shortSpace != 0 && tableSize == 1u << tableBits)
-            return fillByLengths(by, lengths, count, tableBits, table);
+            return fillByLengths(t, by, lengths, count, tableBits, table);
     } else {
         std::memset(by.count, 0, sizeof by.count);
         for (int s = 0; s < count; ++s) {
@@ -229,7 +228,7 @@ bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* tabl
             ++by.count[lengths[s]];
         }
     }
-    if (!fillBySymbols(count, lengths, tableBits, table, tableSize, by.count)) return false;
+    if (!fillBySymbols(t, count, lengths, tableBits, table, tableSize, by.count)) return false;
     // That builder writes bare symbols and may keep entries of an earlier
     // table: every entry gets the length its symbol has now.
     for (uint32_t i = 0; i < tableSize; ++i) {
@@ -244,29 +243,29 @@ bool buildTable(int count, const uint8_t* lengths, int tableBits, uint16_t* tabl
         if (lengths[s] > 16) return false;
         ++counts[lengths[s]];
     }
-    return fillBySymbols(count, lengths, tableBits, table, tableSize, counts);
+    return fillBySymbols(t, count, lengths, tableBits, table, tableSize, counts);
 #endif
 }
 
-#ifdef QORN_FAST_DECODE
-bool buildTableBySymbols(int count, const uint8_t* lengths, int tableBits, uint16_t* table,
-                         uint32_t tableSize) {
+#ifdef QORN_WINDOW_DECODER
+bool buildTableBySymbols(HuffmanTables& t, int count, const uint8_t* lengths, int tableBits,
+                         uint16_t* table, uint32_t tableSize) {
     uint16_t counts[17] = {};
     for (int s = 0; s < count; ++s) {
         if (lengths[s] > 16) return false;
         ++counts[lengths[s]];
     }
-    return fillBySymbols(count, lengths, tableBits, table, tableSize, counts);
+    return fillBySymbols(t, count, lengths, tableBits, table, tableSize, counts);
 }
 #endif
 
-void clearTables() {
-    std::memset(literalLengths, 0, sizeof literalLengths);
-    std::memset(positionLengths, 0, sizeof positionLengths);
-    std::memset(literalTable, 0, sizeof literalTable);
-    std::memset(positionTable, 0, sizeof positionTable);
-    std::memset(leftChild, 0, sizeof leftChild);
-    std::memset(rightChild, 0, sizeof rightChild);
+void clearTables(HuffmanTables& t) {
+    std::memset(t.literalLengths, 0, sizeof t.literalLengths);
+    std::memset(t.positionLengths, 0, sizeof t.positionLengths);
+    std::memset(t.literalTable, 0, sizeof t.literalTable);
+    std::memset(t.positionTable, 0, sizeof t.positionTable);
+    std::memset(t.leftChild, 0, sizeof t.leftChild);
+    std::memset(t.rightChild, 0, sizeof t.rightChild);
 }
 
 }  // namespace qorn

@@ -10,10 +10,6 @@
 
 namespace qorn {
 
-uint32_t matchPosition;
-uint32_t flagByte;
-uint32_t flagsLeft;
-
 namespace {
 
 // -lz5- takes whole bytes, but never more than the member holds: past its
@@ -28,22 +24,22 @@ uint8_t nextByte(DecodeSession& s) {
 }
 }  // namespace
 
-void startLzs(DecodeSession& s) {
+void startLzs(DecoderContext& s) {
     initBitReader(s);
 }
 
-uint16_t decodeLzsCode(DecodeSession& s) {
+uint16_t decodeLzsCode(DecoderContext& s) {
     if (getBits(s, 1)) return getBits(s, 8);
-    matchPosition = getBits(s, 11);
+    s.matchPosition = getBits(s, 11);
     return static_cast<uint16_t>(256 + getBits(s, 4));
 }
 
-uint16_t decodeLzsPosition(DecodeSession& s) {
-    return static_cast<uint16_t>((s.dictionaryPosition - matchPosition - 18) & 2047);
+uint16_t decodeLzsPosition(DecoderContext& s) {
+    return static_cast<uint16_t>((s.dictionaryPosition - s.matchPosition - 18) & 2047);
 }
 
-void startLz5(DecodeSession& s) {
-    flagsLeft = 0;
+void startLz5(DecoderContext& s) {
+    s.flagsLeft = 0;
     uint8_t* d = s.dictionary;
     for (int v = 0; v < 256; ++v) std::memset(d + 18 + 13 * v, v, 13);
     for (int v = 0; v < 256; ++v) {
@@ -53,25 +49,25 @@ void startLz5(DecodeSession& s) {
     std::memset(d + 3858, 0, 128);
 }
 
-uint16_t decodeLz5Code(DecodeSession& s) {
-    if (flagsLeft == 0) {
-        flagsLeft = 8;
-        flagByte = nextByte(s);
+uint16_t decodeLz5Code(DecoderContext& s) {
+    if (s.flagsLeft == 0) {
+        s.flagsLeft = 8;
+        s.flagByte = nextByte(s);
     }
-    --flagsLeft;
+    --s.flagsLeft;
     uint16_t result = nextByte(s);
-    if ((flagByte & 1) == 0) {
-        matchPosition = result;
+    if ((s.flagByte & 1) == 0) {
+        s.matchPosition = result;
         const uint8_t d = nextByte(s);
-        matchPosition += (d & 0xF0u) << 4;
+        s.matchPosition += (d & 0xF0u) << 4;
         result = static_cast<uint16_t>(256 + (d & 0x0F));
     }
-    flagByte >>= 1;
+    s.flagByte >>= 1;
     return result;
 }
 
-uint16_t decodeLz5Position(DecodeSession& s) {
-    return static_cast<uint16_t>((s.dictionaryPosition - matchPosition - 19) & 4095);
+uint16_t decodeLz5Position(DecoderContext& s) {
+    return static_cast<uint16_t>((s.dictionaryPosition - s.matchPosition - 19) & 4095);
 }
 
 }  // namespace qorn

@@ -15,10 +15,11 @@ namespace qorn {
 namespace {
 
 constexpr int kLengthCodeSymbols = 19;
-int positionCountBits;
 
 // Lengths of a small code (the length code or the position code).
-void readSmallLengths(DecodeSession& s, int count, int width, int special) {
+void readSmallLengths(DecoderContext& s, int count, int width, int special) {
+    HuffmanTables& t = s.tables;
+    uint8_t* const positionLengths = t.positionLengths;
     HeldBits b(s);
     const int n = b.get(static_cast<unsigned>(width));
     if (n == 0) {
@@ -27,7 +28,7 @@ void readSmallLengths(DecodeSession& s, int count, int width, int special) {
         // nodes this block never built.
         if (only >= count) return s.fail();
         std::memset(positionLengths, 0, static_cast<size_t>(count));
-        for (uint16_t& e : positionTable) e = only;
+        for (uint16_t& e : t.positionTable) e = only;
         return;
     }
     int i = 0;
@@ -44,33 +45,35 @@ void readSmallLengths(DecodeSession& s, int count, int width, int special) {
         }
     }
     while (i < count) positionLengths[i++] = 0;
-    if (!buildTable(count, positionLengths, 8, positionTable, 256)) s.fail();
+    if (!buildTable(t, count, positionLengths, 8, t.positionTable, 256)) s.fail();
 }
 
-void readCodedLiteralLengths(DecodeSession& s) {
+void readCodedLiteralLengths(DecoderContext& s) {
+    HuffmanTables& t = s.tables;
+    uint8_t* const literalLengths = t.literalLengths;
     HeldBits b(s);
     const int n = b.get(9);
     if (n == 0) {
         const uint16_t only = b.get(9);
         if (only >= kLiteralSymbols) return s.fail();
-        std::memset(literalLengths, 0, sizeof literalLengths);
-        for (uint16_t& e : literalTable) e = only;
+        std::memset(literalLengths, 0, sizeof t.literalLengths);
+        for (uint16_t& e : t.literalTable) e = only;
         return;
     }
     int i = 0;
     while (i < n) {
-        uint16_t c = entryValue(positionTable[b.peek() >> 8]);
+        uint16_t c = entryValue(t.positionTable[b.peek() >> 8]);
         if (c >= kLengthCodeSymbols) {
             unsigned mask = 0x80;
             do {
                 // The window holds 8 bits past the table; a longer walk is a
                 // broken table.
                 if (mask == 0 || c >= kTreeNodes) return s.fail();
-                c = (b.peek() & mask) ? rightChild[c] : leftChild[c];
+                c = (b.peek() & mask) ? t.rightChild[c] : t.leftChild[c];
                 mask >>= 1;
             } while (c >= kLengthCodeSymbols);
         }
-        b.consume(positionLengths[c]);
+        b.consume(t.positionLengths[c]);
         if (c <= 2) {
             const int zeros = c == 0 ? 1 : c == 1 ? b.get(4) + 3 : b.get(9) + 20;
             // A run past the alphabet fills it, then fails.
@@ -84,53 +87,53 @@ void readCodedLiteralLengths(DecodeSession& s) {
         }
     }
     std::memset(literalLengths + i, 0, static_cast<size_t>(kLiteralSymbols - i));
-    if (!buildTable(kLiteralSymbols, literalLengths, 12, literalTable, 4096)) s.fail();
+    if (!buildTable(t, kLiteralSymbols, literalLengths, 12, t.literalTable, 4096)) s.fail();
 }
 
-void readBlockHeader(DecodeSession& s) {
-    blockCodesLeft = getBits(s, 16);
+void readBlockHeader(DecoderContext& s) {
+    s.blockCodesLeft = getBits(s, 16);
     readSmallLengths(s, kLengthCodeSymbols, 5, 3);
     if (s.error) return;
     readCodedLiteralLengths(s);
     if (s.error) return;
-    readSmallLengths(s, positionCodeCount, positionCountBits, -1);
+    readSmallLengths(s, s.positionCodeCount, s.positionCountBits, -1);
 }
 
 }  // namespace
 
-uint16_t blockCodesLeft;
-
-void startBlockDecoder(DecodeSession& s) {
+void startBlockDecoder(DecoderContext& s) {
     if (s.dictionaryBits <= 14) {
-        positionCodeCount = 14;
-        positionCountBits = 4;
+        s.positionCodeCount = 14;
+        s.positionCountBits = 4;
     } else {
-        positionCodeCount = s.dictionaryBits == 16 ? 17 : 16;
-        positionCountBits = 5;
+        s.positionCodeCount = s.dictionaryBits == 16 ? 17 : 16;
+        s.positionCountBits = 5;
     }
     initBitReader(s);
-    clearTables();
-    blockCodesLeft = 0;
+    clearTables(s.tables);
+    s.blockCodesLeft = 0;
 }
 
-uint16_t decodeBlockCode(DecodeSession& s) {
-    if (blockCodesLeft == 0) {
+uint16_t decodeBlockCode(DecoderContext& s) {
+    const HuffmanTables& t = s.tables;
+    if (s.blockCodesLeft == 0) {
         readBlockHeader(s);
         if (s.error) return 0;
     }
-    --blockCodesLeft;  // a block size of 0 lasts 65536 codes
-    const uint16_t j = entryValue(literalTable[bitBuffer(s) >> 4]);
+    --s.blockCodesLeft;  // a block size of 0 lasts 65536 codes
+    const uint16_t j = entryValue(t.literalTable[bitBuffer(s) >> 4]);
     if (j < kLiteralSymbols) {
-        fillBuffer(s, literalLengths[j]);
+        fillBuffer(s, t.literalLengths[j]);
         return j;
     }
     return finishLongLiteral(s, j);
 }
 
-uint16_t decodeBlockPosition(DecodeSession& s) {
-    uint16_t j = entryValue(positionTable[bitBuffer(s) >> 8]);
-    if (j < positionCodeCount) {
-        fillBuffer(s, positionLengths[j]);
+uint16_t decodeBlockPosition(DecoderContext& s) {
+    const HuffmanTables& t = s.tables;
+    uint16_t j = entryValue(t.positionTable[bitBuffer(s) >> 8]);
+    if (j < s.positionCodeCount) {
+        fillBuffer(s, t.positionLengths[j]);
     } else {
         fillBuffer(s, 8);
         unsigned mask = 0x8000;
@@ -139,15 +142,15 @@ uint16_t decodeBlockPosition(DecodeSession& s) {
                 s.fail();
                 return 0;
             }
-            j = (bitBuffer(s) & mask) ? rightChild[j] : leftChild[j];
+            j = (bitBuffer(s) & mask) ? t.rightChild[j] : t.leftChild[j];
             mask >>= 1;
             // Sixteen steps is an error even when the last reached a symbol.
             if (mask == 0) {
                 s.fail();
                 return 0;
             }
-        } while (j >= positionCodeCount);
-        fillBuffer(s, static_cast<uint8_t>(positionLengths[j] - 8));
+        } while (j >= s.positionCodeCount);
+        fillBuffer(s, static_cast<uint8_t>(t.positionLengths[j] - 8));
     }
     if (j != 0) j = static_cast<uint16_t>((1u << (j - 1)) + getBits(s, j - 1u));
     return j;

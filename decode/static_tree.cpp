@@ -14,9 +14,10 @@ namespace {
 
 constexpr int kStaticLiterals = 286;
 constexpr int kStaticPositions = 128;
-uint16_t blockRemaining;
 
-void readLiteralLengths(DecodeSession& s) {
+void readLiteralLengths(DecoderContext& s) {
+    HuffmanTables& t = s.tables;
+    uint8_t* const literalLengths = t.literalLengths;
     for (int i = 0; i < kStaticLiterals; ++i) {
         literalLengths[i] = static_cast<uint8_t>(getBits(s, 1) ? getBits(s, 4) + 1 : 0);
         if (i == 2 && literalLengths[0] == 1 && literalLengths[1] == 1 && literalLengths[2] == 1) {
@@ -26,14 +27,16 @@ void readLiteralLengths(DecodeSession& s) {
             // tree nodes this block never built.
             if (only >= kStaticLiterals) return s.fail();
             for (int k = 0; k < kStaticLiterals; ++k) literalLengths[k] = 0;
-            for (uint16_t& e : literalTable) e = only;
+            for (uint16_t& e : t.literalTable) e = only;
             return;
         }
     }
-    if (!buildTable(kStaticLiterals, literalLengths, 12, literalTable, 4096)) s.fail();
+    if (!buildTable(t, kStaticLiterals, literalLengths, 12, t.literalTable, 4096)) s.fail();
 }
 
-void readPositionLengths(DecodeSession& s) {
+void readPositionLengths(DecoderContext& s) {
+    HuffmanTables& t = s.tables;
+    uint8_t* const positionLengths = t.positionLengths;
     for (int i = 0; i < kStaticPositions; ++i) {
         positionLengths[i] = static_cast<uint8_t>(getBits(s, 4));
         if (i == 2 && positionLengths[0] == 1 && positionLengths[1] == 1 &&
@@ -42,7 +45,7 @@ void readPositionLengths(DecodeSession& s) {
             if (only >= kStaticPositions) return s.fail();
             for (int k = 0; k < kStaticPositions; ++k) positionLengths[k] = 0;
             // The table build that follows leaves this table as it is.
-            for (uint16_t& e : positionTable) e = only;
+            for (uint16_t& e : t.positionTable) e = only;
             return;
         }
     }
@@ -50,33 +53,34 @@ void readPositionLengths(DecodeSession& s) {
 
 }  // namespace
 
-void startLh3(DecodeSession& s) {
+void startLh3(DecoderContext& s) {
     initBitReader(s);
-    clearTables();
-    positionCodeCount = kStaticPositions;
-    blockRemaining = 0;
+    clearTables(s.tables);
+    s.positionCodeCount = kStaticPositions;
+    s.blockRemaining = 0;
 }
 
-uint16_t decodeStaticCode(DecodeSession& s) {
-    if (blockRemaining == 0) {
-        blockRemaining = getBits(s, 16);
+uint16_t decodeStaticCode(DecoderContext& s) {
+    HuffmanTables& t = s.tables;
+    if (s.blockRemaining == 0) {
+        s.blockRemaining = getBits(s, 16);
         readLiteralLengths(s);
         if (s.error) return 0;
         if (getBits(s, 1)) {
             readPositionLengths(s);
             if (s.error) return 0;
         } else {
-            loadFixedPositionLengths(1);
+            loadFixedPositionLengths(s, 1);
         }
-        if (!buildTable(kStaticPositions, positionLengths, 8, positionTable, 256)) {
+        if (!buildTable(t, kStaticPositions, t.positionLengths, 8, t.positionTable, 256)) {
             s.fail();
             return 0;
         }
     }
-    --blockRemaining;  // a block size of 0 lasts 65536 codes
-    uint16_t j = entryValue(literalTable[bitBuffer(s) >> 4]);
+    --s.blockRemaining;  // a block size of 0 lasts 65536 codes
+    uint16_t j = entryValue(t.literalTable[bitBuffer(s) >> 4]);
     if (j < kStaticLiterals) {
-        fillBuffer(s, literalLengths[j]);
+        fillBuffer(s, t.literalLengths[j]);
     } else {
         fillBuffer(s, 12);
         const uint16_t bits = bitBuffer(s);
@@ -88,7 +92,7 @@ uint16_t decodeStaticCode(DecodeSession& s) {
                 s.fail();
                 return 0;
             }
-            j = (bits & (0x8000u >> steps)) ? rightChild[j] : leftChild[j];
+            j = (bits & (0x8000u >> steps)) ? t.rightChild[j] : t.leftChild[j];
             ++steps;
         } while (j >= kStaticLiterals);
         fillBuffer(s, steps);

@@ -16,6 +16,7 @@
 #include <type_traits>
 
 #include "decode/bit_reader.h"
+#include "decode/decoder_context.h"
 #include "decode/decoders.h"
 #include "decode/huffman_table.h"
 #include "decode/long_codes.h"
@@ -139,7 +140,7 @@ constexpr uint32_t kBlockLongestMatch = 256;
 // The rest of a position whose code d, of length bits, the table gave: the
 // code's bits, then its extra bits. Counted: inside a stretch.
 template <bool kCounted>
-inline uint32_t tablePosition(Bits& b, uint32_t d, unsigned length) {
+inline uint32_t tablePosition(const HuffmanTables& t, Bits& b, uint32_t d, unsigned length) {
     const auto take = [&b](unsigned n) {
         if (kCounted)
             b.consumeCounted(n);
@@ -149,22 +150,25 @@ inline uint32_t tablePosition(Bits& b, uint32_t d, unsigned length) {
     take(length);
     // No branch for codes 0 and 1: taking 0 bits moves nothing and never
     // refills, and the double shift reads 0 bits as 0.
-    const unsigned extra = huffmanTables.positionExtra[d];
+    const unsigned extra = t.positionExtra[d];
     const uint32_t bits = static_cast<uint32_t>(b.window >> (63 - extra) >> 1);
     take(extra);
-    return huffmanTables.positionBase[d] + bits;
+    return t.positionBase[d] + bits;
 }
 
 // -lh4- to -lh7-: as many codes as the block, the chunk and the input allow.
-QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
+QORN_VARIANTS void staticHuffmanRun(DecoderContext& s, Output& o) {
+    const HuffmanTables& t = s.tables;
+    const uint16_t* const literalTable = t.literalTable;
+    const uint16_t* const positionTable = t.positionTable;
     uint8_t* const limit = o.limit;
     uint8_t* const end = o.end;
     uint8_t* const safe = end - kLongestMatch;
     const uint32_t mask = o.mask;
     Bits b(s, limit);
-    uint32_t left = blockCodesLeft;
+    uint32_t left = s.blockCodesLeft;
     uint8_t* out = o.out;
-    const uint32_t positionCount = static_cast<uint32_t>(positionCodeCount);
+    const uint32_t positionCount = static_cast<uint32_t>(s.positionCodeCount);
     while (out < b.limit && left != 0) {
         // A stretch of symbols with no check of their own: as many as the
         // block holds and the input covers at the most bits a symbol of
@@ -218,7 +222,7 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
                         --n;
                         break;
                     }
-                    d = tablePosition<true>(b, d, f >> kEntryLengthShift);
+                    d = tablePosition<true>(t, b, d, f >> kEntryLengthShift);
                     out = copyShortMatch(out, ringDistance(d, mask), c - 253);
                     if (decltype(watchRoom)::value &&
                         static_cast<size_t>(limit - out) < n + kBlockLongestMatch) {
@@ -245,7 +249,7 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
         --left;
         uint32_t c = entryValue(literalTable[b.top(12)]);
         if (c < kLiteralSymbols) {
-            b.consume(literalLengths[c]);
+            b.consume(t.literalLengths[c]);
         } else {
             b.store(s);
             c = finishLongLiteral(s, static_cast<uint16_t>(c));
@@ -266,7 +270,7 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
         // of bits): the position then goes through the method's operation,
         // which refills byte by byte near the end.
         if (d < positionCount && b.limit) {
-            d = tablePosition<false>(b, d, positionLengths[d]);
+            d = tablePosition<false>(t, b, d, t.positionLengths[d]);
         } else {
             b.store(s);
             d = decodeBlockPosition(s);
@@ -280,7 +284,7 @@ QORN_VARIANTS void staticHuffmanRun(DecodeSession& s, Output& o) {
     }
     o.out = out;
     b.store(s);
-    blockCodesLeft = static_cast<uint16_t>(left);
+    s.blockCodesLeft = static_cast<uint16_t>(left);
 }
 
 // One -lzs- item: a flag bit, then 8 bits of literal or 11 bits of position
@@ -327,7 +331,7 @@ inline uint8_t* lzsItem(Bits& b, uint8_t* out, Output& o) {
     return copyMatch(out, distance, fit(count + 2, out, o.end - kLongestMatch, o.end, o.overrun));
 }
 
-QORN_VARIANTS void lzsRun(DecodeSession& s, Output& o) {
+QORN_VARIANTS void lzsRun(DecoderContext& s, Output& o) {
     uint8_t* const limit = o.limit;
     Bits b(s, limit);
     uint8_t* out = o.out;
@@ -351,7 +355,7 @@ QORN_VARIANTS void lzsRun(DecodeSession& s, Output& o) {
 }
 
 // -lz5-: whole bytes, a flag byte before every eight items.
-QORN_VARIANTS void lz5Run(DecodeSession& s, Output& o) {
+QORN_VARIANTS void lz5Run(DecoderContext& s, Output& o) {
     uint8_t* const start = o.start;
     uint8_t* const end = o.end;
     uint8_t* const safe = end - kLongestMatch;
@@ -362,7 +366,7 @@ QORN_VARIANTS void lz5Run(DecodeSession& s, Output& o) {
     const uint64_t valid = s.inputValid - s.inputPosition;
     const uint64_t avail = valid < s.packedRemaining ? valid : s.packedRemaining;
     const uint8_t* const fastEnd = avail > kInputMargin ? in + (avail - kInputMargin) : in;
-    uint32_t flags = flagByte, flagCount = flagsLeft;
+    uint32_t flags = s.flagByte, flagCount = s.flagsLeft;
     uint8_t* out = o.out;
     while (out < limit && in < fastEnd) {
         if (flagCount == 0 && fastEnd - in >= 17 && limit - out >= 8 * 18) {
@@ -398,8 +402,8 @@ QORN_VARIANTS void lz5Run(DecodeSession& s, Output& o) {
         flags >>= 1;
     }
     o.out = out;
-    flagByte = flags;
-    flagsLeft = flagCount;
+    s.flagByte = flags;
+    s.flagsLeft = flagCount;
     const uint64_t taken = static_cast<uint64_t>(in - first);
     s.inputPosition += taken;
     s.packedRemaining -= taken;
@@ -412,7 +416,7 @@ QORN_VARIANTS void lz5Run(DecodeSession& s, Output& o) {
 // data, and only where the longest match ends before the member does.
 constexpr uint64_t kAdaptiveMargin = 24;
 
-void adaptiveRun(DecodeSession& s, Output& o) {
+void adaptiveRun(DecoderContext& s, Output& o) {
     const uint64_t valid = s.inputValid - s.inputPosition;
     const uint64_t avail = valid < s.packedRemaining ? valid : s.packedRemaining;
     if (avail <= kAdaptiveMargin) return;
@@ -424,7 +428,7 @@ void adaptiveRun(DecodeSession& s, Output& o) {
 
 }  // namespace
 
-uint16_t decodeWithWindow(DecodeSession& s) {
+uint16_t decodeWithWindow(DecoderContext& s) {
     const uint32_t size = s.dictionarySize;
     const uint32_t mask = size - 1;
     // A chunk is a whole number of dictionaries, so progress is reported
@@ -433,39 +437,53 @@ uint16_t decodeWithWindow(DecodeSession& s) {
     // One window serves member after member. The ring starts as spaces;
     // the history keeps them until a chunk is flushed or -lz5- presets it,
     // so a run of small members fills it once.
-    static uint8_t* buffer = nullptr;
-    static uint32_t capacity = 0;
-    static uint32_t spacesUpTo = 0;
-    if (capacity < size + chunk + kSlack) {
-        delete[] buffer;
-        capacity = 0;
-        spacesUpTo = 0;
-        buffer = new (std::nothrow) uint8_t[size + chunk + kSlack];
-        if (!buffer) {
+    DecoderContext::Window& w = s.window;
+    if (w.capacity < size + chunk + kSlack) {
+        delete[] w.buffer;
+        w.capacity = 0;
+        w.spacesUpTo = 0;
+        w.buffer = new (std::nothrow) uint8_t[size + chunk + kSlack];
+        if (!w.buffer) {
             s.outOfMemory = true;
             return 0;
         }
-        capacity = size + chunk + kSlack;
+        w.capacity = size + chunk + kSlack;
     }
+    uint8_t* const buffer = w.buffer;
     // In words rather than the string instructions the C library would use.
     const uint64_t spaces[2] = {0x2020202020202020ull, 0x2020202020202020ull};
-    for (uint32_t i = spacesUpTo & ~15u; i < size; i += 16) std::memcpy(buffer + i, spaces, 16);
-    spacesUpTo = s.methodIndex == 9 ? 0 : size;
+    for (uint32_t i = w.spacesUpTo & ~15u; i < size; i += 16) std::memcpy(buffer + i, spaces, 16);
+    w.spacesUpTo = s.method == Method::Lz5 ? 0 : size;
     if (!startMemberInput(s)) return 0;
     // -lz5-'s start operation writes its preset into the history; the
     // window is not the session's to release.
     s.dictionary = buffer;
     s.row->start(s);
     s.dictionary = nullptr;
-    s.lengthBias = s.methodIndex == 8 ? 254 : 253;
+    s.lengthBias = s.method == Method::Lzs ? 254 : 253;
     s.dictionaryPosition = 0;
     s.outputCount = 0;
 
-    void (*run)(DecodeSession&, Output&) = nullptr;
-    if (s.methodIndex == 1) run = adaptiveRun;
-    if (s.methodIndex >= 4 && s.methodIndex <= 7) run = staticHuffmanRun;
-    if (s.methodIndex == 8) run = lzsRun;
-    if (s.methodIndex == 9) run = lz5Run;
+    void (*run)(DecoderContext&, Output&) = nullptr;
+    switch (s.method) {
+        case Method::Lh1:
+            run = adaptiveRun;
+            break;
+        case Method::Lh4:
+        case Method::Lh5:
+        case Method::Lh6:
+        case Method::Lh7:
+            run = staticHuffmanRun;
+            break;
+        case Method::Lzs:
+            run = lzsRun;
+            break;
+        case Method::Lz5:
+            run = lz5Run;
+            break;
+        default:
+            break;
+    }
     const CodeOperation code = s.row->code;
     const PositionOperation position = s.row->position;
 
@@ -481,7 +499,7 @@ uint16_t decodeWithWindow(DecodeSession& s) {
         const uint64_t done = flushed + static_cast<uint64_t>(o.out - o.start);
         if (done >= s.originalSize || s.error) break;
         if (o.out >= chunkEnd) {
-            for (uint32_t i = 0; i < chunk / size; ++i) reportProgress(size);
+            for (uint32_t i = 0; i < chunk / size; ++i) s.progress.report(size);
             flushDictionary(s, o.start, chunk);
             const size_t over = static_cast<size_t>(o.out - chunkEnd);
             // The last dictionary of the chunk becomes the history; the
@@ -493,7 +511,7 @@ uint16_t decodeWithWindow(DecodeSession& s) {
             }
             o.out -= chunk;
             flushed += chunk;
-            spacesUpTo = 0;
+            w.spacesUpTo = 0;
             if (!stillRunning()) {
                 s.releaseBuffers();
                 return 0;
@@ -557,7 +575,7 @@ uint16_t decodeWithWindow(DecodeSession& s) {
         return 0;
     }
     const uint32_t pending = static_cast<uint32_t>(o.out - o.start);
-    for (uint32_t i = 0; i < pending / size; ++i) reportProgress(size);
+    for (uint32_t i = 0; i < pending / size; ++i) s.progress.report(size);
     if (pending != 0) flushDictionary(s, o.start, pending);
     s.releaseBuffers();
     return s.outputCrc;

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "decode/bit_reader.h"
+#include "base/crc16.h"
 #include "encode/encoder_pool.h"
 #include "encode/host_files.h"
 #include "encode/lzh_encoder.h"
@@ -50,9 +50,8 @@ bool copyStored(FILE* in, FILE* out, Progress& progress, uint64_t& size, uint16_
 
 const char kWriteFailed[] = "cannot write the archive: ";
 
-void setMethod(MemberHeader& h, bool stored, int methodIndex) {
-    std::memcpy(h.method, "-lh0-", 5);
-    if (!stored) h.method[3] = static_cast<char>('0' + methodIndex);
+void setMethod(MemberHeader& h, bool stored, Method method) {
+    std::memcpy(h.method, MethodIds[static_cast<int>(stored ? Method::Lh0 : method)], 5);
 }
 
 bool storeFile(const Item& item, FILE* in, FILE* out, Progress& progress, uint64_t& size,
@@ -93,8 +92,7 @@ bool writeStreamed(Item& item, const PackOptions& options, FILE* out, Progress& 
         FileSource source(in, &progress);
         FileSink sink(out);
         const uint64_t before = progress.done;
-        const EncodeResult r =
-            encodeStream(options.methodIndex, source, sink, item.size - 1, item.size);
+        const EncodeResult r = encodeStream(options.method, source, sink, item.size - 1, item.size);
         if (r.status == EncodeResult::Done) {
             stored = false;
             original = r.originalSize;
@@ -118,7 +116,7 @@ bool writeStreamed(Item& item, const PackOptions& options, FILE* out, Progress& 
     if (!ok) return false;
     if (original > kMaxMemberSize)
         return (error = item.disk + ": grew past 4 GiB while packed"), false;
-    setMethod(h, stored, options.methodIndex);
+    setMethod(h, stored, options.method);
     h.packedSize = static_cast<uint32_t>(packed);
     h.originalSize = static_cast<uint32_t>(original);
     const off_t end = ftello(out);
@@ -138,7 +136,7 @@ bool writeFromJob(Job& job, const PackOptions& options, FILE* out, Progress& pro
     if (job.result.status == EncodeResult::Done) {
         if (job.result.originalSize > kMaxMemberSize)
             return (error = item.disk + ": grew past 4 GiB while packed"), false;
-        setMethod(h, false, options.methodIndex);
+        setMethod(h, false, options.method);
         h.crc = job.result.crc;
         h.originalSize = static_cast<uint32_t>(job.result.originalSize);
         h.packedSize = static_cast<uint32_t>(job.packed.size());
@@ -177,7 +175,7 @@ bool writeArchive(const std::vector<std::string>& roots, const PackOptions& opti
             jobs.back().item = &items[i];
         }
     }
-    EncoderPool pool(jobs, options.methodIndex);
+    EncoderPool pool(jobs, options.method);
     std::vector<uint8_t> header;
     for (size_t i = 0; i < items.size(); ++i) {
         Item& item = items[i];

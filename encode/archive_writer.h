@@ -12,12 +12,13 @@
 #include <vector>
 
 #include "encode/member_header.h"
+#include "payload/archive_entry.h"
 
 namespace qorn::encode {
 
 struct PackOptions {
-    int methodIndex = 5;  // 5, 6 or 7: -lh5-, -lh6-, -lh7-
-    int headerLevel = 2;  // 0, 1 or 2
+    Method method = Method::Lh5;  // -lh5-, -lh6- or -lh7-
+    int headerLevel = 2;          // 0, 1 or 2
     // iconv name of the ANSI code page names are stored in when they fit.
     std::string codePage = "CP932";
     // Bytes of file data done so far out of the total, and the member at hand.

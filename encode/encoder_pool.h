@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "encode/pack_item.h"
+#include "payload/archive_entry.h"
 
 namespace qorn::encode {
 
@@ -26,7 +27,7 @@ struct Job {
 
 class EncoderPool {
   public:
-    EncoderPool(std::vector<Job>& jobs, int methodIndex);
+    EncoderPool(std::vector<Job>& jobs, Method method);
     ~EncoderPool();
 
     // Waits for job k; the caller hands its memory back with release().
@@ -38,7 +39,7 @@ class EncoderPool {
     void run(Job& job);
 
     std::vector<Job>& jobs_;
-    const int methodIndex_;
+    const Method method_;
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable changed_;

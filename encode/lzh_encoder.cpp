@@ -11,7 +11,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "decode/bit_reader.h"
+#include "base/crc16.h"
 #include "encode/block_writer.h"
 #include "encode/huffman_builder.h"
 
@@ -582,11 +582,11 @@ void prepareEncoder() {
     (void)crcReady;
 }
 
-EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink, uint64_t packedLimit,
+EncodeResult encodeStream(Method method, ByteSource& source, ByteSink& sink, uint64_t packedLimit,
                           uint64_t expectedSize) {
     prepareEncoder();
     EncodeResult result;
-    const int dictionaryBits = methodIndex == 5 ? 13 : (methodIndex == 6 ? 15 : 16);
+    const int dictionaryBits = method == Method::Lh5 ? 13 : (method == Method::Lh6 ? 15 : 16);
     const SearchParameters sp = parametersFor(dictionaryBits);
     static thread_local Workspace workspace;
     MatchFinder finder(dictionaryBits, source, expectedSize);
@@ -668,11 +668,11 @@ class MemorySource : public ByteSource {
 
 }  // namespace
 
-bool encodeBuffer(int methodIndex, const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
+bool encodeBuffer(Method method, const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
     out.clear();
     MemorySource source(data, size);
     VectorSink sink(out);
-    return encodeStream(methodIndex, source, sink, UINT64_MAX, size).status == EncodeResult::Done;
+    return encodeStream(method, source, sink, UINT64_MAX, size).status == EncodeResult::Done;
 }
 
 }  // namespace qorn::encode

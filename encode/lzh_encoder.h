@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "payload/archive_entry.h"
+
 namespace qorn::encode {
 
 class ByteSource {
@@ -49,10 +51,10 @@ void prepareEncoder();
 // expectedSize, the size the source should have (UINT64_MAX if unknown),
 // sizes the search tables: the output depends on it, but any value gives a
 // correct stream.
-EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink, uint64_t packedLimit,
+EncodeResult encodeStream(Method method, ByteSource& source, ByteSink& sink, uint64_t packedLimit,
                           uint64_t expectedSize);
 
 // The same for a buffer in memory, without a limit; false only on failure.
-bool encodeBuffer(int methodIndex, const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+bool encodeBuffer(Method method, const uint8_t* data, size_t size, std::vector<uint8_t>& out);
 
 }  // namespace qorn::encode

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <ctime>
 
-#include "decode/bit_reader.h"
+#include "base/crc16.h"
 #include "encode/host_files.h"
 #include "encode/le_bytes.h"
 #include "encode/lzh_encoder.h"

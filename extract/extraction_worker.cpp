@@ -1,13 +1,16 @@
 #include "extract/extraction_worker.h"
 
-#include "decode/bit_reader.h"
-#include "decode/decode_session.h"
+#include "base/crc16.h"
+#include "decode/decoder_context.h"
 #include "extract/entry_paths.h"
 #include "platform/platform.h"
 
 namespace qorn {
 
 namespace {
+
+// The run's decoder: the stub holds this one instance.
+DecoderContext workerDecoder;
 
 // The damaged-file box text fits this many characters with its terminator.
 constexpr size_t kDamagedTextSize = 256;
@@ -80,7 +83,9 @@ void extractionWorker(void* argument) {
     BinaryFile& payload = *job.payloadFile;
 
     makeCrcTable();
-    resetProgress(&reporter, sumOriginalSizes(payload, kProgressPerMember));
+    ProgressState& progress = workerDecoder.progress;
+    progress.reset(&reporter, sumOriginalSizes(payload, kProgressPerMember));
+    job.progress = &progress;
 
     ArchiveEntry entry;
     for (;;) {
@@ -99,7 +104,7 @@ void extractionWorker(void* argument) {
             break;
         }
         notifyCreated(job, entry.path);
-        memberProgressDone(entry.originalSize);
+        progress.memberDone(entry.originalSize);
         // Folders and skipped members never reach the decoder's own check, so
         // an abort during a run of them is seen here.
         if (!stillRunning()) {
@@ -113,7 +118,7 @@ void extractionWorker(void* argument) {
             // A member of the folder method is called a folder, a link too
             // (telling it apart would cost the stub 512 bytes); one of an
             // unknown method keeps the file's wording.
-            reportDamaged(job, entry.path, methodIndex(entry.method) == kMethodLhd);
+            reportDamaged(job, entry.path, methodOf(entry.method) == Method::Lhd);
             break;
         }
         // Whatever the decoder consumed, the next header follows the data.
@@ -130,13 +135,13 @@ bool extractEntry(ExtractionJob& job, ArchiveEntry& entry) {
     WideString path(entry.path);
     sanitizeEntryPath(path);
 
-    const int method = methodIndex(entry.method);
-    if (method < 0) return true;
-    if (method == kMethodLhd && isSymbolicLink(entry.path)) return true;
+    const Method method = methodOf(entry.method);
+    if (method == Method::Unknown) return true;
+    if (method == Method::Lhd && isSymbolicLink(entry.path)) return true;
     // A folder member whose name cleans away to nothing ("/", "../", or the
     // empty name some OS-9 archivers store) stands for the destination itself,
     // which exists: there is nothing to make.
-    if (method == kMethodLhd && path.isEmpty()) return true;
+    if (method == Method::Lhd && path.isEmpty()) return true;
 
     if (platform::pathKind(path.c_str()) == platform::PathKind::Folder) {
         WideString text(path);
@@ -146,7 +151,7 @@ bool extractEntry(ExtractionJob& job, ArchiveEntry& entry) {
     }
     platform::deleteFile(path.c_str());
 
-    if (method == kMethodLhd) {
+    if (method == Method::Lhd) {
         if (createFolderTree(path.c_str())) return true;
         job.failureStatus = kExitSwitchCannotCreate;
         showPathError(reporter, path.c_str());
@@ -161,8 +166,9 @@ bool extractEntry(ExtractionJob& job, ArchiveEntry& entry) {
     }
     // From here until the file is closed and checked, an abort deletes it.
     job.currentFile = path;
-    const MemberResult result = decodeMember(reporter, *job.payloadFile, *output,
-                                             entry.originalSize, entry.packedSize, method);
+    const MemberDecoder decode = job.decode ? job.decode : decodeMember;
+    const MemberResult result = decode(workerDecoder, reporter, *job.payloadFile, *output,
+                                       entry.originalSize, entry.packedSize, method);
     delete output;
 
     // An abort, or memory that could not be had: the file being written goes.

@@ -4,11 +4,19 @@
 
 #include "base/failure.h"
 #include "base/wide_string.h"
+#include "decode/decode_session.h"
 #include "payload/archive_entry.h"
 #include "payload/binary_file.h"
 #include "payload/sfx_settings.h"
 
 namespace qorn {
+
+// How a run decodes a member: decodeMember's arguments and result. The
+// stub's runs take decodeMember itself; the native tool may give one that
+// takes members decoded ahead on other threads (extract/parallel_decode.h).
+using MemberDecoder = MemberResult (*)(DecoderContext& context, RunReporter& reporter,
+                                       BinaryFile& input, BinaryFile& output, uint32_t originalSize,
+                                       uint32_t packedSize, Method method);
 
 // What a run works on. The Windows shell's ExtractorWindow is one; the
 // native tool and the tests make their own.
@@ -21,6 +29,9 @@ struct ExtractionJob {
     // What `failed` means to a run started with switches: its exit status.
     int failureStatus = kExitSwitchDamaged;
     RunReporter* reporter = nullptr;
+    // The run's progress, in its decoder, once the run has started.
+    const ProgressState* progress = nullptr;
+    MemberDecoder decode = nullptr;  // none: decodeMember
 };
 
 // Thread procedure; its argument is the ExtractionJob. Ends with

@@ -9,10 +9,10 @@ namespace qorn {
 const char MethodIds[kMethodCount][6] = {"-lh0-", "-lh1-", "-lh2-", "-lh3-", "-lh4-", "-lh5-",
                                          "-lh6-", "-lh7-", "-lzs-", "-lz5-", "-lz4-", "-lhd-"};
 
-int methodIndex(const char method[5]) {
+Method methodOf(const char method[5]) {
     for (int i = 0; i < kMethodCount; ++i)
-        if (std::memcmp(method, MethodIds[i], 5) == 0) return i;
-    return -1;
+        if (std::memcmp(method, MethodIds[i], 5) == 0) return static_cast<Method>(i);
+    return Method::Unknown;
 }
 
 void ArchiveEntry::clear() {

@@ -25,25 +25,32 @@ struct ArchiveEntry {
     void clear();
 };
 
-// The method ids; the position is the method index.
+// The methods, numbered as MethodIds lists their ids. The one vocabulary
+// from the header through the decoder's dispatch to the encoder: -lhN- is
+// Method(N) for N of 0 to 7.
+enum class Method : int8_t {
+    Unknown = -1,  // an id not among MethodIds
+    Lh0 = 0,
+    Lh1,
+    Lh2,
+    Lh3,
+    Lh4,
+    Lh5,
+    Lh6,
+    Lh7,
+    Lzs,
+    Lz5,
+    Lz4,
+    Lhd,
+};
 constexpr int kMethodCount = 12;
 extern const char MethodIds[kMethodCount][6];
-enum MethodIndex {
-    kMethodLh0 = 0,
-    kMethodLh1,
-    kMethodLh2,
-    kMethodLh3,
-    kMethodLh4,
-    kMethodLh5,
-    kMethodLh6,
-    kMethodLh7,
-    kMethodLzs,
-    kMethodLz5,
-    kMethodLz4,
-    kMethodLhd,
-};
-// -1 when the id is not one of MethodIds.
-int methodIndex(const char method[5]);
+// Method::Unknown when the id is not one of MethodIds.
+Method methodOf(const char method[5]);
+// Members whose data is stored as it is.
+inline bool isStored(Method m) {
+    return m == Method::Lh0 || m == Method::Lz4;
+}
 
 enum class HeaderResult {
     Member,  // a member was read; the file stands at its first data byte

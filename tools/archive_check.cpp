@@ -3,10 +3,12 @@
 // (or pass a member over) is found here, where its author can still mend it.
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 
-#include "decode/bit_reader.h"
+#include "base/crc16.h"
 #include "decode/decode_session.h"
+#include "decode/decoder_context.h"
 #include "encode/host_files.h"
 #include "extract/entry_paths.h"
 #include "payload/archive_entry.h"
@@ -101,7 +103,7 @@ bool looksLikeHeader(const std::vector<uint8_t>& archive, size_t at) {
     if (archive.size() < 21 || at > archive.size() - 21) return false;
     char method[5];
     for (int k = 0; k < 5; ++k) method[k] = static_cast<char>(archive[at + 2 + k]);
-    return methodIndex(method) >= 0 && archive[at + 20] <= 3;
+    return methodOf(method) != Method::Unknown && archive[at + 20] <= 3;
 }
 
 // The stub stops at the first 0 where a header would start (its end mark)
@@ -131,7 +133,7 @@ void walkArchive(BinaryFile& file, const std::vector<uint8_t>& archive, ArchiveR
     std::vector<ArchiveProblem>& problems = report.problems;
     QuietReporter reporter;
     makeCrcTable();
-    resetProgress(nullptr, 0);
+    std::unique_ptr<DecoderContext> decoder(new DecoderContext);
     ArchiveEntry entry;
     std::map<std::u16string, bool> made;
     unsigned index = 0;
@@ -155,15 +157,15 @@ void walkArchive(BinaryFile& file, const std::vector<uint8_t>& archive, ArchiveR
         const std::string member = "member " + std::to_string(index + 1) + " \"" + previous + "\"";
         WideString cleaned(entry.path);
         sanitizeEntryPath(cleaned);
-        const int method = methodIndex(entry.method);
-        const bool folder = method == kMethodLhd;
+        const Method method = methodOf(entry.method);
+        const bool folder = method == Method::Lhd;
         // The stub checks every member's packed size against the file, those
         // it passes over and folders included: one that runs past the end
         // would carry the walk past every later header.
         const bool cut = !file.holds(dataStart, entry.packedSize);
         std::string unmakeable;
 
-        if (method < 0) {
+        if (method == Method::Unknown) {
             problems.push_back({member, "method " + std::string(entry.method, 5) +
                                             " is not one the stub decodes; it would be "
                                             "passed over"});
@@ -187,8 +189,8 @@ void walkArchive(BinaryFile& file, const std::vector<uint8_t>& archive, ArchiveR
 #else
             BinaryFile sink(platform::createForWriting(u"/dev/null"));
 #endif
-            const MemberResult result =
-                decodeMember(reporter, file, sink, entry.originalSize, entry.packedSize, method);
+            const MemberResult result = decodeMember(*decoder, reporter, file, sink,
+                                                     entry.originalSize, entry.packedSize, method);
             // The stub's own verdict (an overrun alone is the CRC's to judge).
             const bool crcBad = entry.hasCrc && result.crc != entry.crc;
             if (result.damaged && !(result.overrunOnly && entry.hasCrc) && !crcBad)

@@ -12,13 +12,13 @@ namespace qorn::tool {
 
 namespace {
 
-bool parseMethod(const std::string& text, int& methodIndex) {
+bool parseMethod(const std::string& text, Method& method) {
     if (text == "lh5" || text == "-lh5-")
-        methodIndex = 5;
+        method = Method::Lh5;
     else if (text == "lh6" || text == "-lh6-")
-        methodIndex = 6;
+        method = Method::Lh6;
     else if (text == "lh7" || text == "-lh7-")
-        methodIndex = 7;
+        method = Method::Lh7;
     else
         return false;
     return true;
@@ -33,7 +33,7 @@ int runPack(const Arguments& args) {
         return kExitUsage;
     }
     encode::PackOptions options;
-    if (!parseMethod(args.value("method", "lh5"), options.methodIndex)) {
+    if (!parseMethod(args.value("method", "lh5"), options.method)) {
         std::fprintf(stderr, "qornsfx: --method takes lh5, lh6 or lh7\n");
         return kExitUsage;
     }

@@ -13,8 +13,9 @@
 #include <memory>
 #include <vector>
 
+#include "base/crc16.h"
 #include "decode/bit_reader.h"
-#include "decode/decode_session.h"
+#include "decode/decoder_context.h"
 #include "platform/platform.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -25,12 +26,17 @@ namespace {
 constexpr uint32_t kBufferLimit = 4096;
 
 // The output goes to written, whose memory stays from input to input.
-void decode(const uint8_t* bytes, size_t count, int method, uint32_t originalSize,
+DecoderContext& decoder() {
+    static DecoderContext context;
+    return context;
+}
+
+void decode(const uint8_t* bytes, size_t count, Method method, uint32_t originalSize,
             uint32_t packedSize, MemberResult& result, std::vector<uint8_t>& written) {
     std::unique_ptr<BinaryFile> input(fuzz::memoryFile(bytes, count));
     std::unique_ptr<BinaryFile> output(fuzz::memoryFile(nullptr, 0));
     fuzz::QuietReporter reporter;
-    result = decodeMember(reporter, *input, *output, originalSize, packedSize, method);
+    result = decodeMember(decoder(), reporter, *input, *output, originalSize, packedSize, method);
     QORN_FUZZ_CHECK(reporter.boxes == 0);
     fuzz::fileBytes(*output, written);
 }
@@ -48,13 +54,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)ready;
     if (size < 5) return 0;
     // -lhd- never reaches the decoder; every other method does.
-    const int method = data[0] % 11;
+    const Method method = static_cast<Method>(data[0] % 11);
     // Shifts other than 0-2 count as 0. The adaptive methods (-lh1-, -lh2-)
     // rebuild their trees after 32 K symbols, past four dictionaries of
     // output: they keep 128 KiB, which still reaches every edge 256 KiB did
     // (64 KiB loses the rebuild).
     const int bits = dictionaryBitsFor(method);
-    const bool adaptive = method == 1 || method == 2;
+    const bool adaptive = method == Method::Lh1 || method == Method::Lh2;
     const uint32_t originalSize =
         std::min(static_cast<uint32_t>(data[1] | (data[2] << 8)) << (data[3] < 3 ? data[3] : 0),
                  adaptive ? 128u << 10 : 4u << (bits ? bits : 12));
@@ -80,16 +86,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // A member with no data has nothing but the look-ahead's zero bits: a
     // symbol or two (no match is longer than 287 bytes), never a whole file
     // made up from zeros.
-    if (packedSize == 0 && method != 0 && method != 10 && originalSize > 1024)
+    if (packedSize == 0 && !isStored(method) && originalSize > 1024)
         QORN_FUZZ_CHECK(result.damaged && written.size() <= 1024);
-#ifdef QORN_FAST_DECODE
+#ifdef QORN_WINDOW_DECODER
     // The native window loop and the ring loop agree on every input.
     {
         static std::vector<uint8_t> ringWritten;
         MemberResult ring;
-        fastDecoding = false;
+        decoder().ringOnly = true;
         decode(packed, count, method, originalSize, packedSize, ring, ringWritten);
-        fastDecoding = true;
+        decoder().ringOnly = false;
         QORN_FUZZ_CHECK(ringWritten == written);
         QORN_FUZZ_CHECK(ring.crc == result.crc && ring.damaged == result.damaged &&
                         ring.overrunOnly == result.overrunOnly);

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Every level, extended headers included, fits the header buffer.
         QORN_FUZZ_CHECK(dataStart - start <= HeaderBufferSize);
         QORN_FUZZ_CHECK(entry.path.length() < HeaderBufferSize);
-        methodIndex(entry.method);
+        methodOf(entry.method);
         if (!file->moveTo(dataStart + static_cast<int64_t>(entry.packedSize))) break;
     }
     return 0;

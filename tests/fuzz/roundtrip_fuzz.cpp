@@ -8,8 +8,9 @@
 #include <memory>
 #include <vector>
 
+#include "base/crc16.h"
 #include "decode/bit_reader.h"
-#include "decode/decode_session.h"
+#include "decode/decoder_context.h"
 #include "encode/lzh_encoder.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -25,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     (void)ready;
     if (size < 2) return 0;
-    const int method = 5 + data[0] % 3;
+    static DecoderContext decoder;
+    const Method method = static_cast<Method>(static_cast<int>(Method::Lh5) + data[0] % 3);
     const int copies = 1 + (data[1] & 15);
     if (size - 2 > kPlainLimit) size = kPlainLimit + 2;
     // Kept from input to input, so their memory is allocated once.
@@ -43,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::unique_ptr<BinaryFile> output(fuzz::memoryFile(nullptr, 0));
     fuzz::QuietReporter reporter;
     const MemberResult result =
-        decodeMember(reporter, *input, *output, static_cast<uint32_t>(plain.size()),
+        decodeMember(decoder, reporter, *input, *output, static_cast<uint32_t>(plain.size()),
                      static_cast<uint32_t>(packed.size()), method);
     QORN_FUZZ_CHECK(!result.damaged);
     fuzz::fileBytes(*output, unpacked);

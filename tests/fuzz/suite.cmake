@@ -33,8 +33,8 @@ add_library(qorn_core_memory STATIC ${core_memory_sources} ${QORN_FUZZ_DIR}/plat
 target_include_directories(qorn_core_memory PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_definitions(qorn_core_memory PUBLIC QORN_FUZZ_MEMORY_FILES=1)
 # The same decoder as qorn_core.
-if(NOT QORN_STUB_DECODER)
-  target_compile_definitions(qorn_core_memory PUBLIC QORN_FAST_DECODE)
+if(QORN_WINDOW_DECODER)
+  target_compile_definitions(qorn_core_memory PUBLIC QORN_WINDOW_DECODER QORN_CRC_FOLD)
 endif()
 if(QORN_FUZZ_EDGES_ONLY)
   set_source_files_properties(${QORN_FUZZ_EDGES_ONLY}

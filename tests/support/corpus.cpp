@@ -6,8 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 
-#include "decode/bit_reader.h"
+#include "base/crc16.h"
 #include "decode/decode_session.h"
 #include "platform/platform.h"
 
@@ -217,20 +218,24 @@ void RecordingReporter::messageBox(BoxOwner owner, const char16_t* text, const c
         Box{owner, text ? text : u"", caption ? caption : u"", caption != nullptr, flags});
 }
 
+DecoderContext& testDecoder() {
+    static thread_local std::unique_ptr<DecoderContext> context(new DecoderContext);
+    return *context;
+}
+
 DecodeOutcome decodeBytes(const std::vector<uint8_t>& packed, uint32_t originalSize,
-                          int methodIndex) {
+                          Method method) {
     static const std::string dir = makeTempFolder();
     const std::string in = dir + "/packed.bin", out = dir + "/output.bin";
     writeAll(in, packed);
     makeCrcTable();
-    resetProgress(nullptr, 0);
     DecodeOutcome outcome;
     {
         BinaryFile input(platform::openForReading(platform::fromUtf8(in.c_str()).c_str()));
         BinaryFile output(platform::createForWriting(platform::fromUtf8(out.c_str()).c_str()));
         RecordingReporter reporter;
-        MemberResult r = decodeMember(reporter, input, output, originalSize,
-                                      static_cast<uint32_t>(packed.size()), methodIndex);
+        MemberResult r = decodeMember(testDecoder(), reporter, input, output, originalSize,
+                                      static_cast<uint32_t>(packed.size()), method);
         outcome.crc = r.crc;
         outcome.damaged = r.damaged;
         outcome.outOfMemory = r.outOfMemory;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "decode/decoder_context.h"
 
 namespace qorn::corpus {
 
@@ -63,7 +64,9 @@ struct DecodeOutcome {
     bool damaged = false;
     bool outOfMemory = false;
 };
-DecodeOutcome decodeBytes(const std::vector<uint8_t>& packed, uint32_t originalSize,
-                          int methodIndex);
+DecodeOutcome decodeBytes(const std::vector<uint8_t>& packed, uint32_t originalSize, Method method);
+
+// The tests' decoder context (one per thread), made at the first call.
+DecoderContext& testDecoder();
 
 }  // namespace qorn::corpus

@@ -6,9 +6,10 @@
 #include <cstdlib>
 #include <random>
 
-#include "decode/bit_reader.h"
+#include "base/crc16.h"
 #include "decode/decode_session.h"
 #include "platform/platform.h"
+#include "tests/support/corpus.h"
 
 namespace qorn::test {
 
@@ -21,7 +22,7 @@ class QuietReporter : public RunReporter {
 
 }  // namespace
 
-bool decodeWithProject(int methodIndex, const std::vector<uint8_t>& packed, uint32_t originalSize,
+bool decodeWithProject(Method method, const std::vector<uint8_t>& packed, uint32_t originalSize,
                        std::vector<uint8_t>& out) {
     const std::string folder = makeTempFolder("decode");
     const std::string in = folder + "/packed", result = folder + "/out";
@@ -34,8 +35,9 @@ bool decodeWithProject(int methodIndex, const std::vector<uint8_t>& packed, uint
         if (ok) {
             makeCrcTable();
             QuietReporter reporter;
-            const MemberResult r = decodeMember(reporter, *input, *output, originalSize,
-                                                static_cast<uint32_t>(packed.size()), methodIndex);
+            const MemberResult r =
+                decodeMember(corpus::testDecoder(), reporter, *input, *output, originalSize,
+                             static_cast<uint32_t>(packed.size()), method);
             output->close();
             ok = !r.damaged && readFileBytes(result, out);
             if (ok) {

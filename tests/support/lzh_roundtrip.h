@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "payload/archive_entry.h"
+
 namespace qorn::test {
 
 // Decodes a compressed stream with decodeMember; false when the decoder
 // reports damage or the CRC differs from crcOfOriginal.
-bool decodeWithProject(int methodIndex, const std::vector<uint8_t>& packed, uint32_t originalSize,
+bool decodeWithProject(Method method, const std::vector<uint8_t>& packed, uint32_t originalSize,
                        std::vector<uint8_t>& out);
 
 std::vector<uint8_t> randomBytes(size_t size, uint32_t seed);

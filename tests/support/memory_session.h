@@ -9,6 +9,14 @@
 
 namespace qorn::testenc {
 
+// A session or decoder context of a test: all zero (or as constructed) to
+// start with, its buffers released at the end.
+template <class T>
+struct Owned : T {
+    Owned() : T() {}
+    ~Owned() { this->releaseBuffers(); }
+};
+
 inline void feedSession(DecodeSession& s, const std::vector<uint8_t>& bytes, int dictionaryBits) {
     const size_t n = bytes.empty() ? 1 : bytes.size();
     s.inputBuffer = new uint8_t[n]();

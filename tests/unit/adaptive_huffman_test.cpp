@@ -7,6 +7,7 @@
 
 #include "decode/adaptive_tree.h"
 #include "decode/bit_reader.h"
+#include "decode/decoder_context.h"
 #include "decode/decoders.h"
 #include "decode/huffman_table.h"
 #include "payload/archive_entry.h"
@@ -32,8 +33,8 @@ Bytes bits(const char* text) {
 // Weights fall with the index (an update finds its swap partner by that),
 // the root weighs more than any node below it, inner nodes weigh their
 // children's sum, and parents and leaves point back.
-void expectSoundTree(int first, int end, int leafBase) {
-    const AdaptiveTree& t = adaptiveTree;
+void expectSoundTree(const DecoderContext& s, int first, int end, int leafBase) {
+    const AdaptiveTree& t = s.adaptive.tree;
     const int runFrom = first == kPositionRoot ? first + 1 : first;  // pinned root
     if (end > first + 1) {
         ASSERT_GT(t.weight[first], t.weight[first + 1]);
@@ -42,7 +43,7 @@ void expectSoundTree(int first, int end, int leafBase) {
         SCOPED_TRACE(i);
         const int v = t.link[i];
         if (v < 0) {  // a leaf
-            ASSERT_EQ(leafNode[~v], i);
+            ASSERT_EQ(t.leafNode[~v], i);
             ASSERT_GE(~v, leafBase);
         } else {
             ASSERT_GT(v, i);
@@ -60,21 +61,21 @@ void expectSoundTree(int first, int end, int leafBase) {
 }
 
 TEST(AdaptiveCodes, Lh2StartGivesSymbolZeroNineBitsThenMovesItToTheFront) {
-    DecodeSession a;
+    testenc::Owned<DecoderContext> a;
     feedSession(a, bits("111000100 11100001"), 13);
     startLh2(a);
     EXPECT_EQ(decodeAdaptiveCode(a), 0);
     // Symbol 0's leaf swapped with the lowest leaf of weight 1, where 285 was.
     EXPECT_EQ(decodeAdaptiveCode(a), 0);
-    expectSoundTree(0, 571, 0);
+    expectSoundTree(a, 0, 571, 0);
 
-    DecodeSession b;
+    testenc::Owned<DecoderContext> b;
     feedSession(b, bits("111000100 111000100 11111111"), 13);
     startLh2(b);
     EXPECT_EQ(decodeAdaptiveCode(b), 0);
     EXPECT_EQ(decodeAdaptiveCode(b), 540);  // 285 and e = 255: a match of 287
 
-    DecodeSession c;
+    testenc::Owned<DecoderContext> c;
     feedSession(c, bits("11100001 00000000 11100000"), 13);
     startLh2(c);
     EXPECT_EQ(decodeAdaptiveCode(c), 285);  // escape with e = 0: a match of 32
@@ -82,22 +83,22 @@ TEST(AdaptiveCodes, Lh2StartGivesSymbolZeroNineBitsThenMovesItToTheFront) {
 }
 
 TEST(AdaptiveCodes, Lh1StartCodesAndNoEscape) {
-    DecodeSession a;
+    testenc::Owned<DecoderContext> a;
     feedSession(a, bits("110001100"), 12);
     startLh1(a);
     EXPECT_EQ(decodeAdaptiveCode(a), 0);
 
-    DecodeSession b;
+    testenc::Owned<DecoderContext> b;
     // 313 is a 60-byte match with no extra bits: the next code follows at once.
     feedSession(b, bits("11000101 0"), 12);
     startLh1(b);
     EXPECT_EQ(decodeAdaptiveCode(b), 313);
     EXPECT_EQ(bitBuffer(b) >> 15, 0);
-    expectSoundTree(0, 627, 0);
+    expectSoundTree(b, 0, 627, 0);
 }
 
 TEST(AdaptiveCodes, Lh1FixedPositionCodes) {
-    DecodeSession s;
+    testenc::Owned<DecoderContext> s;
     feedSession(s, bits("000 000101  0010 111111  0100 000000  11111111 000001"), 12);
     startLh1(s);
     EXPECT_EQ(decodeStaticPosition(s), 5);
@@ -108,62 +109,64 @@ TEST(AdaptiveCodes, Lh1FixedPositionCodes) {
 }
 
 TEST(AdaptivePositions, OneLeafReadsNoCodeBitsAndGrowthAddsSeveralCodesAtOnce) {
-    DecodeSession a;
+    testenc::Owned<DecoderContext> a;
     feedSession(a, bits("101010 111111"), 13);
     startLh2(a);
     a.outputCount = 64;  // not more than 64 bytes: still only code 0
     EXPECT_EQ(decodeAdaptivePosition(a), 42);
-    EXPECT_EQ(lastPositionNode, kPositionRoot);
+    EXPECT_EQ(a.adaptive.lastPositionNode, kPositionRoot);
 
     // After more than 128 bytes codes 1 and 2 both join before the read:
     // code 0 is 0, code 1 is 11, code 2 is 10.
     const char* streams[] = {"0 000011", "11 000011", "10 000011"};
     for (int code = 0; code < 3; ++code) {
-        DecodeSession s;
+        testenc::Owned<DecoderContext> s;
         feedSession(s, bits(streams[code]), 13);
         startLh2(s);
         s.outputCount = 150;
         EXPECT_EQ(decodeAdaptivePosition(s), code * 64 + 3);
-        EXPECT_EQ(lastPositionNode, kPositionRoot + 4);
-        expectSoundTree(kPositionRoot, lastPositionNode + 1, kPositionLeafBase);
+        EXPECT_EQ(s.adaptive.lastPositionNode, kPositionRoot + 4);
+        expectSoundTree(s, kPositionRoot, s.adaptive.lastPositionNode + 1, kPositionLeafBase);
     }
 
     // A long match passes five thresholds: codes 1..5 join in order.
-    DecodeSession b;
+    testenc::Owned<DecoderContext> b;
     feedSession(b, Bytes(8, 0), 13);
     startLh2(b);
     b.outputCount = 5 * 64 + 1;
     decodeAdaptivePosition(b);
-    EXPECT_EQ(lastPositionNode, kPositionRoot + 10);
+    const AdaptiveTree& t = b.adaptive.tree;
+    EXPECT_EQ(b.adaptive.lastPositionNode, kPositionRoot + 10);
     for (int code = 1; code <= 5; ++code)
-        EXPECT_EQ(adaptiveTree.link[leafNode[kPositionLeafBase + code]],
-                  ~(kPositionLeafBase + code));
-    expectSoundTree(kPositionRoot, lastPositionNode + 1, kPositionLeafBase);
+        EXPECT_EQ(t.link[t.leafNode[kPositionLeafBase + code]], ~(kPositionLeafBase + code));
+    expectSoundTree(b, kPositionRoot, b.adaptive.lastPositionNode + 1, kPositionLeafBase);
 
     // The tree stops growing at 128 codes, the whole 8 KB dictionary.
     b.outputCount = 1u << 20;
     decodeAdaptivePosition(b);
-    EXPECT_EQ(lastPositionNode, 882);
-    expectSoundTree(kPositionRoot, 883, kPositionLeafBase);
+    EXPECT_EQ(b.adaptive.lastPositionNode, 882);
+    expectSoundTree(b, kPositionRoot, 883, kPositionLeafBase);
 }
 
 TEST(AdaptiveTreeRebuild, RootWeight32768HalvesLeavesBeforeCounting) {
-    DecodeSession s;
+    testenc::Owned<DecoderContext> s;
     feedSession(s, Bytes(4, 0), 13);
     startLh2(s);
-    updateLiteral('B');  // weight 2, which halves to 1
-    while (adaptiveTree.weight[0] != 0x8000) updateLiteral('A');
-    const int heavy = adaptiveTree.weight[leafNode['A']];
-    EXPECT_EQ(adaptiveTree.weight[leafNode['B']], 2);
-    expectSoundTree(0, 571, 0);
+    AdaptiveState& a = s.adaptive;
+    const AdaptiveTree& t = a.tree;
+    updateLiteral(a, 'B');  // weight 2, which halves to 1
+    while (t.weight[0] != 0x8000) updateLiteral(a, 'A');
+    const int heavy = t.weight[t.leafNode['A']];
+    EXPECT_EQ(t.weight[t.leafNode['B']], 2);
+    expectSoundTree(s, 0, 571, 0);
 
-    updateLiteral('C');
-    EXPECT_EQ(adaptiveTree.weight[leafNode['A']], (heavy + 1) / 2);
-    EXPECT_EQ(adaptiveTree.weight[leafNode['B']], 1);
-    EXPECT_EQ(adaptiveTree.weight[leafNode['C']], 2);  // 1 after the rebuild, then counted
-    EXPECT_EQ(adaptiveTree.weight[leafNode['D']], 1);
-    EXPECT_EQ(adaptiveTree.weight[0], (heavy + 1) / 2 + 285 + 1);
-    expectSoundTree(0, 571, 0);
+    updateLiteral(a, 'C');
+    EXPECT_EQ(t.weight[t.leafNode['A']], (heavy + 1) / 2);
+    EXPECT_EQ(t.weight[t.leafNode['B']], 1);
+    EXPECT_EQ(t.weight[t.leafNode['C']], 2);  // 1 after the rebuild, then counted
+    EXPECT_EQ(t.weight[t.leafNode['D']], 1);
+    EXPECT_EQ(t.weight[0], (heavy + 1) / 2 + 285 + 1);
+    expectSoundTree(s, 0, 571, 0);
 }
 
 // Reads the packed bytes of one member of a corpus archive.
@@ -188,7 +191,8 @@ TEST(AdaptiveCorpus, EveryLh1Lh2AndLh3MemberDecodesToItsChecksum) {
         Bytes packed;
         ASSERT_TRUE(memberBytes(m, entry, packed));
         const int method = m.method[3] - '0';
-        const corpus::DecodeOutcome out = corpus::decodeBytes(packed, entry.originalSize, method);
+        const corpus::DecodeOutcome out =
+            corpus::decodeBytes(packed, entry.originalSize, static_cast<Method>(method));
         EXPECT_FALSE(out.damaged);
         EXPECT_EQ(out.crc, entry.crc);
         EXPECT_EQ(corpus::sha256(out.output), m.sha256);
@@ -201,7 +205,7 @@ TEST(AdaptiveCorpus, EveryLh1Lh2AndLh3MemberDecodesToItsChecksum) {
     const std::string raw = corpus::folder() + "/raw-streams/";
     const Bytes plain = corpus::readAll(raw + "lh0.bin");
     const corpus::DecodeOutcome out =
-        corpus::decodeBytes(corpus::readAll(raw + "lh1.bin"), uint32_t(plain.size()), 1);
+        corpus::decodeBytes(corpus::readAll(raw + "lh1.bin"), uint32_t(plain.size()), Method::Lh1);
     EXPECT_FALSE(out.damaged);
     EXPECT_TRUE(out.output == plain);
 }
@@ -239,7 +243,8 @@ Bytes structuredBytes(size_t n, uint32_t seed) {
 
 void expectRoundTrip(const Bytes& data, int method) {
     const Bytes packed = testenc::encodeAdaptive(data, method);
-    const corpus::DecodeOutcome out = corpus::decodeBytes(packed, uint32_t(data.size()), method);
+    const corpus::DecodeOutcome out =
+        corpus::decodeBytes(packed, uint32_t(data.size()), static_cast<Method>(method));
     EXPECT_FALSE(out.damaged);
     ASSERT_EQ(out.output.size(), data.size());
     size_t i = 0;
@@ -282,7 +287,7 @@ TEST(AdaptiveRoundTrip, EveryLengthAndTheEscape) {
         }
         const Bytes packed = testenc::encodeTokens(tokens, method);
         const corpus::DecodeOutcome out =
-            corpus::decodeBytes(packed, uint32_t(expected.size()), method);
+            corpus::decodeBytes(packed, uint32_t(expected.size()), static_cast<Method>(method));
         EXPECT_FALSE(out.damaged);
         EXPECT_TRUE(out.output == expected);
     }
@@ -303,7 +308,7 @@ TEST(AdaptiveCorrupt, DamagedStreamsEndWithoutFaults) {
                 bad = randomBytes(good.size(), rng(), 256);
             }
             const corpus::DecodeOutcome out =
-                corpus::decodeBytes(bad, uint32_t(data.size()), method);
+                corpus::decodeBytes(bad, uint32_t(data.size()), static_cast<Method>(method));
             EXPECT_LE(out.output.size(), data.size());
             // A stream cut by more than the look-ahead stops as damaged
             // instead of making up the rest from zero bits.
@@ -313,8 +318,8 @@ TEST(AdaptiveCorrupt, DamagedStreamsEndWithoutFaults) {
             }
         }
         // All ones and all zeros walk the deepest and the shallowest paths.
-        corpus::decodeBytes(Bytes(5000, 0xFF), 100000, method);
-        corpus::decodeBytes(Bytes(5000, 0x00), 100000, method);
+        corpus::decodeBytes(Bytes(5000, 0xFF), 100000, static_cast<Method>(method));
+        corpus::decodeBytes(Bytes(5000, 0x00), 100000, static_cast<Method>(method));
     }
 }
 

@@ -6,8 +6,10 @@
 
 #include <cstdlib>
 
+#include "base/crc16.h"
 #include "decode/bit_reader.h"
 #include "decode/decode_session.h"
+#include "decode/decoder_context.h"
 #include "platform/platform.h"
 #include "tests/support/corpus.h"
 #include "tests/support/header_bytes.h"
@@ -298,8 +300,9 @@ TEST(EntryHeader, OsNine68kLevelTwoLengthLeavesOutItsOwnField) {
     const std::string out = corpus::makeTempFolder() + "/gpl-2";
     {
         BinaryFile output(platform::createForWriting(platform::fromUtf8(out.c_str()).c_str()));
-        const MemberResult m = decodeMember(reporter, *f, output, entry.originalSize,
-                                            entry.packedSize, methodIndex(entry.method));
+        const MemberResult m =
+            decodeMember(corpus::testDecoder(), reporter, *f, output, entry.originalSize,
+                         entry.packedSize, methodOf(entry.method));
         EXPECT_FALSE(m.damaged);
         EXPECT_EQ(m.crc, entry.crc);
     }
@@ -449,11 +452,17 @@ TEST(DosStamp, ConvertsLocalTimeWithTheZoneOffset) {
 }
 
 TEST(MethodIds, IndexByExactId) {
-    EXPECT_EQ(methodIndex("-lh0-"), 0);
-    EXPECT_EQ(methodIndex("-lz5-"), 9);
-    EXPECT_EQ(methodIndex("-lhd-"), 11);
-    EXPECT_EQ(methodIndex("-lhx-"), -1);
-    EXPECT_EQ(methodIndex("-LH5-"), -1);
+    EXPECT_EQ(methodOf("-lh0-"), Method::Lh0);
+    EXPECT_EQ(methodOf("-lh7-"), Method::Lh7);
+    EXPECT_EQ(methodOf("-lz5-"), Method::Lz5);
+    EXPECT_EQ(methodOf("-lhd-"), Method::Lhd);
+    EXPECT_EQ(methodOf("-lhx-"), Method::Unknown);
+    EXPECT_EQ(methodOf("-LH5-"), Method::Unknown);
+    // -lhN- is Method(N): the encoder writes its ids from the enum.
+    for (int i = 0; i < kMethodCount; ++i)
+        EXPECT_EQ(methodOf(MethodIds[i]), static_cast<Method>(i)) << MethodIds[i];
+    EXPECT_TRUE(isStored(Method::Lh0) && isStored(Method::Lz4));
+    EXPECT_FALSE(isStored(Method::Lh5) || isStored(Method::Lhd));
 }
 
 // Every in-scope member of the corpus reads with the manifest's method,

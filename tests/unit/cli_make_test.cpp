@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/crc16.h"
 #include "decode/bit_reader.h"
 #include "payload/binary_file.h"
 #include "payload/sfx_settings.h"

@@ -8,8 +8,10 @@
 #include <cstring>
 #include <random>
 
+#include "base/crc16.h"
 #include "decode/bit_reader.h"
 #include "decode/decode_session.h"
+#include "decode/decoder_context.h"
 #include "decode/huffman_table.h"
 #include "encode/lzh_encoder.h"
 #include "payload/archive_entry.h"
@@ -17,6 +19,7 @@
 #include "tests/support/adaptive_encoder.h"
 #include "tests/support/corpus.h"
 #include "tests/support/header_bytes.h"
+#include "tests/support/memory_session.h"
 
 namespace qorn {
 namespace {
@@ -46,6 +49,10 @@ struct ModelReader {
     }
 };
 
+HuffmanTables& tables() {
+    return corpus::testDecoder().tables;
+}
+
 // A session reading from memory, as loadInputBuffer leaves it; what does
 // not fit the buffer comes from a file.
 void attach(DecodeSession& s, const Bytes& data, size_t bufferSize = 0) {
@@ -68,7 +75,7 @@ void attach(DecodeSession& s, const Bytes& data, size_t bufferSize = 0) {
 }
 
 TEST(BitReader, ExamplesAndZerosPastTheEnd) {
-    DecodeSession s;
+    testenc::Owned<DecodeSession> s;
     attach(s, {0x12, 0x34, 0x56});
     initBitReader(s);
     EXPECT_EQ(bitBuffer(s), 0x1234);
@@ -78,12 +85,12 @@ TEST(BitReader, ExamplesAndZerosPastTheEnd) {
     fillBuffer(s, 20);
     EXPECT_EQ(bitBuffer(s), 0);
 
-    DecodeSession one;
+    testenc::Owned<DecodeSession> one;
     attach(one, {0xAB});
     initBitReader(one);
     EXPECT_EQ(bitBuffer(one), 0xAB00);
 
-    DecodeSession none;
+    testenc::Owned<DecodeSession> none;
     attach(none, {});
     initBitReader(none);
     EXPECT_EQ(bitBuffer(none), 0);
@@ -96,7 +103,7 @@ TEST(BitReader, WideWindowMatchesTheByteModel) {
         Bytes data(rng() % 40);
         for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
         ModelReader model(data);
-        DecodeSession s;
+        testenc::Owned<DecodeSession> s;
         attach(s, data, 1 + rng() % 9);  // small buffers force refills
         initBitReader(s);
         for (int step = 0; step < 60; ++step) {
@@ -131,27 +138,27 @@ TEST(BuildTable, CompleteIncompleteOverfullAndTooLong) {
     uint16_t table[256];
     // Complete: four 2-bit codes fill a quarter of the table each.
     const uint8_t four[4] = {2, 2, 2, 2};
-    ASSERT_TRUE(buildTable(4, four, 8, table, 256));
+    ASSERT_TRUE(buildTable(tables(), 4, four, 8, table, 256));
     EXPECT_EQ(entryValue(table[0]), 0);
     EXPECT_EQ(entryValue(table[64]), 1);
     EXPECT_EQ(entryValue(table[255]), 3);
     // All lengths 0: the table is left as it was.
     for (uint16_t& e : table) e = 77;
     const uint8_t zeros[4] = {};
-    ASSERT_TRUE(buildTable(4, zeros, 8, table, 256));
+    ASSERT_TRUE(buildTable(tables(), 4, zeros, 8, table, 256));
     EXPECT_EQ(entryValue(table[100]), 77);
     // Incomplete codes are accepted; entries past them are cleared.
     const uint8_t half[2] = {1, 0};
-    ASSERT_TRUE(buildTable(2, half, 8, table, 256));
+    ASSERT_TRUE(buildTable(tables(), 2, half, 8, table, 256));
     EXPECT_EQ(entryValue(table[127]), 0);
     EXPECT_EQ(entryValue(table[128]), 0);
     // A length above 16.
     const uint8_t tooLong[3] = {1, 2, 17};
-    EXPECT_FALSE(buildTable(3, tooLong, 8, table, 256));
+    EXPECT_FALSE(buildTable(tables(), 3, tooLong, 8, table, 256));
     // Long codes go through the tree: 16-bit codes of a 256-symbol set.
     uint8_t flat[128];
     for (uint8_t& l : flat) l = 7;
-    ASSERT_TRUE(buildTable(128, flat, 8, table, 256));
+    ASSERT_TRUE(buildTable(tables(), 128, flat, 8, table, 256));
     EXPECT_EQ(entryValue(table[0]), 0);
     EXPECT_EQ(entryValue(table[255]), 127);
     // Over-full sets of long and short codes, wrapping the code space many
@@ -162,11 +169,11 @@ TEST(BuildTable, CompleteIncompleteOverfullAndTooLong) {
         uint8_t lengths[510];
         for (uint8_t& l : lengths)
             l = static_cast<uint8_t>(rng() % 3 ? 13 + rng() % 4 : rng() % 17);
-        buildTable(510, lengths, 12, literalTable, 4096);
+        buildTable(tables(), 510, lengths, 12, tables().literalTable, 4096);
     }
 }
 
-#ifdef QORN_FAST_DECODE
+#ifdef QORN_WINDOW_DECODER
 // The native build's table builder against the stub's (the native build
 // has both; the stub's alone has nothing to compare).
 
@@ -182,7 +189,7 @@ std::vector<uint16_t> decodeEveryWindow(const uint16_t* table, int tableBits, in
                 e = kTreeNodes;
                 break;
             }
-            e = (v & mask) ? rightChild[e] : leftChild[e];
+            e = (v & mask) ? tables().rightChild[e] : tables().leftChild[e];
         }
         out[v] = static_cast<uint16_t>(e);
     }
@@ -199,7 +206,7 @@ TEST(BuildTable, FillingByLengthDecodesAsFillingBySymbol) {
         const bool literal = round % 2 == 0;
         const int count = literal ? kLiteralSymbols : 14 + static_cast<int>(rng() % 115);
         const int bits = literal ? 12 : 8;
-        uint16_t* const table = literal ? literalTable : positionTable;
+        uint16_t* const table = literal ? tables().literalTable : tables().positionTable;
         const uint32_t size = 1u << bits;
         std::vector<uint8_t> lengths(static_cast<size_t>(count), 0);
         const int used = 1 + static_cast<int>(rng() % static_cast<uint32_t>(count));
@@ -220,10 +227,12 @@ TEST(BuildTable, FillingByLengthDecodesAsFillingBySymbol) {
         std::vector<uint16_t> before(size);
         for (uint16_t& e : before) e = static_cast<uint16_t>(rng() % 2 ? rng() % 1100 : rng());
         std::copy(before.begin(), before.end(), table);
-        const bool bySymbol = buildTableBySymbols(count, lengths.data(), bits, table, size);
+        const bool bySymbol =
+            buildTableBySymbols(tables(), count, lengths.data(), bits, table, size);
         const std::vector<uint16_t> expected = decodeEveryWindow(table, bits, count);
         std::copy(before.begin(), before.end(), table);
-        ASSERT_EQ(buildTable(count, lengths.data(), bits, table, size), bySymbol) << round;
+        ASSERT_EQ(buildTable(tables(), count, lengths.data(), bits, table, size), bySymbol)
+            << round;
         if (!bySymbol) continue;
         ASSERT_TRUE(decodeEveryWindow(table, bits, count) == expected) << round;
         // Each entry carries its symbol's length (a node none), which the
@@ -239,17 +248,17 @@ TEST(BuildTable, FillingByLengthDecodesAsFillingBySymbol) {
 
 TEST(Progress, PositionsRunOneReportAhead) {
     corpus::RecordingReporter r;
-    resetProgress(&r, 5000);
-    reportProgress(2048);
-    reportProgress(2048);
+    ProgressState progress{};
+    progress.reset(&r, 5000);
+    progress.report(2048);
+    progress.report(2048);
     EXPECT_EQ(r.positions, (std::vector<uint32_t>{81, 122}));
-    resetProgress(&r, 0);
-    reportProgress(100);
+    progress.reset(&r, 0);
+    progress.report(100);
     EXPECT_EQ(r.positions.size(), 2u);  // no total, no position
-    resetProgress(&r, 1000);
-    reportProgress(10);
+    progress.reset(&r, 1000);
+    progress.report(10);
     EXPECT_EQ(r.positions.back(), 2u);  // (10 + 10) * 100 / 1000
-    resetProgress(nullptr, 0);
 }
 
 const char* const kRawStreams[][2] = {
@@ -262,7 +271,7 @@ TEST(Decode, RawStreamsGiveTheSameText) {
     for (const auto& raw : kRawStreams) {
         if (std::string(raw[1]) == "-lh1-") continue;  // with the adaptive decoders
         const Bytes packed = corpus::readAll(corpus::folder() + "/raw-streams/" + raw[0]);
-        corpus::DecodeOutcome out = corpus::decodeBytes(packed, 18092, methodIndex(raw[1]));
+        corpus::DecodeOutcome out = corpus::decodeBytes(packed, 18092, methodOf(raw[1]));
         EXPECT_EQ(out.crc, 0xA33A) << raw[0];
         EXPECT_FALSE(out.damaged) << raw[0];
         EXPECT_TRUE(out.output == expected) << raw[0];
@@ -277,7 +286,7 @@ TEST(Decode, SmallMemoryStreamsThroughARefilledBuffer) {
             const Bytes packed = corpus::readAll(corpus::folder() + "/raw-streams/" + name);
             const char* method = name[1] == 'h' ? (name[2] == '5' ? "-lh5-" : "-lh7-")
                                                 : (name[2] == 's' ? "-lzs-" : "-lz5-");
-            corpus::DecodeOutcome out = corpus::decodeBytes(packed, 18092, methodIndex(method));
+            corpus::DecodeOutcome out = corpus::decodeBytes(packed, 18092, methodOf(method));
             EXPECT_TRUE(out.output == expected) << name << " limit " << limit;
             EXPECT_FALSE(out.damaged);
         }
@@ -315,7 +324,7 @@ TEST(Decode, LargeMembersReadThroughASmallBufferAtAnyOffset) {
         for (uint64_t packed : {uint64_t{0xF0000000}, uint64_t{300000}}) {
             SCOPED_TRACE(std::to_string(start) + " " + std::to_string(packed));
             ASSERT_TRUE(f->moveTo(start));
-            DecodeSession s;
+            testenc::Owned<DecodeSession> s;
             s.inputFile = f;
             s.packedSize = packed;
             ASSERT_TRUE(loadInputBuffer(s));
@@ -355,8 +364,9 @@ void decodeCorpus(const std::vector<std::string>& methods, int minimum) {
                 {
                     BinaryFile output(
                         platform::createForWriting(platform::fromUtf8(out.c_str()).c_str()));
-                    MemberResult r = decodeMember(reporter, *f, output, entry.originalSize,
-                                                  entry.packedSize, methodIndex(entry.method));
+                    MemberResult r =
+                        decodeMember(corpus::testDecoder(), reporter, *f, output,
+                                     entry.originalSize, entry.packedSize, methodOf(entry.method));
                     const bool crcGood = !entry.hasCrc || r.crc == entry.crc;
                     if (m.status == "ok") {
                         EXPECT_TRUE(crcGood && !r.damaged) << name << " #" << m.index;
@@ -386,10 +396,10 @@ TEST(Decode, CorpusLarcMembers) {
 }
 
 TEST(Decode, StoredMembersWithDisagreeingSizesAreDamaged) {
-    corpus::DecodeOutcome out = corpus::decodeBytes({'a', 'b', 'c'}, 10, kMethodLh0);
+    corpus::DecodeOutcome out = corpus::decodeBytes({'a', 'b', 'c'}, 10, Method::Lh0);
     EXPECT_TRUE(out.damaged);
     EXPECT_EQ(out.output.size(), 3u);  // never bytes beyond the member's data
-    corpus::DecodeOutcome same = corpus::decodeBytes({'a', 'b', 'c'}, 3, kMethodLz4);
+    corpus::DecodeOutcome same = corpus::decodeBytes({'a', 'b', 'c'}, 3, Method::Lz4);
     EXPECT_FALSE(same.damaged);
     uint16_t crc = 0;
     updateCrc(crc, same.output.data(), 3);
@@ -398,7 +408,7 @@ TEST(Decode, StoredMembersWithDisagreeingSizesAreDamaged) {
 
 TEST(Decode, ZeroSizeMembers) {
     // The start operation runs, nothing is written, the CRC is 0.
-    for (int method : {kMethodLh5, kMethodLzs, kMethodLz5, kMethodLh0}) {
+    for (Method method : {Method::Lh5, Method::Lzs, Method::Lz5, Method::Lh0}) {
         corpus::DecodeOutcome out = corpus::decodeBytes({}, 0, method);
         EXPECT_EQ(out.crc, 0);
         EXPECT_TRUE(out.output.empty());
@@ -406,11 +416,11 @@ TEST(Decode, ZeroSizeMembers) {
     // A member with no data but a size reads zeros, never outside its buffer,
     // and only as far as the look-ahead goes: its output is damaged, not
     // made up to the size from zero bits.
-    for (int method :
-         {kMethodLh1, kMethodLh2, kMethodLh3, kMethodLh5, kMethodLh7, kMethodLzs, kMethodLz5}) {
+    for (Method method : {Method::Lh1, Method::Lh2, Method::Lh3, Method::Lh5, Method::Lh7,
+                          Method::Lzs, Method::Lz5}) {
         corpus::DecodeOutcome out = corpus::decodeBytes({}, 1u << 30, method);
-        EXPECT_TRUE(out.damaged) << method;
-        EXPECT_LT(out.output.size(), 300u) << method;
+        EXPECT_TRUE(out.damaged) << static_cast<int>(method);
+        EXPECT_LT(out.output.size(), 300u) << static_cast<int>(method);
     }
 }
 
@@ -419,13 +429,13 @@ TEST(Decode, ZeroSizeMembers) {
 // reads one match (a 0 flag, 11 and 4 bits: two bytes) from the look-ahead;
 // the second match goes 32 bits past.
 TEST(Decode, ReadingPastTheDataStopsBeyondTheLookAhead) {
-    corpus::DecodeOutcome one = corpus::decodeBytes({}, 2, kMethodLzs);
+    corpus::DecodeOutcome one = corpus::decodeBytes({}, 2, Method::Lzs);
     EXPECT_FALSE(one.damaged);
     EXPECT_EQ(one.output, Bytes(2, 0x20));
-    corpus::DecodeOutcome two = corpus::decodeBytes({}, 4, kMethodLzs);
+    corpus::DecodeOutcome two = corpus::decodeBytes({}, 4, Method::Lzs);
     EXPECT_TRUE(two.damaged);
     EXPECT_EQ(two.output.size(), 4u);
-    corpus::DecodeOutcome many = corpus::decodeBytes({}, 1000, kMethodLzs);
+    corpus::DecodeOutcome many = corpus::decodeBytes({}, 1000, Method::Lzs);
     EXPECT_TRUE(many.damaged);
     EXPECT_EQ(many.output.size(), 4u);
 }
@@ -435,8 +445,8 @@ TEST(Decode, ReadingPastTheDataStopsBeyondTheLookAhead) {
 TEST(Decode, CorruptAndTruncatedStreamsEndSafely) {
     std::mt19937 rng(42);
     for (const auto& raw : kRawStreams) {
-        const int method = methodIndex(raw[1]);
-        if (method == kMethodLh1) continue;
+        const Method method = methodOf(raw[1]);
+        if (method == Method::Lh1) continue;
         const Bytes packed = corpus::readAll(corpus::folder() + "/raw-streams/" + raw[0]);
         for (int round = 0; round < 40; ++round) {
             Bytes bad = packed;
@@ -459,7 +469,7 @@ TEST(Decode, CorruptAndTruncatedStreamsEndSafely) {
     }
 }
 
-#ifdef QORN_FAST_DECODE
+#ifdef QORN_WINDOW_DECODER
 // The native window loop (fused stretches, word copies, chunked flushes)
 // against the ring loop that takes every symbol through the method table.
 struct Decoded {
@@ -469,7 +479,7 @@ struct Decoded {
 };
 
 // payload is what the file holds; the header may claim more (packedSize).
-Decoded decodeOnce(const Bytes& payload, uint32_t packedSize, uint32_t originalSize, int method,
+Decoded decodeOnce(const Bytes& payload, uint32_t packedSize, uint32_t originalSize, Method method,
                    bool fast) {
     static const std::string dir = corpus::makeTempFolder();
     corpus::writeAll(dir + "/in", payload);
@@ -481,19 +491,20 @@ Decoded decodeOnce(const Bytes& payload, uint32_t packedSize, uint32_t originalS
         BinaryFile output(
             platform::createForWriting(platform::fromUtf8((dir + "/out").c_str()).c_str()));
         corpus::RecordingReporter reporter;
-        resetProgress(&reporter, 3 * originalSize / 2 + 1);
-        fastDecoding = fast;
-        d.result = decodeMember(reporter, input, output, originalSize, packedSize, method);
-        fastDecoding = true;
+        DecoderContext& context = corpus::testDecoder();
+        context.progress.reset(&reporter, 3 * originalSize / 2 + 1);
+        context.ringOnly = !fast;
+        d.result = decodeMember(context, reporter, input, output, originalSize, packedSize, method);
+        context.ringOnly = false;
+        context.progress.reset(nullptr, 0);
         d.positions = reporter.positions;
-        resetProgress(nullptr, 0);
     }
     d.output = corpus::readAll(dir + "/out");
     return d;
 }
 
 void expectSameDecoding(const Bytes& payload, uint32_t packedSize, uint32_t originalSize,
-                        int method, const std::string& what) {
+                        Method method, const std::string& what) {
     const Decoded ring = decodeOnce(payload, packedSize, originalSize, method, false);
     const Decoded window = decodeOnce(payload, packedSize, originalSize, method, true);
     ASSERT_EQ(window.output.size(), ring.output.size()) << what;
@@ -510,7 +521,7 @@ void expectSameDecoding(const Bytes& payload, uint32_t packedSize, uint32_t orig
 // Real streams of every method, long enough to wrap every dictionary and to
 // fill several chunks, read whole and through input buffers of odd sizes.
 struct Stream {
-    int method;
+    Method method;
     Bytes packed;
     uint32_t size;
 };
@@ -520,7 +531,7 @@ std::vector<Stream> realStreams() {
     const Bytes text = corpus::readAll(corpus::folder() + "/raw-streams/lh0.bin");
     for (const auto& raw : kRawStreams) {
         if (std::string(raw[1]) == "-lh0-") continue;
-        streams.push_back({methodIndex(raw[1]),
+        streams.push_back({methodOf(raw[1]),
                            corpus::readAll(corpus::folder() + "/raw-streams/" + raw[0]), 18092});
     }
     std::mt19937 rng(5);
@@ -538,13 +549,13 @@ std::vector<Stream> realStreams() {
             for (size_t i = 0, n = rng() % 60; i < n; ++i) wordy.push_back(wordy[from + i]);
         }
     }
-    for (int method : {kMethodLh1, kMethodLh2})
-        streams.push_back(
-            {method, testenc::encodeAdaptive(wordy, method), static_cast<uint32_t>(wordy.size())});
+    for (Method method : {Method::Lh1, Method::Lh2})
+        streams.push_back({method, testenc::encodeAdaptive(wordy, static_cast<int>(method)),
+                           static_cast<uint32_t>(wordy.size())});
     Bytes noisy(150000);
     for (size_t i = 0; i < noisy.size(); ++i)
         noisy[i] = i % 3000 < 2000 ? wordy[i] : static_cast<uint8_t>(rng());
-    for (int method : {kMethodLh5, kMethodLh6, kMethodLh7})
+    for (Method method : {Method::Lh5, Method::Lh6, Method::Lh7})
         for (const Bytes* data : {&wordy, &noisy}) {
             Bytes packed;
             EXPECT_TRUE(encode::encodeBuffer(method, data->data(), data->size(), packed));
@@ -558,8 +569,8 @@ TEST(WindowDecoder, AgreesWithTheRingLoopOnRealStreams) {
         const uint32_t packed = static_cast<uint32_t>(st.packed.size());
         for (uint64_t limit : {0ull, 4096ull, 70001ull}) {
             platform::faults().memoryLimit = limit;
-            const std::string what =
-                "method " + std::to_string(st.method) + ", buffer limit " + std::to_string(limit);
+            const std::string what = "method " + std::to_string(static_cast<int>(st.method)) +
+                                     ", buffer limit " + std::to_string(limit);
             expectSameDecoding(st.packed, packed, st.size, st.method, what);
             // Stopped early, and asked for more than the stream holds.
             expectSameDecoding(st.packed, packed, st.size - 1000, st.method, what + ", short");
@@ -579,17 +590,17 @@ TEST(WindowDecoder, AgreesWithTheRingLoopWhereAMatchRunsPastTheEnd) {
     for (int i = 0; i < 6000; ++i)
         data.push_back(i < 2000 || i >= 5000 ? static_cast<uint8_t>(rng())
                                              : static_cast<uint8_t>("abcdefg"[i % 7]));
-    for (int method : {kMethodLh1, kMethodLh2, kMethodLh5}) {
+    for (Method method : {Method::Lh1, Method::Lh2, Method::Lh5}) {
         Bytes packed;
-        if (method == kMethodLh5) {
+        if (method == Method::Lh5) {
             ASSERT_TRUE(encode::encodeBuffer(method, data.data(), data.size(), packed));
         } else {
-            packed = testenc::encodeAdaptive(data, method);
+            packed = testenc::encodeAdaptive(data, static_cast<int>(method));
         }
         for (uint32_t size = 4000; size > 3730; --size)
-            expectSameDecoding(
-                packed, static_cast<uint32_t>(packed.size()), size, method,
-                "method " + std::to_string(method) + ", size " + std::to_string(size));
+            expectSameDecoding(packed, static_cast<uint32_t>(packed.size()), size, method,
+                               "method " + std::to_string(static_cast<int>(method)) + ", size " +
+                                   std::to_string(size));
     }
 }
 
@@ -618,7 +629,7 @@ TEST(WindowDecoder, AgreesWithTheRingLoopOnDamagedStreams) {
                 for (uint8_t& b : bad) b = static_cast<uint8_t>(rng());
                 packedSize = static_cast<uint32_t>(bad.size());
                 size = 1 + rng() % 200000;
-                const int method = 1 + static_cast<int>(rng() % 9);
+                const Method method = static_cast<Method>(1 + static_cast<int>(rng() % 9));
                 platform::faults().memoryLimit = rng() % 2 ? 0 : 1 + rng() % 3000;
                 expectSameDecoding(bad, packedSize, size, method,
                                    "noise, round " + std::to_string(round));

@@ -10,11 +10,13 @@
 #include <cstring>
 #include <map>
 
+#include "base/crc16.h"
 #include "decode/bit_reader.h"
 #include "decode/decode_session.h"
 #include "encode/archive_writer.h"
 #include "payload/archive_entry.h"
 #include "platform/platform.h"
+#include "tests/support/corpus.h"
 #include "tests/support/lzh_roundtrip.h"
 
 namespace qorn {
@@ -56,13 +58,14 @@ std::vector<ReadMember> readArchive(const std::string& archive, bool& clean) {
     while ((r = readEntryHeader(*file, m.entry, reporter)) == HeaderResult::Member) {
         const int64_t dataStart = file->position();
         m.path = utf8Of(m.entry.path);
-        const int index = methodIndex(m.entry.method);
-        if (index != kMethodLhd) {
+        const Method method = methodOf(m.entry.method);
+        if (method != Method::Lhd) {
             const std::string out = scratch + "/out";
             BinaryFile* output =
                 BinaryFile::createForWriting(platform::fromUtf8(out.c_str()).c_str());
-            const MemberResult result = decodeMember(reporter, *file, *output, m.entry.originalSize,
-                                                     m.entry.packedSize, index);
+            const MemberResult result =
+                decodeMember(corpus::testDecoder(), reporter, *file, *output, m.entry.originalSize,
+                             m.entry.packedSize, method);
             delete output;
             m.decoded = !result.damaged && result.crc == m.entry.crc && readFileBytes(out, m.data);
         }
@@ -102,7 +105,7 @@ class ArchiveWriterTest : public ::testing::Test {
     bool pack(const std::string& archive, int method, int level, std::string& error,
               std::vector<std::string>* warnings = nullptr) {
         encode::PackOptions options;
-        options.methodIndex = method;
+        options.method = static_cast<Method>(method);
         options.headerLevel = level;
         options.warning = [&](const std::string& w) {
             if (warnings) warnings->push_back(w);
@@ -137,7 +140,7 @@ TEST_F(ArchiveWriterTest, EveryLevelAndMethodReadsBackThroughTheProjectReader) {
             }
             for (const char* folder : {"src/", "src/empty/", "src/docs/", "src/docs/深い/"}) {
                 ASSERT_TRUE(byPath.count(folder)) << folder;
-                EXPECT_EQ(methodIndex(byPath[folder]->entry.method), kMethodLhd) << folder;
+                EXPECT_EQ(methodOf(byPath[folder]->entry.method), Method::Lhd) << folder;
             }
             for (const auto& [relative, bytes] : files_) {
                 const std::string path = "src/" + relative;
@@ -147,10 +150,10 @@ TEST_F(ArchiveWriterTest, EveryLevelAndMethodReadsBackThroughTheProjectReader) {
                 EXPECT_TRUE(m.data == bytes) << path;
                 EXPECT_TRUE(m.entry.hasCrc);
                 // Files that do not shrink are stored.
-                const bool stored = methodIndex(m.entry.method) == kMethodLh0;
+                const bool stored = methodOf(m.entry.method) == Method::Lh0;
                 EXPECT_EQ(stored, relative == "noise.bin" || bytes.size() <= 1) << path;
                 if (!stored) {
-                    EXPECT_EQ(methodIndex(m.entry.method), method);
+                    EXPECT_EQ(methodOf(m.entry.method), static_cast<Method>(method));
                 }
                 struct stat st;
                 ASSERT_EQ(stat((src_ + "/" + relative).c_str(), &st), 0);

@@ -15,15 +15,15 @@ namespace {
 
 using test::decodeWithProject;
 
-struct Method {
-    int index;
+struct TestMethod {
+    Method index;
     uint32_t window;
 };
-const Method kMethods[] = {{5, 8192}, {6, 32768}, {7, 65536}};
+const TestMethod kMethods[] = {{Method::Lh5, 8192}, {Method::Lh6, 32768}, {Method::Lh7, 65536}};
 
 void expectRoundTrip(const std::vector<uint8_t>& data, const char* what) {
-    for (const Method& m : kMethods) {
-        SCOPED_TRACE(std::string(what) + ", -lh" + std::to_string(m.index) + "-");
+    for (const TestMethod& m : kMethods) {
+        SCOPED_TRACE(std::string(what) + ", -lh" + std::to_string(static_cast<int>(m.index)) + "-");
         std::vector<uint8_t> packed, back;
         ASSERT_TRUE(encode::encodeBuffer(m.index, data.data(), data.size(), packed));
         ASSERT_TRUE(decodeWithProject(m.index, packed, static_cast<uint32_t>(data.size()), back));
@@ -44,7 +44,7 @@ TEST(EncoderRoundTrip, TinyInputs) {
 // Matches that reach back exactly to the edge of each window, and data that
 // wraps the decoder's ring.
 TEST(EncoderRoundTrip, WindowEdges) {
-    for (const Method& m : kMethods) {
+    for (const TestMethod& m : kMethods) {
         for (uint32_t size : {m.window - 1, m.window, m.window + 1, 2 * m.window + 3}) {
             std::vector<uint8_t> data = test::randomBytes(size, size);
             // The first bytes come back near the end: the longest distance.
@@ -93,9 +93,9 @@ TEST(EncoderRoundTrip, TextShrinksAndRandomDoesNot) {
     const auto text = test::wordyBytes(100000, 1);
     const auto noise = test::randomBytes(100000, 1);
     std::vector<uint8_t> packed;
-    ASSERT_TRUE(encode::encodeBuffer(5, text.data(), text.size(), packed));
+    ASSERT_TRUE(encode::encodeBuffer(Method::Lh5, text.data(), text.size(), packed));
     EXPECT_LT(packed.size(), text.size() / 3);
-    ASSERT_TRUE(encode::encodeBuffer(5, noise.data(), noise.size(), packed));
+    ASSERT_TRUE(encode::encodeBuffer(Method::Lh5, noise.data(), noise.size(), packed));
     EXPECT_GT(packed.size(), noise.size() * 99 / 100);
 }
 
@@ -111,7 +111,7 @@ TEST(EncoderRoundTrip, BlocksAreCutWhereTheStatisticsChange) {
     std::vector<uint8_t> whole = text;
     whole.insert(whole.end(), high.begin(), high.end());
     whole.insert(whole.end(), more.begin(), more.end());
-    for (const Method& m : kMethods) {
+    for (const TestMethod& m : kMethods) {
         size_t parts = 0;
         std::vector<uint8_t> packed;
         const std::vector<uint8_t>* const pieces[] = {&text, &high, &more};
@@ -120,7 +120,7 @@ TEST(EncoderRoundTrip, BlocksAreCutWhereTheStatisticsChange) {
             parts += packed.size();
         }
         ASSERT_TRUE(encode::encodeBuffer(m.index, whole.data(), whole.size(), packed));
-        EXPECT_LT(packed.size(), parts + parts / 200) << "-lh" << m.index << "-";
+        EXPECT_LT(packed.size(), parts + parts / 200) << "-lh" << static_cast<int>(m.index) << "-";
     }
 }
 
@@ -148,9 +148,10 @@ TEST(EncoderRoundTrip, AWrongExpectedSizeStillGivesTheWholeStream) {
         uint64_t expected;
     } cases[] = {{grown, 1}, {grown, 5000}, {shrunk, uint64_t{1} << 32}, {shrunk, 0}};
     for (const auto& c : cases) {
-        for (const Method& m : kMethods) {
-            SCOPED_TRACE("-lh" + std::to_string(m.index) + "- " + std::to_string(c.data.size()) +
-                         " bytes, expected " + std::to_string(c.expected));
+        for (const TestMethod& m : kMethods) {
+            SCOPED_TRACE("-lh" + std::to_string(static_cast<int>(m.index)) + "- " +
+                         std::to_string(c.data.size()) + " bytes, expected " +
+                         std::to_string(c.expected));
             Source source(c.data);
             std::vector<uint8_t> packed, back;
             encode::VectorSink sink(packed);
@@ -179,12 +180,13 @@ TEST(EncoderRoundTrip, NearCopiesCostLittleMoreThanOneCopy) {
             next[at] ^= 0x5A;
         data.insert(data.end(), next.begin(), next.end());
     }
-    for (const Method& m : kMethods) {
+    for (const TestMethod& m : kMethods) {
         std::vector<uint8_t> packed, back;
         ASSERT_TRUE(encode::encodeBuffer(m.index, data.data(), data.size(), packed));
         // Random bytes do not shrink; a change costs a literal and about two
         // matches, under 8 bytes.
-        EXPECT_LT(packed.size(), block + block / 32 + changes * 8) << "-lh" << m.index << "-";
+        EXPECT_LT(packed.size(), block + block / 32 + changes * 8)
+            << "-lh" << static_cast<int>(m.index) << "-";
         ASSERT_TRUE(decodeWithProject(m.index, packed, static_cast<uint32_t>(data.size()), back));
         EXPECT_TRUE(back == data);
     }

@@ -116,7 +116,7 @@ class ExtractionWorker : public ::testing::Test {
 bool decodable(const std::string& method) {
     char id[5] = {};
     method.copy(id, 5);
-    return method.size() == 5 && methodIndex(id) >= 0;
+    return method.size() == 5 && methodOf(id) != Method::Unknown;
 }
 
 TEST_F(ExtractionWorker, CorpusArchivesLandWithTheirContentAndTime) {

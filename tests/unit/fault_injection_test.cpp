@@ -12,11 +12,13 @@
 #include <map>
 #include <string>
 
+#include "base/crc16.h"
 #include "decode/bit_reader.h"
 #include "decode/decode_session.h"
 #include "extract/extraction_worker.h"
 #include "platform/platform.h"
 #include "tests/support/corpus.h"
+#include "tests/support/memory_session.h"
 #include "tests/support/run_recorder.h"
 
 namespace qorn {
@@ -320,7 +322,7 @@ TEST_F(FaultInjection, TheInputBufferHalvesDownToItsFloor) {
         SCOPED_TRACE(std::to_string(c.packed) + " refused above " + std::to_string(c.refuseAbove));
         platform::faults().failAllocationAbove = c.refuseAbove;
         BinaryFile input(platform::openForReading(platform::fromUtf8(path.c_str()).c_str()));
-        DecodeSession s;
+        testenc::Owned<DecodeSession> s;
         s.inputFile = &input;
         s.packedSize = c.packed;
         EXPECT_EQ(loadInputBuffer(s), c.expected != 0);
@@ -339,11 +341,11 @@ TEST_F(FaultInjection, DecodingWithAHalvedBufferAndWithNone) {
     GTEST_FLAG_SET(death_test_style, "fast");
     const Bytes packed = raw("lh5.bin");
     platform::faults().failAllocationAbove = 4096;
-    corpus::DecodeOutcome out = corpus::decodeBytes(packed, 18092, kMethodLh5);
+    corpus::DecodeOutcome out = corpus::decodeBytes(packed, 18092, Method::Lh5);
     EXPECT_FALSE(out.damaged);
     EXPECT_TRUE(out.output == raw("lh0.bin"));
     platform::faults().failAllocationAbove = 4095;
-    EXPECT_TRUE(corpus::decodeBytes(packed, 18092, kMethodLh5).outOfMemory);
+    EXPECT_TRUE(corpus::decodeBytes(packed, 18092, Method::Lh5).outOfMemory);
 
     EXPECT_EXIT(
         {

@@ -160,7 +160,8 @@ TEST_P(HostileArchive, EndsAsExpectedInsideTheDestination) {
     }
     EXPECT_TRUE(std::is_sorted(recorder.positions.begin(), recorder.positions.end()));
     if (claimedTotal(archive) < (1ull << 32)) {
-        EXPECT_LE(progress.done, progress.total);
+        ASSERT_NE(job.progress, nullptr);
+        EXPECT_LE(job.progress->done, job.progress->total);
     }
     expectTree(c.tree, dest);
     EXPECT_EQ(treeOf(parent_).size(), treeOf(dest).size() + 1);  // dest alone beside nothing

@@ -4,8 +4,10 @@
 
 #include <random>
 
+#include "base/crc16.h"
 #include "decode/adaptive_tree.h"
 #include "decode/bit_reader.h"
+#include "decode/decoder_context.h"
 #include "decode/decoders.h"
 #include "decode/huffman_table.h"
 #include "tests/support/adaptive_encoder.h"
@@ -17,7 +19,7 @@ namespace {
 
 using testenc::BitWriter;
 using Bytes = std::vector<uint8_t>;
-constexpr int kLh3 = 3;
+constexpr Method kLh3 = Method::Lh3;
 
 // Literal lengths of a block whose only literal/length code is symbol.
 void singleLiteral(BitWriter& w, unsigned symbol) {
@@ -101,11 +103,12 @@ TEST(StaticTreeBlocks, NextMemberReadsItsOwnHeaderEvenAfterAnUnfinishedBlock) {
 TEST(StaticTreeBlocks, FixedPositionCodesIncludingTheNineBitWalk) {
     BitWriter w;
     w.putText("00 000001  0100 000010  0101 000011  01100 000100  111111111 111111");
-    DecodeSession s;
+    testenc::Owned<DecoderContext> s;
     testenc::feedSession(s, w.finish(), 13);
     startLh3(s);
-    loadFixedPositionLengths(1);
-    ASSERT_TRUE(buildTable(128, positionLengths, 8, positionTable, 256));
+    loadFixedPositionLengths(s, 1);
+    HuffmanTables& t = s.tables;
+    ASSERT_TRUE(buildTable(t, 128, t.positionLengths, 8, t.positionTable, 256));
     EXPECT_EQ(decodeStaticPosition(s), 1);
     EXPECT_EQ(decodeStaticPosition(s), 64 + 2);
     EXPECT_EQ(decodeStaticPosition(s), 128 + 3);
@@ -161,7 +164,7 @@ TEST(StaticTreeCorrupt, DamagedBlocksEndWithoutFaults) {
         }
         corpus::decodeBytes(bad, 20000, kLh3);
         // Stale tree nodes from a broken -lh5- table stay behind for -lh3-.
-        if (round % 10 == 0) corpus::decodeBytes(bad, 20000, 5);
+        if (round % 10 == 0) corpus::decodeBytes(bad, 20000, Method::Lh5);
     }
     corpus::decodeBytes(Bytes(3000, 0xFF), 50000, kLh3);
     corpus::decodeBytes(Bytes(3000, 0x00), 50000, kLh3);

@@ -9,7 +9,7 @@
 // constants below make up by being x^(n - 1) mod P instead of x^n mod P.
 //
 // Only x86 processors have these instructions; elsewhere the tables do it all.
-#include "decode/bit_reader.h"
+#include "base/crc16.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
