@@ -11,12 +11,14 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 #include "decode/decode_session.h"
 #include "encode/host_files.h"
 #include "extract/entry_paths.h"
 #include "extract/extraction_worker.h"
+#include "extract/parallel_decode.h"
 #include "platform/platform.h"
 #include "tools/commands.h"
 
@@ -171,6 +173,12 @@ int runExtract(const Arguments& args) {
     bool hasSettings;
     BinaryFile* file = openArchive(args, settings, hasSettings);
     if (!file) return 1;
+    // Members decoded on every core ahead of the worker, which writes them
+    // in archive order.
+    std::unique_ptr<ParallelDecoder> ahead;
+    if (decodeThreads() > 1)
+        ahead.reset(
+            new ParallelDecoder(wide(args.positional.at(0)).c_str(), file->position(), true));
 
     WideString folder;
     if (args.has("d"))
@@ -189,6 +197,10 @@ int runExtract(const Arguments& args) {
     // The shell paths need the folder in full, whatever was typed.
     job.destinationFolder = platform::currentDirectory();
     job.reporter = &reporter;
+    if (ahead) {
+        ParallelDecoder::makeCurrent(ahead.get());
+        job.decode = ParallelDecoder::decodeAhead;
+    }
 
     InterruptAsAbort interrupt;
 
@@ -200,6 +212,7 @@ int runExtract(const Arguments& args) {
         return 1;
     }
     const bool aborted = reporter.waitForEnd();
+    ParallelDecoder::makeCurrent(nullptr);
     interrupt.end();
     reporter.closeLine(!aborted && !job.failed);
     const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
