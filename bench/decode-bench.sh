@@ -7,10 +7,13 @@
 # but -lh2- and -lh3-, 7-Zip none of them).
 #
 # 1. Test mode (decode + CRC, nothing written): the tools take turns, RUNS
-#    rounds (default 5), the best wall time of each counts.
+#    rounds (default 5), the best wall time of each counts. qornsfx runs on
+#    every core and on one (QORN_DECODE_THREADS=1); "par" is their ratio.
 # 2. Where valgrind is installed: instructions per output byte (callgrind),
-#    with the count of a one-member archive subtracted (start-up).
-# 3. Extraction to tmpfs: qornsfx extract against 7z x, best of RUNS.
+#    with the count of a one-member archive subtracted (start-up), of the
+#    one-thread run (the decoder's own cost).
+# 3. Extraction to tmpfs: qornsfx extract on every core and on one, against
+#    7z x, best of RUNS.
 #
 # Usage: bench/decode-bench.sh [BUILD_DIR]
 #   QORN_BENCH_DIR (default /tmp/qorn-bench): sets and archives
@@ -53,30 +56,36 @@ cases=("text -lh5- text-lh5.lzh lz" "bin -lh7- bin-lh7.lzh lz" "text -lh1- text-
     "text -lzs- text-lzs.lzh l" "text -lz5- text-lz5.lzh l" "text -lh2- text-lh2.lzh -"
     "text -lh3- text-lh3.lzh -")
 
+one() { QORN_DECODE_THREADS=1 "$@"; }
+
 echo "Test mode, best of $runs alternating runs (wall seconds; MB/s of output):"
-printf '%-5s %-6s %7s %9s %9s %9s %9s %8s %8s\n' set method MB qornsfx lhasa 7z "MB/s" "x lhasa" "x 7z"
+printf '%-5s %-6s %7s %9s %9s %6s %9s %9s %9s %8s %8s\n' set method MB qornsfx "1 thread" par \
+    lhasa 7z "MB/s" "x lhasa" "x 7z"
 for c in "${cases[@]}"; do
     read -r set method lzh peers <<<"$c"
-    q=999 l=999 z=999
+    q=999 q1=999 l=999 z=999
     for _ in $(seq "$runs"); do
         q=$(min "$q" "$(wall "$tool" test --archive "$lzh")")
+        q1=$(min "$q1" "$(wall one "$tool" test --archive "$lzh")")
         [[ $peers == *l* ]] && l=$(min "$l" "$(wall lhasa t "$lzh")")
         [[ $peers == *z* ]] && z=$(min "$z" "$(wall 7z t -tlzh "$lzh")")
     done
     mb=$(echo "$(bytes_of "$lzh") / 1000000" | bc -l)
     ratio() { [ "$1" = 999 ] && echo - || printf '%.2f' "$(echo "$1 / $q" | bc -l)"; }
     secs() { [ "$1" = 999 ] && echo - || printf '%.3f' "$1"; }
-    printf '%-5s %-6s %7.1f %9.3f %9s %9s %9.0f %8s %8s\n' "$set" "$method" "$mb" "$q" "$(secs "$l")" \
-        "$(secs "$z")" "$(echo "$mb / $q" | bc -l)" "$(ratio "$l")" "$(ratio "$z")"
+    printf '%-5s %-6s %7.1f %9.3f %9.3f %6.2f %9s %9s %9.0f %8s %8s\n' "$set" "$method" "$mb" "$q" \
+        "$q1" "$(echo "$q1 / $q" | bc -l)" "$(secs "$l")" "$(secs "$z")" "$(echo "$mb / $q" | bc -l)" \
+        "$(ratio "$l")" "$(ratio "$z")"
 done
 
 if [ -z "${NO_CALLGRIND:-}" ] && command -v valgrind >/dev/null; then
     echo
     echo "Instructions per output byte (callgrind, start-up subtracted):"
-    irs() {  # instructions of one run
+    irs() {  # instructions of one run, on one thread
         local out
         out=$(mktemp)
-        valgrind --tool=callgrind --callgrind-out-file="$out" "$@" >/dev/null 2>&1 || true
+        QORN_DECODE_THREADS=1 valgrind --tool=callgrind --callgrind-out-file="$out" "$@" \
+            >/dev/null 2>&1 || true
         awk '/^(summary|totals):/ {print $2; exit}' "$out"
         rm -f "$out"
     }
@@ -103,16 +112,19 @@ fi
 
 echo
 echo "Extraction to $(dirname "$xdir") (best of $runs alternating runs, wall seconds):"
-printf '%-5s %-6s %9s %9s %8s\n' set method qornsfx "7z x" "x 7z"
+printf '%-5s %-6s %9s %9s %6s %9s %8s\n' set method qornsfx "1 thread" par "7z x" "x 7z"
 for c in "text -lh5- text-lh5.lzh" "bin -lh7- bin-lh7.lzh"; do
     read -r set method lzh <<<"$c"
-    q=999 z=999
+    q=999 q1=999 z=999
     for _ in $(seq "$runs"); do
         rm -rf "$xdir" && mkdir -p "$xdir"
         q=$(min "$q" "$(wall "$tool" extract --archive "$work/$lzh" -d "$xdir")")
         rm -rf "$xdir" && mkdir -p "$xdir"
+        q1=$(min "$q1" "$(wall one "$tool" extract --archive "$work/$lzh" -d "$xdir")")
+        rm -rf "$xdir" && mkdir -p "$xdir"
         z=$(min "$z" "$(wall 7z x -y -tlzh -o"$xdir" "$work/$lzh")")
     done
     rm -rf "$xdir"
-    printf '%-5s %-6s %9.3f %9.3f %8.2f\n' "$set" "$method" "$q" "$z" "$(echo "$z / $q" | bc -l)"
+    printf '%-5s %-6s %9.3f %9.3f %6.2f %9.3f %8.2f\n' "$set" "$method" "$q" "$q1" \
+        "$(echo "$q1 / $q" | bc -l)" "$z" "$(echo "$z / $q" | bc -l)"
 done

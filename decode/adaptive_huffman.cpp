@@ -6,6 +6,7 @@
 // tree's shape depends only on the symbols decoded, never directly on the
 // input bits, and every symbol a walk can reach is a real leaf: whatever
 // the input, the trees stay well formed and every walk ends at a leaf.
+#include <cassert>
 #include <cstddef>
 #include <cstring>
 
@@ -521,8 +522,12 @@ struct LocalBits {
     uint64_t window;
     unsigned count;
     const uint8_t* in;
+#ifndef NDEBUG
+    const uint8_t* dataEnd;  // no refill reads past it
+#endif
 
     void refill() {  // count below 64
+        assert(in + kRefillBytes <= dataEnd);
         window |= loadBigEndian(in) >> count;
         const unsigned want = (64 - count) >> 3;
         in += want;
@@ -541,7 +546,12 @@ uint8_t* lh1Run(DecoderContext& s, uint8_t* out, const uint8_t* stop, uint64_t l
                 uint32_t mask) {
     const uint8_t* const first = s.inputBuffer + s.inputPosition;
     const uint8_t* const end = s.inputBuffer + last;
-    LocalBits b{s.bitWindow, static_cast<unsigned>(s.bitCount), first};
+    LocalBits b{s.bitWindow, static_cast<unsigned>(s.bitCount), first
+#ifndef NDEBUG
+                ,
+                end + kAdaptiveMargin
+#endif
+    };
     AdaptiveState& a = s.adaptive;
     const int32_t* const link = a.tree.link;
     const uint16_t* const positionTable = s.tables.positionTable;

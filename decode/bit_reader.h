@@ -99,6 +99,36 @@ class HeldBits {
 
 void initBitReader(DecodeSession& s);
 
+// The widest symbols, and the margins of the native build's fused loops
+// that follow from them. A fused loop refills as refillBits' word path
+// does: it reads a whole 64-bit word at its input position and keeps what
+// fits, so it must never start a refill within a word of the end of the
+// data it may read.
+constexpr unsigned kMaxCodeBits = 16;  // any Huffman code, -lh1- to -lh7-
+// -lh4- to -lh7-: position code d stands for d - 1 extra bits; d is at most
+// 16 (-lh7-, 17 codes).
+constexpr unsigned kMaxPositionExtraBits = 15;
+constexpr unsigned kRefillBytes = sizeof(uint64_t);
+// A -lh4- to -lh7- symbol of table codes: literal/length code, position
+// code and its extra bits.
+constexpr unsigned kBlockSymbolBytes = (2 * kMaxCodeBits + kMaxPositionExtraBits + 7) / 8;
+static_assert(kBlockSymbolBytes == 6, "the block loop plans its stretches at 6 bytes a symbol");
+// A -lzs- item: a flag bit, then 8 bits, or 11 of position and 4 of length.
+constexpr unsigned kLzsItemBytes = (1 + 11 + 4 + 7) / 8;
+// A -lz5- group: a flag byte and eight items of at most two bytes.
+constexpr unsigned kLz5GroupBytes = 1 + 8 * 2;
+// Where a stretch stops, at most one more symbol's bytes have gone, and a
+// refill then reads a word: the margin the fused loops keep to the end of
+// the data.
+constexpr unsigned kInputMargin = 16;
+static_assert(kInputMargin >= kBlockSymbolBytes + kRefillBytes, "a block symbol's last refill");
+static_assert(kInputMargin >= kLzsItemBytes + kRefillBytes, "an -lzs- item's last refill");
+// -lh1-: a symbol takes its code (at most 32 bits in the loop; longer ones
+// go to the operation), then its position code and 6 bits, each take
+// refilling at most once: at most three refills of a word each.
+constexpr unsigned kLh1RefillsPerSymbol = 3;
+constexpr unsigned kAdaptiveMargin = kLh1RefillsPerSymbol * kRefillBytes;
+
 // Bits the window may hold beyond the last one a valid stream uses: a
 // decoder looks at 16 bits before it knows how many it takes.
 constexpr int kLookAheadBits = 16;

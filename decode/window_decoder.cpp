@@ -11,6 +11,7 @@
 // over to those operations for block headers, codes longer than the tables
 // and the last bytes of the member or of the input buffer, and take over
 // again after.
+#include <cassert>
 #include <cstring>
 #include <new>
 #include <type_traits>
@@ -35,13 +36,17 @@ namespace {
 #define QORN_VARIANTS
 #endif
 
-// Room behind the chunk for the longest match (287 bytes, -lh2-'s escape)
-// and the word copy's overshoot.
+// Matches are at most this long (-lh2-'s escape), and in -lh4- to -lh7-;
+// a copy writes up to this many bytes past its end (match_copy.h).
+constexpr uint32_t kLongestMatch = 287;
+constexpr uint32_t kBlockLongestMatch = 256;
+constexpr uint32_t kLh1LongestMatch = 60;
+constexpr uint32_t kCopyOvershoot = 16;
+// Room behind the chunk for the longest match and the copy's overshoot.
 constexpr uint32_t kSlack = 512;
-// A fused loop starts a symbol only with this many bytes left both in the
-// input buffer and in the member: enough for every refill a symbol needs to
-// take refillBits' word path.
-constexpr uint64_t kInputMargin = 16;
+static_assert(kSlack >= kLongestMatch + kCopyOvershoot, "the window's slack");
+// A fused loop starts a symbol only with kInputMargin bytes left both in
+// the input buffer and in the member (bit_reader.h).
 
 inline uint64_t loadBigEndian(const uint8_t* p) {
     uint64_t v;
@@ -60,6 +65,9 @@ struct Bits {
     // The fused loops run while their output is below this; a refill that
     // reaches fastEnd clears it, so the loop ends with the current symbol.
     uint8_t* limit;
+#ifndef NDEBUG
+    const uint8_t* dataEnd;  // no refill reads past it
+#endif
 
     Bits(const DecodeSession& s, uint8_t* outputLimit) {
         window = s.bitWindow;
@@ -69,6 +77,9 @@ struct Bits {
         const uint64_t avail = valid < s.packedRemaining ? valid : s.packedRemaining;
         fastEnd = avail > kInputMargin ? in + (avail - kInputMargin) : in;
         limit = in < fastEnd ? outputLimit : nullptr;
+#ifndef NDEBUG
+        dataEnd = in + avail;
+#endif
     }
     void store(DecodeSession& s) const {
         const uint64_t taken = static_cast<uint64_t>(in - (s.inputBuffer + s.inputPosition));
@@ -83,6 +94,7 @@ struct Bits {
     // next bytes that also land below the count are the stream's own, so
     // the next refill ORs the same bits over them; store() clears them.
     void refill() {
+        assert(in + kRefillBytes <= dataEnd);
         window |= loadBigEndian(in) >> (spare + 16);
         in += (48 - spare) >> 3;
         spare = 48 - ((-spare) & 7);
@@ -90,6 +102,7 @@ struct Bits {
     }
     // The same, in a stretch whose input was counted before it began.
     void refillCounted() {
+        assert(in + kRefillBytes <= dataEnd);
         window |= loadBigEndian(in) >> (spare + 16);
         in += (48 - spare) >> 3;
         spare = 48 - ((-spare) & 7);
@@ -108,7 +121,9 @@ struct Bits {
         window <<= n;
         spare -= static_cast<int>(n);
     }
-    unsigned top(unsigned n) const { return static_cast<unsigned>(window >> (64 - n)); }
+    unsigned top(unsigned n) const {
+        return static_cast<unsigned>(window >> (64 - n));
+    }
 };
 
 struct Output {
@@ -132,10 +147,6 @@ inline uint32_t fit(uint32_t length, const uint8_t* out, const uint8_t* safe, co
     }
     return length;
 }
-
-// Matches are at most this long (-lh2-'s escape), and in -lh4- to -lh7-.
-constexpr uint32_t kLongestMatch = 287;
-constexpr uint32_t kBlockLongestMatch = 256;
 
 // The rest of a position whose code d, of length bits, the table gave: the
 // code's bits, then its extra bits. Counted: inside a stretch.
@@ -184,7 +195,7 @@ QORN_VARIANTS void staticHuffmanRun(DecoderContext& s, Output& o) {
         // still to come and one longest match besides (half the room is
         // planned, so that takes a good part of it).
         uint32_t n = left;
-        const uint32_t input = static_cast<uint32_t>((b.fastEnd - b.in) / 6);
+        const uint32_t input = static_cast<uint32_t>((b.fastEnd - b.in) / kBlockSymbolBytes);
         if (input < n) n = input;
         const size_t space = static_cast<size_t>(limit - out);
         const size_t matches = space / kBlockLongestMatch;
@@ -340,7 +351,7 @@ QORN_VARIANTS void lzsRun(DecoderContext& s, Output& o) {
         // output has room for at 17 bytes and the input margin covers at
         // 16 bits each (see staticHuffmanRun).
         uint32_t n = static_cast<uint32_t>((limit - out) / 17);
-        const uint32_t input = static_cast<uint32_t>((b.fastEnd - b.in) / 2);
+        const uint32_t input = static_cast<uint32_t>((b.fastEnd - b.in) / kLzsItemBytes);
         if (input < n) n = input;
         if (n == 0) {
             out = lzsItem<false>(b, out, o);
@@ -369,7 +380,7 @@ QORN_VARIANTS void lz5Run(DecoderContext& s, Output& o) {
     uint32_t flags = s.flagByte, flagCount = s.flagsLeft;
     uint8_t* out = o.out;
     while (out < limit && in < fastEnd) {
-        if (flagCount == 0 && fastEnd - in >= 17 && limit - out >= 8 * 18) {
+        if (flagCount == 0 && fastEnd - in >= kLz5GroupBytes && limit - out >= 8 * 18) {
             // A whole group fits the input and the chunk: no check per item.
             for (uint32_t f = *in++ | 0x100u; f != 1; f >>= 1) {
                 if (f & 1) {
@@ -411,18 +422,17 @@ QORN_VARIANTS void lz5Run(DecoderContext& s, Output& o) {
 
 // -lh1-: the fused loop, without the checks of every symbol. A symbol
 // starts only while the input buffer and the member both hold more bytes
-// than any symbol reads (at most three refills, each reading a word and
-// taking at most eight bytes of it), so no symbol meets the end of the
-// data, and only where the longest match ends before the member does.
-constexpr uint64_t kAdaptiveMargin = 24;
+// than any symbol reads (kAdaptiveMargin: at most three refills, each
+// reading a word and taking at most eight bytes of it), so no symbol meets
+// the end of the data, and only where the longest match ends before the
+// member does.
 
 void adaptiveRun(DecoderContext& s, Output& o) {
     const uint64_t valid = s.inputValid - s.inputPosition;
     const uint64_t avail = valid < s.packedRemaining ? valid : s.packedRemaining;
     if (avail <= kAdaptiveMargin) return;
     const uint64_t last = s.inputPosition + (avail - kAdaptiveMargin);
-    // -lh1-'s longest match, and the copy's overshoot of up to 15 bytes.
-    uint8_t* const safe = o.end - (60 + 16);
+    uint8_t* const safe = o.end - (kLh1LongestMatch + kCopyOvershoot);
     o.out = lh1Run(s, o.out, safe < o.limit ? safe : o.limit, last, o.mask);
 }
 

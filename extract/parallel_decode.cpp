@@ -20,6 +20,9 @@ unsigned decodeThreads() {
 
 namespace {
 
+// Extraction keeps members of this size and more.
+constexpr uint32_t kSmallestKept = 32 * 1024;
+
 // The decoder decodeAhead takes members from.
 std::atomic<ParallelDecoder*> current{nullptr};
 
@@ -67,12 +70,17 @@ ParallelDecoder::ParallelDecoder(const char16_t* path, int64_t offset, bool keep
     : keepBytes_(keepBytes), aheadBytes_(aheadBytes) {
     // Before any thread computes a CRC; later calls leave the tables alone.
     makeCrcTable();
-    scan(path, offset);
     if (threads == 0) threads = decodeThreads();
-    if (jobs_.empty()) return;
-    threads = static_cast<unsigned>(std::min<size_t>(threads, jobs_.size()));
     // Each thread reads through a file of its own, opened here: the run may
     // change its current directory before the threads get going.
+    BinaryFile* headers = BinaryFile::openForReading(path);
+    if (!headers || !headers->moveTo(offset)) {
+        delete headers;
+        scanned_ = true;
+        return;
+    }
+    // The headers are walked while the first members decode.
+    threads_.emplace_back([this, headers] { scan(headers); });
     for (unsigned i = 0; i < threads; ++i) {
         BinaryFile* file = BinaryFile::openForReading(path);
         if (!file) break;
@@ -89,9 +97,8 @@ ParallelDecoder::~ParallelDecoder() {
     for (std::thread& t : threads_) t.join();
 }
 
-void ParallelDecoder::scan(const char16_t* path, int64_t offset) {
-    std::unique_ptr<BinaryFile> file(BinaryFile::openForReading(path));
-    if (!file || !file->moveTo(offset)) return;
+void ParallelDecoder::scan(BinaryFile* headers) {
+    std::unique_ptr<BinaryFile> file(headers);
     SilentReporter quiet;
     ArchiveEntry entry;
     while (readEntryHeader(*file, entry, quiet) == HeaderResult::Member) {
@@ -99,18 +106,28 @@ void ParallelDecoder::scan(const char16_t* path, int64_t offset) {
         const Method method = methodOf(entry.method);
         const bool decoded =
             method != Method::Unknown && method != Method::Lhd && !isStored(method);
-        if (decoded && (!keepBytes_ || entry.originalSize <= aheadBytes_)) {
+        // A small member costs the run more to hand over than to decode
+        // where it writes it.
+        const bool worth = !keepBytes_ || (entry.originalSize >= kSmallestKept &&
+                                           entry.originalSize <= aheadBytes_);
+        if (decoded && worth) {
             std::unique_ptr<Job> job(new Job);
             job->dataStart = dataStart;
             job->packedSize = entry.packedSize;
             job->originalSize = entry.originalSize;
             job->method = method;
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_) return;
             jobs_.push_back(std::move(job));
+            changed_.notify_all();
         }
         if (!file->holds(dataStart, entry.packedSize) ||
             !file->moveTo(dataStart + static_cast<int64_t>(entry.packedSize)))
             break;
     }
+    std::lock_guard<std::mutex> lock(mutex_);
+    scanned_ = true;
+    changed_.notify_all();
 }
 
 void ParallelDecoder::work(BinaryFile* input) {
@@ -124,20 +141,30 @@ void ParallelDecoder::work(BinaryFile* input) {
         // The next job, once the members held leave room for it; the one
         // the run waits for always starts.
         changed_.wait(lock, [this] {
-            if (stopping_ || next_ >= jobs_.size()) return true;
+            if (stopping_) return true;
+            if (next_ < consumed_) next_ = consumed_;
+            if (next_ >= jobs_.size()) return scanned_;
             return !keepBytes_ || next_ <= consumed_ ||
                    held_ + jobs_[next_]->originalSize <= aheadBytes_;
         });
-        if (next_ < consumed_) next_ = consumed_;
         if (stopping_ || next_ >= jobs_.size()) return;
         Job& job = *jobs_[next_++];
         job.started = true;
-        if (keepBytes_) held_ += job.originalSize;
+        if (keepBytes_) {
+            held_ += job.originalSize;
+            // A buffer an earlier member used: its pages are in memory
+            // already (a fresh one's first writes fault page by page).
+            if (!spare_.empty()) {
+                job.bytes.swap(spare_.back());
+                spare_.pop_back();
+            }
+        }
         lock.unlock();
 
         MemorySink memory(job.bytes);
         bool ran = false;
         if (file && file->moveTo(job.dataStart)) {
+            job.bytes.clear();
             if (keepBytes_) job.bytes.reserve(job.originalSize);
             context->sink = keepBytes_ ? static_cast<MemberSink*>(&memory) : &none;
             job.result = decodeMember(*context, quiet, *file, nowhere, job.originalSize,
@@ -155,9 +182,14 @@ void ParallelDecoder::work(BinaryFile* input) {
 }
 
 ParallelDecoder::Job* ParallelDecoder::wait(int64_t dataStart, std::unique_lock<std::mutex>& lock) {
-    // Jobs are in archive order, and so are the run's requests.
+    // Jobs are in archive order, and so are the run's requests; the walk may
+    // not have reached this member yet.
     size_t i = consumed_;
-    while (i < jobs_.size() && jobs_[i]->dataStart < dataStart) ++i;
+    for (;;) {
+        while (i < jobs_.size() && jobs_[i]->dataStart < dataStart) ++i;
+        if (i < jobs_.size() || scanned_) break;
+        changed_.wait(lock);
+    }
     if (i >= jobs_.size() || jobs_[i]->dataStart != dataStart) return nullptr;
     // Members the run passed over are dropped with their bytes.
     for (size_t k = consumed_; k < i; ++k) release(*jobs_[k]);
@@ -213,6 +245,8 @@ bool ParallelDecoder::take(int64_t dataStart, RunReporter& reporter, BinaryFile&
             left -= piece;
         }
     }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (spare_.size() < threads_.size() + 2) spare_.push_back(std::move(bytes));
     return true;
 }
 

@@ -6,8 +6,9 @@
 // itself as before and takes each member's outcome by where its data
 // starts, so that everything it shows or writes comes in the order and
 // with the words of a run on one thread. A member the decoder has no job
-// for (stored, a folder, beyond a header it could not read, larger than
-// it keeps in memory) is decoded by the run as before.
+// for (stored, a folder, beyond a header it could not read, in extraction
+// one under 32 KiB or larger than it keeps in memory) is decoded by the run
+// as before.
 #pragma once
 
 #include <condition_variable>
@@ -51,11 +52,10 @@ class ParallelDecoder {
     static MemberResult decodeAhead(DecoderContext& context, RunReporter& reporter,
                                     BinaryFile& input, BinaryFile& output, uint32_t originalSize,
                                     uint32_t packedSize, Method method);
-    unsigned threads() const { return static_cast<unsigned>(threads_.size()); }
 
   private:
     struct Job;
-    void scan(const char16_t* path, int64_t offset);
+    void scan(BinaryFile* headers);
     void work(BinaryFile* input);
     // Waits for the job of dataStart; nullptr when there is none.
     Job* wait(int64_t dataStart, std::unique_lock<std::mutex>& lock);
@@ -69,6 +69,8 @@ class ParallelDecoder {
     size_t consumed_ = 0;  // jobs before this one are dropped
     uint64_t held_ = 0;    // bytes of kept members not yet taken
     bool stopping_ = false;
+    bool scanned_ = false;                     // every job is in jobs_
+    std::vector<std::vector<uint8_t>> spare_;  // buffers to use again
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::thread> threads_;

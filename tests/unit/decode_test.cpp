@@ -14,6 +14,7 @@
 #include "decode/decoder_context.h"
 #include "decode/huffman_table.h"
 #include "encode/lzh_encoder.h"
+#include "extract/parallel_decode.h"
 #include "payload/archive_entry.h"
 #include "platform/platform.h"
 #include "tests/support/adaptive_encoder.h"
@@ -656,6 +657,72 @@ TEST(Crc16, CarrylessFoldAgreesWithTheTables) {
     }
 }
 #endif
+
+}  // namespace
+}  // namespace qorn
+
+namespace qorn {
+namespace {
+
+// Members decoded on other threads get the outcome and the bytes the run's
+// own decodeMember gives, taken in archive order; a tight memory bound (a
+// member at a time beyond the one waited for) and members passed over
+// neither stall nor mix them up.
+TEST(ParallelDecoder, OutcomesAndBytesAsDecodedInPlace) {
+    makeCrcTable();
+    const std::string dir = corpus::makeTempFolder();
+    int compared = 0;
+    for (const std::string& name : corpus::archives()) {
+        const std::string path = corpus::folder() + "/" + name;
+        for (const bool keep : {false, true}) {
+            SCOPED_TRACE(name + (keep ? " (bytes kept)" : ""));
+            std::unique_ptr<BinaryFile> f(
+                BinaryFile::openForReading(platform::fromUtf8(path.c_str()).c_str()));
+            ASSERT_TRUE(f);
+            ParallelDecoder ahead(platform::fromUtf8(path.c_str()).c_str(), 0, keep,
+                                  keep ? 40000 : 64u << 20, 2);
+            corpus::RecordingReporter reporter;
+            ArchiveEntry entry;
+            int index = 0;
+            while (readEntryHeader(*f, entry, reporter) == HeaderResult::Member) {
+                const int64_t dataStart = f->position();
+                const Method method = methodOf(entry.method);
+                // Every third member passed over, as the run does with some.
+                const bool skip = ++index % 3 == 0;
+                if (!skip && method != Method::Unknown && method != Method::Lhd) {
+                    const std::string in = dir + "/in", ahead_out = dir + "/ahead";
+                    MemberResult there;
+                    bool taken;
+                    {
+                        BinaryFile output(platform::createForWriting(
+                            platform::fromUtf8(ahead_out.c_str()).c_str()));
+                        taken = keep ? ahead.take(dataStart, reporter, output, there)
+                                     : ahead.result(dataStart, there);
+                    }
+                    if (taken) {
+                        ASSERT_TRUE(f->moveTo(dataStart));
+                        MemberResult here;
+                        {
+                            BinaryFile output(
+                                platform::createForWriting(platform::fromUtf8(in.c_str()).c_str()));
+                            here = decodeMember(corpus::testDecoder(), reporter, *f, output,
+                                                entry.originalSize, entry.packedSize, method);
+                        }
+                        EXPECT_EQ(there.crc, here.crc) << index;
+                        EXPECT_EQ(there.damaged, here.damaged) << index;
+                        EXPECT_EQ(there.overrunOnly, here.overrunOnly) << index;
+                        if (keep) EXPECT_TRUE(corpus::readAll(ahead_out) == corpus::readAll(in));
+                        ++compared;
+                    }
+                }
+                if (!f->holds(dataStart, entry.packedSize) ||
+                    !f->moveTo(dataStart + static_cast<int64_t>(entry.packedSize)))
+                    break;
+            }
+        }
+    }
+    EXPECT_GT(compared, 50);
+}
 
 }  // namespace
 }  // namespace qorn
