@@ -5,10 +5,10 @@
 
 #include "base/crc16.h"
 #include "encode/encoder_pool.h"
-#include "encode/host_files.h"
 #include "encode/lzh_encoder.h"
 #include "encode/pack_item.h"
 #include "encode/tree_collector.h"
+#include "platform/host_files.h"
 
 namespace qorn::encode {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "encode/host_files.h"
+#include "platform/host_files.h"
 
 namespace qorn::encode {
 

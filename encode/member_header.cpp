@@ -4,9 +4,9 @@
 #include <ctime>
 
 #include "base/crc16.h"
-#include "encode/host_files.h"
 #include "encode/le_bytes.h"
 #include "encode/lzh_encoder.h"
+#include "platform/host_files.h"
 
 namespace qorn::encode {
 

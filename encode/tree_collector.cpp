@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "encode/host_files.h"
+#include "platform/host_files.h"
 
 namespace qorn::encode {
 

@@ -15,10 +15,10 @@
 #include <mutex>
 
 #include "decode/decode_session.h"
-#include "encode/host_files.h"
 #include "extract/entry_paths.h"
 #include "extract/extraction_worker.h"
 #include "extract/parallel_decode.h"
+#include "platform/host_files.h"
 #include "platform/platform.h"
 #include "tools/commands.h"
 

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "encode/host_files.h"
 #include "payload/sfx_settings.h"
+#include "platform/host_files.h"
 #include "platform/platform.h"
 #include "tools/commands.h"
 #include "tools/embedded_stub.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "encode/archive_writer.h"
-#include "encode/host_files.h"
+#include "platform/host_files.h"
 #include "tools/commands.h"
 
 namespace qorn::tool {

@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include "app/resource_ids.h"
-#include "encode/icon_file.h"
-#include "encode/pe_resources.h"
-#include "encode/text_sets.h"
-#include "encode/version_info.h"
+#include "pe/icon_file.h"
+#include "pe/pe_resources.h"
+#include "pe/text_sets.h"
+#include "pe/version_info.h"
 #include "platform/platform.h"
 
 namespace qorn::tool {

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "encode/icon_file.h"
-#include "encode/pe_resources.h"
-#include "encode/version_info.h"
+#include "pe/icon_file.h"
+#include "pe/pe_resources.h"
+#include "pe/version_info.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace qorn;

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "encode/host_files.h"
+#include "platform/host_files.h"
 #include "platform/platform.h"
 
 namespace qorn::encode::host {

@@ -1,4 +1,4 @@
-#include "encode/version_info.h"
+#include "pe/version_info.h"
 
 #include <algorithm>
 

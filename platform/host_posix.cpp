@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "encode/host_files.h"
+#include "platform/host_files.h"
 
 namespace qorn::encode::host {
 

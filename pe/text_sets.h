@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "encode/pe_resources.h"
+#include "pe/pe_resources.h"
 
 namespace qorn::encode {
 

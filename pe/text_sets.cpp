@@ -1,4 +1,4 @@
-#include "encode/text_sets.h"
+#include "pe/text_sets.h"
 
 #include "app/resource_ids.h"
 

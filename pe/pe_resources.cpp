@@ -1,4 +1,4 @@
-#include "encode/pe_resources.h"
+#include "pe/pe_resources.h"
 
 #include <algorithm>
 

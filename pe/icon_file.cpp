@@ -1,4 +1,4 @@
-#include "encode/icon_file.h"
+#include "pe/icon_file.h"
 
 #include <algorithm>
 #include <cstring>
