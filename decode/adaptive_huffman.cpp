@@ -554,7 +554,6 @@ uint8_t* lh1Run(DecoderContext& s, uint8_t* out, const uint8_t* stop, uint64_t l
     };
     AdaptiveState& a = s.adaptive;
     const int32_t* const link = a.tree.link;
-    const uint16_t* const positionTable = s.tables.positionTable;
     while (out < stop && b.in <= end) {
         // A code that runs on past the window's count is left to the
         // operation, and so is one of more than 32 bits where fillBuffer
@@ -577,7 +576,7 @@ uint8_t* lh1Run(DecoderContext& s, uint8_t* out, const uint8_t* stop, uint64_t l
             continue;
         }
         // Position codes of 3 to 8 bits, all in the table, and 6 bits more.
-        const uint16_t e = positionTable[b.window >> 56];
+        const uint16_t e = s.tables.positionTable[b.window >> 56];
         const unsigned length = e >> kEntryLengthShift;
         const uint32_t d = (static_cast<uint32_t>(e & kEntryValue) << 6) |
                            static_cast<uint32_t>((b.window << length) >> 58);
