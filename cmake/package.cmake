@@ -5,7 +5,7 @@
 #   cmake --build build --target package          -> build/qornsfx_<version>_<arch>.deb
 # The build also gathers what it ships in ${QORN_DIST_DIR} (build/dist):
 # qornsfx and qornsfx.exe stripped, their debug information beside them in
-# build/dist-debug, and the finished stub qornsfx-stub.exe.
+# build/dist-debug, and the finished stubs qornsfx-stub.exe and qornsfx-run-stub.exe.
 install(TARGETS qornsfx RUNTIME DESTINATION bin)
 
 set(QORN_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging/deb)
@@ -82,12 +82,14 @@ add_custom_command(OUTPUT ${QORN_DIST_DIR}/qornsfx
   COMMENT "Stripping qornsfx into ${QORN_DIST_DIR}"
   VERBATIM)
 if(TARGET stub)
-  add_custom_command(OUTPUT ${QORN_DIST_DIR}/qornsfx-stub.exe
+  add_custom_command(OUTPUT ${QORN_DIST_DIR}/qornsfx-stub.exe ${QORN_DIST_DIR}/qornsfx-run-stub.exe
     COMMAND ${CMAKE_COMMAND} -E make_directory ${QORN_DIST_DIR}
     COMMAND ${CMAKE_COMMAND} -E copy ${QORN_STUB} ${QORN_DIST_DIR}/qornsfx-stub.exe
-    DEPENDS stub ${QORN_STUB}
+    COMMAND ${CMAKE_COMMAND} -E copy ${QORN_RUN_STUB} ${QORN_DIST_DIR}/qornsfx-run-stub.exe
+    DEPENDS stub ${QORN_STUB} ${QORN_RUN_STUB}
     VERBATIM)
-  list(APPEND QORN_DIST_OUTPUTS ${QORN_DIST_DIR}/qornsfx-stub.exe)
+  list(APPEND QORN_DIST_OUTPUTS ${QORN_DIST_DIR}/qornsfx-stub.exe
+    ${QORN_DIST_DIR}/qornsfx-run-stub.exe)
 endif()
 if(TARGET tool_mingw64)
   find_program(QORN_MINGW64_OBJCOPY x86_64-w64-mingw32-objcopy)

@@ -182,6 +182,7 @@ void walkArchive(BinaryFile& file, const std::vector<uint8_t>& archive, ArchiveR
                                 "a file and a folder of one name (letter case aside); "
                                 "one of them cannot be extracted"});
         } else if (!folder) {
+            report.files.emplace_back(cleaned.c_str(), cleaned.length());
 #ifdef _WIN32
             BinaryFile sink(platform::createForWriting(u"NUL"));
 #else

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "tools/commands.h"
 #include "tools/embedded_stub.h"
+#include "tools/run_option.h"
 #include "tools/stub_resources.h"
 #if __has_include("encode/archive_writer.h")
 #include "encode/archive_writer.h"
@@ -29,10 +30,13 @@ const char kMakeUsage[] =
     "         [--main-file F] [--start-menu N] [--desktop N] [--send-to N] [--open F]\n"
     "         [--link-name L] [--no-settings] [--stub STUB.exe] [--icon FILE.ico]\n"
     "         [--product-name T] [--company T] [--description T] [--file-version 1.2.3.4]\n"
-    "         [--force] ARCHIVE.lzh | DIR...\n"
+    "         [--run 'PROGRAM ARGS'] [--force] ARCHIVE.lzh | DIR...\n"
     "  N is a shortcut's option byte: 0 never, 1 offered, 2 always, 3 offered and checked\n"
     "  every member is decoded first; --force writes the file even when the stub would\n"
-    "  fail on some of them\n";
+    "  fail on some of them\n"
+    "  --run: installer mode; the file extracts into a temporary folder of its own, runs\n"
+    "  PROGRAM (a member) there with ARGS and whatever the file is given, waits, removes\n"
+    "  the folder and exits with PROGRAM's status\n";
 
 // The settings a user can give; without any of them the block still goes in
 // (a run with the dialog), unless --no-settings asks for a bare payload.
@@ -133,24 +137,29 @@ bool exists(const std::string& path) {
     return platform::pathKind(wide(path).c_str()) == platform::PathKind::File;
 }
 
-// --stub, else (for a tool built without its stub) one beside the tool.
-std::string findStub(const Arguments& args) {
+// --stub, else (for a tool built without its stubs) one beside the tool.
+// Installer mode has a stub of its own.
+std::string findStub(const Arguments& args, bool installer) {
     if (args.has("stub")) return args.value("stub");
     const std::string folder = toolFolder();
-    for (const char* candidate : {"/qornsfx-stub.exe", "/../stub/qornsfx-stub.exe"})
+    const std::string name = installer ? "qornsfx-run-stub.exe" : "qornsfx-stub.exe";
+    for (const std::string& candidate : {"/" + name, "/../stub/" + name})
         if (exists(folder + candidate)) return folder + candidate;
     return "";
 }
 
 // --stub, else the stub built into the tool.
-bool loadStub(const Arguments& args, std::vector<uint8_t>& stub) {
+bool loadStub(const Arguments& args, bool installer, std::vector<uint8_t>& stub) {
 #ifdef QORN_EMBEDDED_STUB
     if (!args.has("stub")) {
-        stub.assign(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize);
+        if (installer)
+            stub.assign(kEmbeddedRunStub, kEmbeddedRunStub + kEmbeddedRunStubSize);
+        else
+            stub.assign(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize);
         return true;
     }
 #endif
-    const std::string path = findStub(args);
+    const std::string path = findStub(args, installer);
     if (path.empty()) {
         std::fprintf(stderr, "qornsfx: no stub found; build it or name one with --stub\n");
         return false;
@@ -242,7 +251,7 @@ FILE* createScratch(const std::string& out, const char* suffix, std::string& nam
 // The archive as the stub will meet it: a file that would stop it halfway
 // (or pass a member over) is not written unless --force asks for it.
 bool checkBeforeWriting(const Arguments& args, const std::vector<uint8_t>& archive,
-                        const std::string& out) {
+                        const std::string& out, std::vector<std::u16string>& files) {
     const bool folders = args.positional.size() > 1 || isFolder(args.positional[0]);
     const std::string source = folders ? "the packed folders" : args.positional[0];
     ArchiveReport report;
@@ -254,6 +263,7 @@ bool checkBeforeWriting(const Arguments& args, const std::vector<uint8_t>& archi
                      std::strerror(errno));
         return false;
     }
+    files = report.files;
     const bool force = args.has("force");
     for (const ArchiveProblem& p : report.notes)
         std::fprintf(stderr, "qornsfx: note: %s: %s: %s\n", source.c_str(), p.member.c_str(),
@@ -281,17 +291,52 @@ int runMake(const Arguments& args) {
         return kExitUsage;
     }
     std::vector<uint8_t> settings, stub, archive;
+    RunCommand run;
+    const bool installer = args.has("run");
+    if (installer) {
+        std::string error;
+        if (!parseRunCommand(args.value("run"), run, error)) {
+            std::fprintf(stderr, "qornsfx: %s\n", error.c_str());
+            return kExitUsage;
+        }
+        // The file extracts into a temporary folder and makes no shortcut:
+        // these settings would be silently dropped.
+        for (const char* option : kSettingOptions)
+            if (std::strcmp(option, "title") != 0 && args.has(option)) {
+                std::fprintf(stderr,
+                             "qornsfx: --run and --%s do not go together (installer mode "
+                             "extracts into a temporary folder and makes no shortcut)\n",
+                             option);
+                return kExitUsage;
+            }
+    }
     if (!buildSettings(args, settings)) return kExitUsage;
-    if (!loadStub(args, stub)) return 1;
+    if (!loadStub(args, installer, stub)) return 1;
+    const std::vector<uint8_t> plainStub = stub;
     bool edited;
-    if (const int status = editStubResources(args, stub, edited)) return status;
+    // Before the archive is packed, so that a mistake in them is told at once.
+    if (const int status = editStubResources(args, installer ? &run : nullptr, stub, edited))
+        return status;
     if (!loadArchive(args, archive)) return 1;
     // The end mark: one 0 byte after the last member.
     if (archive.empty() || archive.back() != 0) archive.push_back(0);
-    if (edited) stampChecksum(stub, settings, archive);
 
     const std::string out = args.value("o");
-    if (!checkBeforeWriting(args, archive, out)) return 1;
+    std::vector<std::u16string> files;
+    if (!checkBeforeWriting(args, archive, out, files)) return 1;
+    if (installer) {
+        if (!namesMember(run.program, files)) {
+            std::fprintf(stderr,
+                         "qornsfx: --run: %s is not a file of the archive (names are compared "
+                         "as Windows compares them, letter case aside)\n",
+                         utf8(WideString(run.program.c_str())).c_str());
+            return 1;
+        }
+        // Again, with the program spelt as the archive spells it.
+        stub = plainStub;
+        if (const int status = editStubResources(args, &run, stub, edited)) return status;
+    }
+    if (edited) stampChecksum(stub, settings, archive);
     std::string temp;
     FILE* f = createScratch(out, ".part", temp);
     if (!f) return 1;

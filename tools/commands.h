@@ -21,6 +21,7 @@ struct ArchiveProblem {
 // over by design.
 struct ArchiveReport {
     std::vector<ArchiveProblem> problems, warnings, notes;
+    std::vector<std::u16string> files;  // the files it would make, paths made safe
 };
 
 // Walks and decodes a plain archive the way the stub does, from the file

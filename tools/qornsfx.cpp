@@ -57,7 +57,8 @@ bool takesValue(const std::string& name) {
                                         "product-name",
                                         "file-version",
                                         "execution-level",
-                                        "language"};
+                                        "language",
+                                        "run"};
     for (const char* n : names)
         if (name == n) return true;
     return false;

@@ -87,7 +87,8 @@ bool setExecutionLevel(std::vector<uint8_t>& manifest, const std::string& level)
 
 }  // namespace
 
-int editStubResources(const Arguments& args, std::vector<uint8_t>& stub, bool& edited) {
+int editStubResources(const Arguments& args, const RunCommand* run, std::vector<uint8_t>& stub,
+                      bool& edited) {
     edited = false;
     encode::VersionEdit edit;
     if (const int status = versionEdit(args, edit)) return status;
@@ -120,7 +121,7 @@ int editStubResources(const Arguments& args, std::vector<uint8_t>& stub, bool& e
             return kExitUsage;
         }
     }
-    if (!icon && edit.texts.empty() && !level && !language) return 0;
+    if (!icon && edit.texts.empty() && !level && !language && !run) return 0;
 
     encode::PeResources pe;
     std::string error;
@@ -155,6 +156,7 @@ int editStubResources(const Arguments& args, std::vector<uint8_t>& stub, bool& e
         std::fprintf(stderr, "qornsfx: --language: %s\n", error.c_str());
         return 1;
     }
+    if (run) addRunTexts(pe, *run);
     if (level) {
         bool found = false;
         for (encode::Resource& r : pe.resources)

@@ -19,6 +19,8 @@ PATHS=${QORN_PATHS:-}
 SRC=${QORN_SOURCE:?}
 SHOTS=$(dirname "$E2E")/e2e-screens
 STUB=${QORN_E2E_STUB:?}
+RUN_STUB=${QORN_E2E_RUN_STUB:-}
+SETUP_PROGRAM=${QORN_SETUP_PROGRAM:-}
 WINE=${QORN_WINE:-wine}
 
 export WINEPREFIX=$E2E/prefix HOME=$E2E/prefix.home WINEDEBUG=-all WINEARCH=${QORN_WINE_ARCH:-win32}
@@ -85,6 +87,7 @@ new_case() {
 
 archive() { python3 "$SRC/tests/e2e/lzh0.py" "$@" || fail "cannot write the archive"; }
 make_sfx() { "$TOOL" make --stub "$STUB" "$@" || fail "qornsfx make $*"; }
+make_run_sfx() { "$TOOL" make --stub "$RUN_STUB" "$@" || fail "qornsfx make $*"; }
 
 # Runs the stub (with its arguments) in the background; finish() waits for
 # its exit status.
@@ -140,6 +143,9 @@ shot() { import -window root "$SHOTS/$1.png" 2>/dev/null || echo "no screenshot 
 expect_line() {  # TEXT REGEX WHAT
     printf '%s\n' "$1" | grep -qE "$2" || { printf '%s\n' "$1" >&2; fail "$3"; }
 }
+
+# The Linux path of a path on Wine's drive C:.
+unix_of() { local p=${1#[Cc]:\\}; printf '%s/drive_c/%s' "$WINEPREFIX" "${p//\\//}"; }
 
 # The message box of the stub: class #32770 without the folder field.
 read_box() {
@@ -685,6 +691,76 @@ case_dpi_keyboard() {
 # labels whole with mnemonics of their own; the progress window, the
 # question, a damaged member's box and the usage box too. German and
 # French: the dialog, the progress window and the question.
+# Installer mode: the program (qorn-setup) writes its command line and its
+# working folder to the file its first argument names, outside the
+# temporary folder, and exits with its second argument (7 by default).
+case_installer() {
+    new_case installer
+    local rc line folder temp box report=$(winpath "$CASE_DIR/report.txt")
+    mkdir -p tree/Setup/data
+    cp "$SETUP_PROGRAM" tree/Setup/setup.exe
+    echo hello >tree/Setup/data/readme.txt
+    make_run_sfx -o inst.exe --title 'Qorn Setup' --run "setup\\SETUP.exe \"$report\"" tree/Setup >/dev/null
+    start inst.exe
+    rc=$(finish)
+    [ "$rc" = 7 ] || fail "exit status $rc, not the program's 7"
+    [ -f report.txt ] || fail "the program did not run"
+    line=$(sed -n 1p report.txt | tr -d '\r')
+    folder=$(sed -n 2p report.txt | tr -d '\r')
+    expect_line "$folder" '\\qsf[0-9A-Fa-f]+\.tmp$' "the working folder: a temporary one of its own"
+    expect_line "$line" '\\qsf[0-9A-Fa-f]+\.tmp\\Setup\\setup\.exe"? "Z:[^"]*report\.txt"$' "the program and its arguments"
+    temp=$(unix_of "$folder")
+    [ -d "$(dirname "$temp")" ] || fail "no temporary folder $(dirname "$temp")"
+    [ ! -e "$temp" ] || fail "the temporary folder is left: $folder"
+
+    # Silent: no window; the switches go to the program, quotes and all.
+    rm -f report.txt
+    watch_windows
+    start inst.exe /S '/D=C:\x y'
+    rc=$(finish)
+    # The program's console is the program's own.
+    line=$(watched)
+    expect_nothing_shown "$(printf '%s\n' "$line" | grep -v $'^WineConsoleClass\t')"
+    [ "$rc" = 7 ] || fail "/S: exit status $rc"
+    line=$(sed -n 1p report.txt | tr -d '\r')
+    expect_line "$line" 'report\.txt" /S "/D=C:\\x y"$' "/S: the switches passed on"
+    [ ! -e "$(unix_of "$(sed -n 2p report.txt | tr -d '\r')")" ] || fail "/S: the temporary folder is left"
+
+    # Status 0 passes on as 0; a program that keeps a file open delays the
+    # removal only while it runs.
+    rm -f report.txt
+    make_run_sfx -o zero.exe --run "Setup/setup.exe \"$report\" 0" tree/Setup >/dev/null
+    start zero.exe /S
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "status 0: exit status $rc"
+    [ ! -e "$(unix_of "$(sed -n 2p report.txt | tr -d '\r')")" ] || fail "status 0: the folder is left"
+
+    # Damage: the box, status 3, nothing run, the folder gone.
+    rm -f report.txt
+    ls "$(dirname "$temp")" | grep -i '^qsf' && fail "a temporary folder of an earlier run is left"
+    archive a.lzh setup.exe=file:"$SETUP_PROGRAM" b.txt=text:bravo --damage b.txt
+    make_run_sfx -o damaged.exe --force --run "setup.exe \"$report\"" a.lzh 2>/dev/null
+    start damaged.exe
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*\tファイル b\\.txt が壊れています。$' "the damaged-file box"
+    shot installer-damaged
+    probe click --control 65535 1
+    rc=$(finish)
+    [ "$rc" = 3 ] || fail "damaged: exit status $rc"
+    [ ! -e report.txt ] || fail "damaged: the program ran"
+    ! ls "$(dirname "$temp")" | grep -i '^qsf' || fail "damaged: the temporary folder is left"
+
+    # What make refuses: a program that is no member, settings with no use.
+    local out
+    out=$("$TOOL" make --stub "$RUN_STUB" -o bad.exe --run 'nope.exe /x' tree/Setup 2>&1)
+    rc=$?
+    [ "$rc" = 1 ] && [ ! -e bad.exe ] || fail "a missing program: status $rc"
+    expect_line "$out" 'nope\.exe is not a file of the archive' "the missing program named"
+    out=$("$TOOL" make --stub "$RUN_STUB" -o bad.exe --run 'Setup\setup.exe' --destination D tree/Setup 2>&1)
+    rc=$?
+    [ "$rc" = 2 ] && [ ! -e bad.exe ] || fail "--run with --destination: status $rc"
+}
+
 case_english() {
     new_case english
     archive a.lzh a.txt=text:alpha 'sub/b.txt=text:bravo' c.txt=text:charlie --damage 'sub/b.txt'
