@@ -173,8 +173,8 @@ int runExtract(const Arguments& args) {
     if (!file) return 1;
 
     WideString folder;
-    if (args.has("d"))
-        folder = wide(args.value("d"));
+    if (args.has("directory"))
+        folder = wide(args.value("directory"));
     else if (hasSettings && !settings.destination.isEmpty())
         folder = settings.destination;
     if (!folder.isEmpty() && !enterDestination(folder)) {

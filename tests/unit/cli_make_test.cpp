@@ -103,9 +103,9 @@ ReadBack readBack(const fs::path& path) {
 }
 
 TEST_F(CliMake, WritesStubSettingsAndArchiveThatTheStubReadsBack) {
-    ASSERT_EQ(make({"--title", "テスト", "--destination", "/opt/demo", "--main-file",
-                    "bin\\demo.exe", "--start-menu", "3", "--desktop", "2", "--send-to", "1",
-                    "--open", "readme.txt", "--link-name", "Demo"}),
+    ASSERT_EQ(make({"--title", "テスト", "--destination", "/opt/demo", "--main-file", "A.TXT",
+                    "--start-menu", "3", "--desktop", "2", "--send-to", "1", "--open", ".\\a.txt",
+                    "--link-name", "Demo"}),
               0)
         << errors();
     const Bytes out = readFile(root_ / "out.exe");
@@ -122,11 +122,11 @@ TEST_F(CliMake, WritesStubSettingsAndArchiveThatTheStubReadsBack) {
     EXPECT_TRUE(r.settings.present);
     EXPECT_EQ(r.settings.title, u"テスト");
     EXPECT_EQ(r.settings.destination, u"/opt/demo");
-    EXPECT_EQ(r.settings.mainFile, u"bin\\demo.exe");
+    EXPECT_EQ(r.settings.mainFile, u"A.TXT");
     EXPECT_EQ(r.settings.startMenuOptions, 3);
     EXPECT_EQ(r.settings.desktopOptions, 2);
     EXPECT_EQ(r.settings.sendToOptions, 1);
-    EXPECT_EQ(r.settings.openFile, u"readme.txt");
+    EXPECT_EQ(r.settings.openFile, u".\\a.txt");
     EXPECT_EQ(r.settings.linkName, u"Demo");
     EXPECT_EQ(r.firstArchiveByte, archive_[0]);
 }
