@@ -130,6 +130,26 @@ BinaryFile* openArchive(const Arguments& args, SfxSettings& settings, bool& hasS
     return file;
 }
 
+std::string jsonString(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c == 0x7F) {
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
 int methodNumber(const std::string& text) {
     const size_t digit = text[0] == '-' ? 3 : 2;
     return digit < text.size() ? text[digit] - '0' : 5;

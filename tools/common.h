@@ -45,6 +45,10 @@ std::string systemPathText(const WideString& path);
 // payload offset and the settings block. Null (with a message) on failure.
 BinaryFile* openArchive(const Arguments& args, SfxSettings& settings, bool& hasSettings);
 
+// text as a JSON string, quotes included: UTF-8, with '"', '\\' and the
+// control characters escaped.
+std::string jsonString(const std::string& text);
+
 // "lh5" or "-lh5-" (the command line has checked it): 5.
 int methodNumber(const std::string& text);
 
