@@ -406,10 +406,6 @@ bool signAndTest(const Arguments& args, const std::string& file, const std::stri
                  const std::vector<uint8_t>& stub, const std::vector<uint8_t>& settings,
                  const std::vector<uint8_t>& archive) {
     const std::string command = args.value("sign-cmd");
-    if (command.find("{}") == std::string::npos) {
-        std::fprintf(stderr, "qornsfx: --sign-cmd has no {} for the file to sign\n");
-        return false;
-    }
     const int status = runCommand(signCommand(command, file));
     if (status != 0) {
         std::fprintf(stderr, "qornsfx: %s not written: the signing command failed (status %d)\n",
@@ -476,6 +472,10 @@ int runMake(const Arguments& given) {
         std::fprintf(stderr,
                      "qornsfx: make: nothing to build from: give an LHA archive, or files and "
                      "folders\n");
+        return kExitUsage;
+    }
+    if (args.has("sign-cmd") && args.value("sign-cmd").find("{}") == std::string::npos) {
+        std::fprintf(stderr, "qornsfx: --sign-cmd has no {} for the file to sign\n");
         return kExitUsage;
     }
     const bool packing = args.positional.size() > 1 || isFolder(args.positional[0]);

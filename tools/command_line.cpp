@@ -348,7 +348,7 @@ std::string keyOf(const CLI::Option* opt) {
 }
 
 bool isFlag(const CLI::Option* opt) {
-    return opt->get_type_size() == 0;
+    return opt->get_expected_max() == 0;
 }
 
 void collect(const CLI::App& sub, Arguments& args) {
