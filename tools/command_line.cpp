@@ -129,7 +129,7 @@ void addReadOptions(CLI::App& sub, bool withFolder) {
     if (withFolder)
         sub.add_option("--program-files-folder",
                        "the folder a destination under Program Files resolves to on this "
-                       "system. Default: /opt")
+                       "system. Default: the current folder")
             ->type_name("DIR");
 #else
     (void)withFolder;
@@ -335,6 +335,13 @@ struct Tool {
             sub->allow_extras();
             sub->set_help_flag("-h,--help", "print this help");
             sub->set_help_all_flag();
+            // Headings of their own, so that --help-all (and the manual page
+            // made from it) tells the commands apart.
+            auto formatter = std::make_shared<WrappingFormatter>();
+            formatter->label("Positionals", "Arguments of " + sub->get_name());
+            sub->formatter(formatter);
+            for (CLI::Option* opt : sub->get_options())
+                if (opt->get_group() == "Options") opt->group("Options of " + sub->get_name());
         }
     }
 };
@@ -451,7 +458,16 @@ int parseCommandLine(int argc, char** argv, ParsedCommand& command) {
         std::fputs(sub ? sub->help("qornsfx").c_str() : app.help().c_str(), stdout);
         return 0;
     } catch (const CLI::CallForAllHelp&) {
-        std::fputs(app.help("", CLI::AppFormatMode::All).c_str(), stdout);
+        std::string text = app.help();
+        for (const CLI::App* sub : app.get_subcommands({})) {
+            std::string part = sub->help("qornsfx");
+            const size_t footer = part.rfind("\n\n");
+            if (footer != std::string::npos) part.resize(footer + 1);
+            const size_t usage = part.find("Usage:");
+            if (usage != std::string::npos) part.insert(usage, "\n");
+            text += "\n" + part;
+        }
+        std::fputs(text.c_str(), stdout);
         return 0;
     } catch (const CLI::CallForVersion&) {
         std::printf("%s\n", kVersionText);

@@ -433,8 +433,8 @@ case_folder_twice() {
             shot "folder_twice-run$n"
             fail "run $n showed a box"
         fi
+        # A box waits for a click: the run would not have ended by itself.
         [ "$rc" = 0 ] || fail "run $n: exit status $rc"
-        expect_line "$seen" $'^QORNSFXCLASS\t' "run $n: the stub's window was never seen"
         diff -r ../src/tree tree >&2 || fail "run $n extracted a different tree"
     done
 }
@@ -928,13 +928,14 @@ case_windows_tool() {
     expect_line "$out" $'^fixed\t1\.0\.2\.0$' "file version"
     expect_line "$out" $'^icon 32\t4264 bytes\tloads$' "the 32 px icon"
     out=$(wtool list sfx.exe)
-    expect_line "$out" "^-lh5- .* $tree/numbers\\.txt\$" "list: numbers.txt"
+    expect_line "$out" "^-lh7- .* $tree/numbers\\.txt\$" "list: numbers.txt"
     expect_line "$out" "^-lh.- .* $tree/資料/メモ\\.txt\$" "list: the Japanese name"
-    expect_line "$out" '^total: 6 members' "list: member count"
+    # Folder members only for the empty folder.
+    expect_line "$out" '^total: 4 members' "list: member count"
     out=$(wtool test sfx.exe)
     expect_line "$out" '^3 OK, 0 damaged, 0 skipped$' "test: $out"
     out=$(wtool extract sfx.exe -d extracted)
-    expect_line "$out" '^extracted: 6 members' "extract: $out"
+    expect_line "$out" '^extracted: 4 members' "extract: $out"
     diff -r "$tree" "extracted/$tree" >&2 || fail "qornsfx.exe extracted a different tree"
     out=$(wtool make -o built-in.exe --no-settings "$tree") || fail "make with the built-in stub: $out"
     cmp -n 45056 built-in.exe "${QORN_STUB_I686:?}" || fail "the built-in stub is not the finished i686 stub"
