@@ -29,16 +29,17 @@ add_custom_command(OUTPUT ${QORN_DOC_DIR}/changelog.gz
   VERBATIM)
 install(FILES ${QORN_PACKAGING_DIR}/copyright ${QORN_DOC_DIR}/changelog.gz
   DESTINATION share/doc/qornsfx)
-# The manual page is made from the tool's own --help and --version.
+# The manual page is made from the tool's own --help-all (every command and
+# option) and --version.
 if(QORN_HELP2MAN)
   add_custom_command(OUTPUT ${QORN_DOC_DIR}/qornsfx.1.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${QORN_DOC_DIR}
-    COMMAND ${QORN_HELP2MAN} --no-info --section=1
+    COMMAND ${QORN_HELP2MAN} --no-info --section=1 --help-option=--help-all
       "--name=build, list, test and extract self-extracting LHA archives for Windows"
       --output=${QORN_DOC_DIR}/qornsfx.1 $<TARGET_FILE:qornsfx>
     COMMAND ${QORN_GZIP} -9nf ${QORN_DOC_DIR}/qornsfx.1
     DEPENDS qornsfx
-    COMMENT "Making the manual page from qornsfx --help"
+    COMMENT "Making the manual page from qornsfx --help-all"
     VERBATIM)
   list(APPEND QORN_DOC_FILES ${QORN_DOC_DIR}/qornsfx.1.gz)
   install(FILES ${QORN_DOC_DIR}/qornsfx.1.gz DESTINATION share/man/man1)

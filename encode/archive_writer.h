@@ -20,6 +20,10 @@ struct PackOptions {
     int headerLevel = 2;  // 0, 1 or 2
     // iconv name of the ANSI code page names are stored in when they fit.
     std::string codePage = "CP932";
+    // Folder members only for folders that hold no member: the others come
+    // with their files' paths, and an extractor that meets a folder member
+    // whose folder exists need not ask about it.
+    bool foldersOnlyWhenEmpty = false;
     // Bytes of file data done so far out of the total, and the member at hand.
     std::function<void(uint64_t done, uint64_t total, const std::string& path)> progress;
     // Things left out (links, devices); packing goes on.

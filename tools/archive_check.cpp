@@ -133,7 +133,7 @@ void walkArchive(BinaryFile& file, const std::vector<uint8_t>& archive, ArchiveR
     makeCrcTable();
     resetProgress(nullptr, 0);
     ArchiveEntry entry;
-    std::map<std::u16string, bool> made;
+    std::map<std::u16string, bool>& made = report.names;
     unsigned index = 0;
     std::string previous;
     for (;; ++index) {
@@ -151,6 +151,8 @@ void walkArchive(BinaryFile& file, const std::vector<uint8_t>& archive, ArchiveR
             break;
         }
         const int64_t dataStart = file.position();
+        ++report.members;
+        report.originalBytes += entry.originalSize;
         previous = shown(entry.path);
         const std::string member = "member " + std::to_string(index + 1) + " \"" + previous + "\"";
         WideString cleaned(entry.path);

@@ -414,6 +414,37 @@ PY
     done
 }
 
+# A folder packed by make has folder members only for empty folders: run
+# twice into one destination, the second run meets no folder member whose
+# folder exists, so no box asks about one, and the files are replaced.
+case_folder_twice() {
+    new_case folder_twice
+    local t=src/tree
+    mkdir -p "$t/bin/sub" "$t/docs/日本語" || fail
+    echo one >"$t/bin/tool.txt"
+    echo two >"$t/bin/sub/deep.txt"
+    echo three >"$t/docs/日本語/メモ.txt"
+    make_sfx -o sfx.exe --no-settings "$t" >make.txt
+    expect_line "$(cat make.txt)" '^sfx\.exe: 3 members, 14 bytes in, [0-9]+ bytes out' "make's summary"
+    ! "$TOOL" list sfx.exe | grep -q -- '^-lhd-' || fail "a folder member for a folder that holds files"
+    mkdir run && cd run || fail
+    local n rc seen
+    for n in 1 2; do
+        watch_windows
+        start ../sfx.exe
+        rc=$(finish)
+        seen=$(watched)
+        if printf '%s\n' "$seen" | grep -q $'^#32770\tvisible'; then
+            printf '%s\n' "$seen" >&2
+            shot "folder_twice-run$n"
+            fail "run $n showed a box"
+        fi
+        # A box waits for a click: the run would not have ended by itself.
+        [ "$rc" = 0 ] || fail "run $n: exit status $rc"
+        diff -r ../src/tree tree >&2 || fail "run $n extracted a different tree"
+    done
+}
+
 # /S: nothing on the screen at any moment, the destination the dialog would
 # have proposed, the shortcuts its check boxes start with, nothing opened.
 case_silent() {
@@ -914,17 +945,19 @@ case_icon_version() {
     diff -r ../src/tree tree >&2 || fail "the extracted tree differs from the folder"
 }
 
-# Signing comes after make: the signed SFX verifies, the tool still reads
-# it, and it extracts the same tree (the signature follows the archive's end
-# mark, where the stub stops reading).
+# Signing comes after make, here through make --sign-cmd: the signed SFX
+# verifies, the tool still reads it, and it extracts the same tree (the
+# signature follows the archive's end mark, where the stub stops reading).
 case_signed() {
     new_case signed
     icon_tree
-    make_sfx -o sfx.exe --no-settings --icon app.ico --product-name 'Signed demo' src/tree 2>/dev/null
     openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
         -subj '/CN=Qorn SFX test' >/dev/null 2>&1 || fail "cannot make a certificate"
-    osslsigncode sign -certs cert.pem -key key.pem -n 'Signed demo' -h sha256 \
-        -in sfx.exe -out signed.exe >/dev/null || fail "osslsigncode sign"
+    make_sfx -o signed.exe --no-settings --icon app.ico --product-name 'Signed demo' \
+        --sign-cmd "osslsigncode sign -certs cert.pem -key key.pem -n 'Signed demo' -h sha256 -in {} -out {}.signed >/dev/null && mv {}.signed {}" \
+        src/tree >make.txt 2>/dev/null
+    grep -q '^signed and tested: [0-9]* bytes of signature after the archive$' make.txt ||
+        fail "make --sign-cmd: $(cat make.txt)"
     osslsigncode verify -CAfile cert.pem signed.exe >verify.txt 2>&1 || {
         cat verify.txt >&2
         fail "the signature does not verify"
@@ -971,13 +1004,14 @@ case_windows_tool() {
     expect_line "$out" $'^fixed\t1\.0\.2\.0$' "file version"
     expect_line "$out" $'^icon 32\t4264 bytes\tloads$' "the 32 px icon"
     out=$(wtool list sfx.exe)
-    expect_line "$out" "^-lh5- .* $tree/numbers\\.txt\$" "list: numbers.txt"
+    expect_line "$out" "^-lh7- .* $tree/numbers\\.txt\$" "list: numbers.txt"
     expect_line "$out" "^-lh.- .* $tree/資料/メモ\\.txt\$" "list: the Japanese name"
-    expect_line "$out" '^total: 6 members' "list: member count"
+    # Folder members only for the empty folder.
+    expect_line "$out" '^total: 4 members' "list: member count"
     out=$(wtool test sfx.exe)
     expect_line "$out" '^3 OK, 0 damaged, 0 skipped$' "test: $out"
     out=$(wtool extract sfx.exe -d extracted)
-    expect_line "$out" '^extracted: 6 members' "extract: $out"
+    expect_line "$out" '^extracted: 4 members' "extract: $out"
     diff -r "$tree" "extracted/$tree" >&2 || fail "qornsfx.exe extracted a different tree"
     out=$(wtool make -o built-in.exe --no-settings "$tree") || fail "make with the built-in stub: $out"
     cmp -n 45056 built-in.exe "${QORN_STUB_I686:?}" || fail "the built-in stub is not the finished i686 stub"

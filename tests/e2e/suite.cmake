@@ -57,7 +57,7 @@ add_test(NAME e2e.cleanup COMMAND ${QORN_E2E_SCRIPT} cleanup)
 set_tests_properties(e2e.cleanup PROPERTIES FIXTURES_CLEANUP wine)
 
 foreach(case no_settings settings_ok cancel relative_folder damaged unknown_header abort
-             close_during_run cannot_create settings_cut_short from_folder silent
+             close_during_run cannot_create settings_cut_short from_folder folder_twice silent
              silent_destination destination_in_dialog silent_damaged silent_cannot_create usage
              arguments_passed_over privilege_shortcuts dpi_keyboard
              english
