@@ -276,6 +276,10 @@ bool readIconFile(const std::vector<uint8_t>& file, std::vector<IconImage>& imag
 bool replaceIconGroup(PeResources& pe, uint16_t group, const std::vector<IconImage>& images,
                       IconPlacement& placement, std::string& error) {
     placement = IconPlacement();
+    if (images.empty()) {
+        error = "the icon holds no images";
+        return false;
+    }
     std::vector<Resource> kept;
     const Resource* old = nullptr;
     std::set<uint16_t> oldIcons, iconsInUse;
