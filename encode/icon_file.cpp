@@ -343,18 +343,30 @@ bool replaceIconGroup(PeResources& pe, uint16_t group, const std::vector<IconIma
         return list;
     };
 
-    std::vector<size_t> bySize(images.size());
-    for (size_t i = 0; i < images.size(); ++i) bySize[i] = i;
-    std::stable_sort(bySize.begin(), bySize.end(), [&](size_t a, size_t b) {
+    // The order images are placed in: 16, 32 and 48 pixels first, the sizes
+    // Windows shows at 96 DPI (title bar and lists, Alt+Tab, desktop and
+    // Medium icons); then the others, the smallest first, for other DPIs
+    // and views. So a 48 px image goes in before a 40 px one, used at 120
+    // DPI only, and Windows scales the nearest size where one is missing.
+    auto smaller = [&](size_t a, size_t b) {
         if (images[a].pixels() != images[b].pixels())
             return images[a].pixels() < images[b].pixels();
         return images[a].bytes.size() < images[b].bytes.size();
+    };
+    auto common = [&](size_t i) {
+        const unsigned px = images[i].pixels();
+        return (px == 16 || px == 32 || px == 48) && images[i].height == images[i].width;
+    };
+    std::vector<size_t> bySize(images.size());
+    for (size_t i = 0; i < images.size(); ++i) bySize[i] = i;
+    std::stable_sort(bySize.begin(), bySize.end(), [&](size_t a, size_t b) {
+        if (common(a) != common(b)) return common(a);
+        return smaller(a, b);
     });
+    const size_t smallest = *std::min_element(bySize.begin(), bySize.end(), smaller);
     bool small = false;
     for (size_t i : bySize) small = small || images[i].pixels() <= 32;
-    auto required = [&](size_t i) {
-        return small ? images[i].pixels() <= 32 : i == bySize.front();
-    };
+    auto required = [&](size_t i) { return small ? images[i].pixels() <= 32 : i == smallest; };
 
     // The images that must fit, then each larger one where it fits, each in
     // its smaller form when `convert`. False when those that must fit do not.
@@ -395,7 +407,7 @@ bool replaceIconGroup(PeResources& pe, uint16_t group, const std::vector<IconIma
                 png[i] = pngFile(width, height, rgba);
         }
         placed = place(true);
-        // Room left over goes to bitmaps again, the smallest images first.
+        // Room left over goes to bitmaps again, in the same order.
         for (size_t i : bySize) {
             if (!placed || form[i] != kPng) continue;
             form[i] = kOwn;
@@ -410,7 +422,7 @@ bool replaceIconGroup(PeResources& pe, uint16_t group, const std::vector<IconIma
         const size_t frame = pe.sectionSize(with(true));
         const size_t room = frame < pe.room() ? pe.room() - frame : 0;
         error = (small ? std::string("its images of 32 pixels and less need ")
-                       : "its smallest image (" + sizeText(images[bySize.front()]) + ") needs ") +
+                       : "its smallest image (" + sizeText(images[smallest]) + ") needs ") +
                 std::to_string(size - frame) + " bytes; the stub has room for " +
                 std::to_string(room);
         return false;

@@ -50,12 +50,12 @@ struct IconPlacement {
 };
 
 // Puts images in place of the icon group `group` and the icons it holds.
-// The smallest images come first: the images of 32 pixels and less (or the
-// smallest one, when there are none) must fit, then each larger one is kept
-// where it fits. An image's bitmap that does not fit is stored as PNG (which
-// Windows reads at every size since Vista); then, room allowing, the
-// smallest images get their bitmaps back. Images that do not fit in either
-// form are left out.
+// The images of 32 pixels and less (or the smallest one, when there are
+// none) must fit; then 48 px images, then the other sizes from the smallest
+// up are kept where they fit. An image's bitmap that does not fit is stored
+// as PNG (which Windows reads at every size since Vista); then, room
+// allowing, the images get their bitmaps back in the same order. Images
+// that do not fit in either form are left out.
 bool replaceIconGroup(PeResources& pe, uint16_t group, const std::vector<IconImage>& images,
                       IconPlacement& placement, std::string& error);
 

@@ -451,6 +451,27 @@ TEST_F(CliMakeResources, AnIconOf16To48PixelsKeepsEveryImageShowingItsOwnPixels)
     }
 }
 
+// Where only one of a 40 and a 48 px image fits, the 48 px one is kept: it
+// is what the desktop shows at 96 DPI, the 40 px one serves 120 DPI alone.
+TEST_F(CliMakeResources, A48PixelImageGoesInBeforeOtherLargeSizes) {
+    if (realStubs().empty() || !haveWrestool()) GTEST_SKIP() << "needs the stubs and wrestool";
+    std::vector<icons::FileImage> images;
+    for (const uint32_t px : {16u, 32u, 40u, 48u})
+        images.push_back({px, icons::bitmapOf(icons::drawIcon(px, px > 32 ? 20 : 0, px), 32)});
+    writeFile(root_ / "app.ico", icons::iconFile(images));
+    for (const std::string& stub : realStubs()) {
+        SCOPED_TRACE(stub);
+        fs::copy_file(stub, root_ / "stub.exe", fs::copy_options::overwrite_existing);
+        fs::remove(root_ / "out.exe");
+        ASSERT_EQ(make({"--icon", (root_ / "app.ico").string()}), 0) << errors();
+        const Bytes back = iconReadBack();
+        std::vector<uint32_t> sizes;
+        for (size_t k = 0; k < icons::imagesOf(back).size(); ++k) sizes.push_back(back[6 + 16 * k]);
+        EXPECT_EQ(sizes, (std::vector<uint32_t>{16, 32, 48})) << errors();
+        EXPECT_NE(errors().find("the 40x40 image (6,760 bytes; "), std::string::npos) << errors();
+    }
+}
+
 TEST_F(CliMakeResources, AnIconTooLargeLosesItsLargestImagesNeverItsSmallOnes) {
     if (realStubs().empty() || !haveWrestool()) GTEST_SKIP() << "needs the stubs and wrestool";
     // A 256 px bitmap of 270,376 bytes whose pixels are noise: 4 bytes a
