@@ -901,6 +901,16 @@ for k in range(struct.unpack_from("<H", d, 4)[0]):
 PY
 }
 
+# Image K (from 0) of an icon file, its bytes to standard output.
+icon_image() {
+    python3 - "$1" "$2" <<'PY'
+import struct, sys
+d = open(sys.argv[1], "rb").read()
+size, at = struct.unpack_from("<II", d, 6 + 16 * int(sys.argv[2]) + 8)
+sys.stdout.buffer.write(d[at:at + size])
+PY
+}
+
 # An SFX with its own icon and version texts: what Windows reads of it (the
 # version API, the icon it picks for each size), the images it holds, and
 # the tree it extracts.
@@ -920,23 +930,38 @@ case_icon_version() {
     expect_line "$info" $'^FileDescription\tDemo setup$' "description"
     expect_line "$info" $'^FileVersion\t2\\.5\\.0\\.17$' "file version text"
     expect_line "$info" $'^fixed\t2\\.5\\.0\\.17$' "file version numbers"
-    # Windows picks the 16 and 32 px bitmaps from the group, and they load.
+    # Every image kept is the file's own, or a PNG made from the file's
+    # bitmap of its size that shows the same pixels; 16, 32 and 48 px are
+    # all kept, and whatever was left out was named.
     local images
     images=$(icon_images app.ico)
-    for px in 16 32; do
-        expect_line "$info" "^icon $px	$(printf '%s\n' "$images" | awk -v p=$px '$1 == p {print $3}') bytes	loads\$" \
-            "the $px px icon"
-    done
-    # Every image kept is the file's own; whatever was left out was named.
     wrestool -x -t14 -n102 -o back.ico sfx.exe || fail "wrestool reads no icon group"
-    local kept left
+    local kept left line px index
     kept=$(icon_images back.ico)
     [ -n "$kept" ] || fail "no images read back"
     while read -r line; do
-        printf '%s\n' "$images" | grep -qxF "$line" || fail "image not from app.ico: $line"
+        printf '%s\n' "$images" | grep -qxF "$line" && continue
+        px=${line%% *}
+        index=$(printf '%s\n' "$images" | awk -v p="$px" '$1 == p {print NR - 1; exit}')
+        [ -n "$index" ] || fail "image of a size app.ico has not: $line"
+        icon_image back.ico "$(printf '%s\n' "$kept" | awk -v l="$line" '$0 == l {print NR - 1}')" \
+            >"back-$px.png"
+        [ "$(head -c 4 "back-$px.png" | od -An -c | tr -d ' ')" = '211PNG' ] ||
+            fail "the $px px image is neither the file's own nor a PNG"
+        convert "png:back-$px.png" "rgba:back-$px.rgba" && convert "app.ico[$index]" "rgba:app-$px.rgba" &&
+            [ "$(stat -c %s "app-$px.rgba")" = $((px * px * 4)) ] || fail "convert cannot read the $px px images"
+        cmp -s "back-$px.rgba" "app-$px.rgba" || fail "the $px px PNG shows other pixels than the bitmap of app.ico"
+        printf '%s\n' "$out" | grep -q "the ${px}x$px image is stored as PNG" ||
+            fail "the $px px image stored as PNG without a note: $out"
     done <<<"$kept"
-    left=$(printf '%s\n' "$images" | grep -cvxF "$kept")
+    left=$(printf '%s\n' "$images" | grep -c -v -E "^($(printf '%s\n' "$kept" | cut -d' ' -f1 |
+        paste -sd'|')) ")
     [ "$(printf '%s\n' "$out" | grep -c 'is left out')" = "$left" ] || fail "left-out images not named: $out"
+    # Windows picks the image of each size from the group, and it loads.
+    for px in 16 32 48; do
+        expect_line "$info" "^icon $px	$(printf '%s\n' "$kept" | awk -v p=$px '$1 == p {print $3}') bytes	loads\$" \
+            "the $px px icon"
+    done
     mkdir run && cd run || fail
     start ../sfx.exe
     local rc

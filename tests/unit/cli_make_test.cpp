@@ -14,12 +14,14 @@
 #include <vector>
 
 #include "decode/bit_reader.h"
+#include "encode/png_writer.h"
 #include "payload/archive_entry.h"
 #include "payload/binary_file.h"
 #include "payload/sfx_settings.h"
 #include "platform/platform.h"
 #include "tests/support/corpus.h"
 #include "tests/support/header_bytes.h"
+#include "tests/support/icon_images.h"
 
 namespace qorn {
 namespace {
@@ -406,25 +408,130 @@ TEST_F(CliMakeResources, IconAndVersionGoInPlaceOfTheStubsOwn) {
     }
 }
 
-TEST_F(CliMakeResources, AnIconTooLargeLosesItsLargestImagesNeverItsSmallOnes) {
+// The sizes Windows shows most, 16 to 48 px as 32-bit bitmaps, and a 256 px
+// PNG image: the bitmaps that do not fit are stored as PNG, whose pixels are
+// the bitmap's as Windows shows them; whatever is left out is named.
+TEST_F(CliMakeResources, AnIconOf16To48PixelsKeepsEveryImageShowingItsOwnPixels) {
     if (realStubs().empty() || !haveWrestool()) GTEST_SKIP() << "needs the stubs and wrestool";
+    // Drawn art, then art as rough as a small photograph.
+    for (const unsigned noise : {0u, 12u}) {
+        std::vector<icons::Picture> pictures;
+        std::vector<icons::FileImage> images;
+        for (const uint32_t px : {16u, 32u, 48u}) {
+            pictures.push_back(icons::drawIcon(px, noise, px));
+            images.push_back({px, icons::bitmapOf(pictures.back(), 32)});
+        }
+        pictures.push_back(icons::drawIcon(256, noise, 256));
+        const icons::Picture& large = pictures.back();
+        images.push_back({256, encode::pngFile(large.width, large.height, large.rgba)});
+        writeFile(root_ / "app.ico", icons::iconFile(images));
+        for (const std::string& stub : realStubs()) {
+            SCOPED_TRACE(stub + ", noise " + std::to_string(noise));
+            fs::copy_file(stub, root_ / "stub.exe", fs::copy_options::overwrite_existing);
+            fs::remove(root_ / "out.exe");
+            ASSERT_EQ(make({"--icon", (root_ / "app.ico").string()}), 0) << errors();
+            const Bytes back = iconReadBack();
+            const std::vector<Bytes> kept = icons::imagesOf(back);
+            std::vector<uint32_t> sizes;
+            for (size_t k = 0; k < kept.size(); ++k) {
+                const uint32_t px = back[6 + 16 * k] ? back[6 + 16 * k] : 256;
+                sizes.push_back(px);
+                const size_t i = px == 256 ? 3 : px / 16 - 1;
+                ASSERT_LT(i, images.size());
+                SCOPED_TRACE(std::to_string(px) + " px");
+                if (kept[k] == images[i].bytes) continue;
+                // Not the file's own bytes: a PNG made from its bitmap.
+                ASSERT_TRUE(icons::isPng(kept[k]));
+                EXPECT_NE(errors().find("the " + std::to_string(px) + "x" + std::to_string(px) +
+                                        " image is stored as PNG"),
+                          std::string::npos)
+                    << errors();
+                icons::Picture shown;
+                ASSERT_TRUE(icons::readPng(kept[k], shown));
+                EXPECT_TRUE(shown == icons::shown(pictures[i], 32));
+            }
+            // What is left out is named. On the stub that ships, 16, 32 and
+            // 48 px are kept (the x86_64 test build has less room).
+            size_t leftOut = 0;
+            for (size_t at = 0; (at = errors().find("is left out", at)) != std::string::npos; ++at)
+                ++leftOut;
+            EXPECT_EQ(sizes.size() + leftOut, images.size()) << errors();
+#ifdef QORN_STUB_I686
+            if (stub != QORN_STUB_I686) continue;
+            sizes.resize(std::min<size_t>(sizes.size(), 3));
+            EXPECT_EQ(sizes, (std::vector<uint32_t>{16, 32, 48})) << errors();
+#endif
+        }
+    }
+}
+
+// Where only one of a 40 and a 48 px image fits, the 48 px one is kept: it
+// is what the desktop shows at 96 DPI, the 40 px one serves 120 DPI alone.
+TEST_F(CliMakeResources, A48PixelImageGoesInBeforeOtherLargeSizes) {
+    if (realStubs().empty() || !haveWrestool()) GTEST_SKIP() << "needs the stubs and wrestool";
+    std::vector<icons::FileImage> images;
+    for (const uint32_t px : {16u, 32u, 40u, 48u})
+        images.push_back({px, icons::bitmapOf(icons::drawIcon(px, px > 32 ? 20 : 0, px), 32)});
+    writeFile(root_ / "app.ico", icons::iconFile(images));
     for (const std::string& stub : realStubs()) {
         SCOPED_TRACE(stub);
         fs::copy_file(stub, root_ / "stub.exe", fs::copy_options::overwrite_existing);
-        // A 256 px bitmap of 270,376 bytes cannot fit; the others can.
-        const Bytes ico =
-            iconFile({{256, 270376}, {48, 2000, false, 4}, {16, 1128}, {32, 2216, false, 8}});
-        writeFile(root_ / "big.ico", ico);
-        ASSERT_EQ(make({"--icon", (root_ / "big.ico").string()}), 0) << errors();
-        EXPECT_NE(errors().find("256x256 image (270,376 bytes)"), std::string::npos) << errors();
-        const std::vector<Bytes> all = imagesOf(ico);
-        EXPECT_EQ(imagesOf(iconReadBack()), std::vector<Bytes>(all.begin() + 1, all.end()));
-
-        // Small images that cannot fit: an error that gives both figures.
         fs::remove(root_ / "out.exe");
-        writeFile(root_ / "big.ico", iconFile({{16, 9000}, {32, 9000}, {48, 1000, false, 1}}));
-        EXPECT_EQ(make({"--icon", (root_ / "big.ico").string()}), 1);
-        EXPECT_NE(errors().find("32 pixels and less need 180"), std::string::npos) << errors();
+        ASSERT_EQ(make({"--icon", (root_ / "app.ico").string()}), 0) << errors();
+        const Bytes back = iconReadBack();
+        std::vector<uint32_t> sizes;
+        for (size_t k = 0; k < icons::imagesOf(back).size(); ++k) sizes.push_back(back[6 + 16 * k]);
+        EXPECT_EQ(sizes, (std::vector<uint32_t>{16, 32, 48})) << errors();
+        EXPECT_NE(errors().find("the 40x40 image (6,760 bytes; "), std::string::npos) << errors();
+    }
+}
+
+TEST_F(CliMakeResources, AnIconTooLargeLosesItsLargestImagesNeverItsSmallOnes) {
+    if (realStubs().empty() || !haveWrestool()) GTEST_SKIP() << "needs the stubs and wrestool";
+    // A 256 px bitmap of 270,376 bytes whose pixels are noise: 4 bytes a
+    // pixel as PNG too, and it cannot fit; the others can, as they are.
+    const icons::Picture noise = icons::drawIcon(256, 255, 9, true);
+    uint8_t fill = 1;
+    const Bytes ico = icons::iconFile({{256, icons::bitmapOf(noise, 32)},
+                                       {48, iconImage({48, 2000, false, 4}, fill), 4},
+                                       {16, iconImage({16, 1128}, fill)},
+                                       {32, iconImage({32, 2216, false, 8}, fill), 8}});
+    writeFile(root_ / "big.ico", ico);
+    // Small images that cannot fit, PNG images already.
+    writeFile(root_ / "small.ico",
+              iconFile({{16, 9000, true}, {32, 9000, true}, {48, 1000, false, 1}}));
+    for (const std::string& stub : realStubs()) {
+        SCOPED_TRACE(stub);
+        fs::copy_file(stub, root_ / "stub.exe", fs::copy_options::overwrite_existing);
+        fs::remove(root_ / "out.exe");
+        ASSERT_EQ(make({"--icon", (root_ / "big.ico").string()}), 0) << errors();
+        EXPECT_NE(errors().find("warning: " + (root_ / "big.ico").string() +
+                                ": the 256x256 image (270,376 bytes; "),
+                  std::string::npos)
+            << errors();
+        EXPECT_NE(errors().find("as PNG) is left out: "), std::string::npos) << errors();
+        const std::vector<Bytes> all = icons::imagesOf(ico);
+        EXPECT_EQ(icons::imagesOf(iconReadBack()), std::vector<Bytes>(all.begin() + 1, all.end()));
+
+        // A 48 px bitmap too large whose mask inverts the screen behind a
+        // pixel: no PNG can show it, and the warning says so.
+        icons::Bytes inverting = icons::bitmapOf(icons::drawIcon(48, 0, 3, true), 24);
+        inverting[40 + 48 * 48 * 3] |= 0x80;
+        writeFile(root_ / "inverting.ico",
+                  icons::iconFile({{16, icons::bitmapOf(icons::drawIcon(16, 0, 1), 32)},
+                                   {32, icons::bitmapOf(icons::drawIcon(32, 0, 2), 32)},
+                                   {48, inverting, 24}}));
+        fs::remove(root_ / "out.exe");
+        ASSERT_EQ(make({"--icon", (root_ / "inverting.ico").string()}), 0) << errors();
+        EXPECT_NE(errors().find("the 48x48 image (7,336 bytes; its mask inverts the screen"),
+                  std::string::npos)
+            << errors();
+        EXPECT_EQ(icons::imagesOf(iconReadBack()).size(), 2u);
+
+        // An error that gives both figures, and no file.
+        fs::remove(root_ / "out.exe");
+        EXPECT_EQ(make({"--icon", (root_ / "small.ico").string()}), 1);
+        EXPECT_NE(errors().find("32 pixels and less need 18"), std::string::npos) << errors();
         EXPECT_NE(errors().find("room for "), std::string::npos) << errors();
         EXPECT_FALSE(fs::exists(root_ / "out.exe"));
     }
