@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "encode/lzh_encoder.h"
 #include "encode/member_header.h"
 
 namespace qorn::encode {
@@ -18,6 +19,7 @@ namespace qorn::encode {
 struct PackOptions {
     int methodIndex = 5;  // 5, 6 or 7: -lh5-, -lh6-, -lh7-
     int headerLevel = 2;  // 0, 1 or 2
+    EncodeLevel encodeLevel = EncodeLevel::Default;
     // iconv name of the ANSI code page names are stored in when they fit.
     std::string codePage = "CP932";
     // Folder members only for folders that hold no member: the others come

@@ -26,7 +26,7 @@ struct Job {
 
 class EncoderPool {
   public:
-    EncoderPool(std::vector<Job>& jobs, int methodIndex);
+    EncoderPool(std::vector<Job>& jobs, int methodIndex, EncodeLevel level = EncodeLevel::Default);
     ~EncoderPool();
 
     // Waits for job k; the caller hands its memory back with release().
@@ -39,6 +39,7 @@ class EncoderPool {
 
     std::vector<Job>& jobs_;
     const int methodIndex_;
+    const EncodeLevel level_;
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable changed_;
