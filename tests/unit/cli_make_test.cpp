@@ -471,7 +471,7 @@ TEST_F(CliMakeResources, A48PixelImageGoesInBeforeOtherLargeSizes) {
     if (realStubs().empty() || !haveWrestool()) GTEST_SKIP() << "needs the stubs and wrestool";
     std::vector<icons::FileImage> images;
     for (const uint32_t px : {16u, 32u, 40u, 48u})
-        images.push_back({px, icons::bitmapOf(icons::drawIcon(px, px > 32 ? 20 : 0, px), 32)});
+        images.push_back({px, icons::bitmapOf(icons::drawIcon(px, px > 32 ? 255 : 0, px), 32)});
     writeFile(root_ / "app.ico", icons::iconFile(images));
     for (const std::string& stub : realStubs()) {
         SCOPED_TRACE(stub);
