@@ -19,6 +19,7 @@
 #include "extract/extraction_worker.h"
 #include "platform/platform.h"
 #include "tools/commands.h"
+#include "tools/run_option.h"
 
 namespace qorn::tool {
 
@@ -193,6 +194,11 @@ int runExtract(const Arguments& args) {
     bool hasSettings;
     BinaryFile* file = openArchive(args, settings, hasSettings);
     if (!file) return 1;
+    RunCommand run;
+    if (!args.has("archive") && readRunCommand(args.positional[0], run))
+        std::fprintf(stderr,
+                     "qornsfx: note: an installer-mode file; its program (%s) is not run here\n",
+                     shown(WideString(run.program.c_str())).c_str());
 
     WideString folder;
     if (args.has("directory"))

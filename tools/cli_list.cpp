@@ -5,6 +5,7 @@
 
 #include "payload/archive_entry.h"
 #include "tools/commands.h"
+#include "tools/run_option.h"
 
 namespace qorn::tool {
 
@@ -103,10 +104,27 @@ int runList(const Arguments& args) {
         else
             std::printf("null, \"extract_here_to\": %s",
                         jsonString(systemPathText(settings.destination)).c_str());
-        std::printf(",\n \"members\": [");
     } else if (hasSettings) {
         printSettings(stored, settings);
-    } else if (!args.has("archive")) {
+    }
+    RunCommand run;
+    const bool installer = !args.has("archive") && readRunCommand(args.positional[0], run);
+    if (json) {
+        if (installer)
+            std::printf(", \"run\": {\"program\": %s, \"arguments\": %s}",
+                        jsonString(utf8(WideString(run.program.c_str()))).c_str(),
+                        jsonString(utf8(WideString(run.arguments.c_str()))).c_str());
+        else
+            std::printf(", \"run\": null");
+        std::printf(",\n \"members\": [");
+    } else if (installer) {
+        std::printf(
+            "installer mode: extracts into a temporary folder, runs %s%s%s there, "
+            "waits, removes the folder, exits with its status\n",
+            shown(WideString(run.program.c_str())).c_str(), run.arguments.empty() ? "" : " ",
+            shown(WideString(run.arguments.c_str())).c_str());
+    }
+    if (!json && !hasSettings && !args.has("archive")) {
         std::printf("settings: none\nextract here to  %s\n",
                     shown(wide(systemPathText(settings.destination))).c_str());
     }

@@ -1,7 +1,11 @@
 #include "tools/run_option.h"
 
+#include <memory>
+
 #include "app/resource_ids.h"
 #include "encode/text_sets.h"
+#include "payload/binary_file.h"
+#include "payload/sfx_settings.h"
 #include "tools/case_fold.h"
 #include "tools/common.h"
 
@@ -13,9 +17,21 @@ bool isBlank(char16_t c) {
     return c == u' ' || c == u'\t';
 }
 
+// A path as Windows resolves it, folded as it compares names: parts
+// divided by '\\' or '/', "." parts gone, trailing dots and blanks of a part
+// gone, letter case aside.
 std::u16string folded(const std::u16string& path) {
-    std::u16string out;
-    for (char16_t c : path) out.push_back(c == u'/' ? u'\\' : upperCaseUnit(c));
+    std::u16string out, part;
+    for (size_t i = 0; i <= path.size(); ++i) {
+        const char16_t c = i < path.size() ? path[i] : u'/';
+        if (c != u'\\' && c != u'/') {
+            part.push_back(upperCaseUnit(c));
+            continue;
+        }
+        while (!part.empty() && (part.back() == u'.' || part.back() == u' ')) part.pop_back();
+        if (!part.empty()) out += (out.empty() ? u"" : u"/") + part;
+        part.clear();
+    }
     return out;
 }
 
@@ -81,6 +97,35 @@ bool namesMember(std::u16string& program, const std::vector<std::u16string>& fil
                 if (c == u'/') c = u'\\';
             return true;
         }
+    return false;
+}
+
+bool readRunCommand(const std::string& path, RunCommand& run) {
+    std::unique_ptr<BinaryFile> file(BinaryFile::openForReading(wide(path).c_str()));
+    std::vector<uint8_t> stub(static_cast<size_t>(PayloadOffset));
+    if (!file || file->read(stub.data(), static_cast<uint32_t>(stub.size())) != stub.size())
+        return false;
+    encode::PeResources pe;
+    std::string error;
+    if (!pe.load(stub, stub.size(), error)) return false;
+    for (const encode::Resource& r : pe.resources) {
+        if (!r.type.is(encode::kResourceStringTable) || !r.name.is(IDS_RUN_PROGRAM / 16 + 1))
+            continue;
+        // Entries: a count of units, then the units; the first two are ours.
+        std::u16string texts[2];
+        size_t at = 0;
+        for (std::u16string& text : texts) {
+            if (at + 2 > r.data.size()) return false;
+            const size_t units = r.data[at] | (r.data[at + 1] << 8);
+            at += 2;
+            if (at + 2 * units > r.data.size()) return false;
+            for (size_t i = 0; i < units; ++i, at += 2)
+                text.push_back(static_cast<char16_t>(r.data[at] | (r.data[at + 1] << 8)));
+        }
+        run.program = texts[0];
+        run.arguments = texts[1];
+        return !run.program.empty();
+    }
     return false;
 }
 

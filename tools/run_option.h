@@ -24,6 +24,10 @@ bool parseRunCommand(const std::string& text, RunCommand& run, std::string& erro
 // folder? If so it takes the member's own spelling.
 bool namesMember(std::u16string& program, const std::vector<std::u16string>& files);
 
+// The installer-mode command of the self-extracting file at path, as make
+// stored it; false when the file has none (or no stub that can be read).
+bool readRunCommand(const std::string& path, RunCommand& run);
+
 // Adds the block (ids 16 to 31) with the program and its arguments.
 void addRunTexts(encode::PeResources& pe, const RunCommand& run);
 

@@ -1135,6 +1135,56 @@ TEST_F(CliMake, RefusesSettingsThatWouldNotWork) {
     EXPECT_NE(errors().find("is a folder of the archive, not a file"), std::string::npos);
 }
 
+// Installer mode: the program must be a file of the archive, found as
+// Windows finds it and stored as the archive spells it; settings it would
+// drop are refused; list and extract tell what the file does.
+TEST_F(CliMake, InstallerModeRunsAMemberAndSaysSo) {
+    if (realStubs().empty()) GTEST_SKIP() << "needs the stub";
+    // The resources of a real stub take the program; the stub of installer
+    // mode is the same program, as far as make is concerned.
+    fs::copy_file(realStubs()[0], root_ / "stub.exe", fs::copy_options::overwrite_existing);
+    struct Case {
+        std::string run;
+        int status;
+        std::string message;
+    } refused[] = {
+        {"nope.exe /q", 1, "--run: nope.exe is not a file of the archive"},
+        {"", 2, "--run names no program"},
+        {"\"a.txt /q", 2, "closing quote is missing"},
+        {"..\\a.txt", 2, "is not a path inside the archive"},
+        {"C:\\a.txt", 2, "is not a path inside the archive"},
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(c.run);
+        EXPECT_EQ(make({"--run", c.run}), c.status);
+        EXPECT_NE(errors().find(c.message), std::string::npos) << errors();
+        EXPECT_FALSE(fs::exists(root_ / "out.exe"));
+    }
+    EXPECT_EQ(make({"--run", "a.txt", "--desktop", "forced", "--main-file", "a.txt"}), 2);
+    EXPECT_NE(errors().find("--run and --main-file do not go together"), std::string::npos)
+        << errors();
+
+    ASSERT_EQ(make({"--run", ".\\A.TXT.  /S \"x y\"", "--title", "Setup"}), 0) << errors();
+    ASSERT_EQ(tool("list out.exe"), 0) << errors();
+    EXPECT_NE(output().find("installer mode: extracts into a temporary folder, runs a.txt /S "
+                            "\"x y\" there"),
+              std::string::npos)
+        << output();
+    ASSERT_EQ(tool("list --json out.exe"), 0) << errors();
+    EXPECT_NE(output().find("\"run\": {\"program\": \"a.txt\", \"arguments\": \"/S \\\"x y\\\"\"}"),
+              std::string::npos)
+        << output();
+    ASSERT_EQ(tool("extract -d out out.exe"), 0) << errors();
+    EXPECT_NE(errors().find("installer-mode file; its program (a.txt) is not run here"),
+              std::string::npos)
+        << errors();
+    EXPECT_TRUE(fs::exists(root_ / "out/a.txt"));
+    // Without --run, nothing of it.
+    ASSERT_EQ(make({}), 0) << errors();
+    ASSERT_EQ(tool("list --json out.exe"), 0) << errors();
+    EXPECT_NE(output().find("\"run\": null"), std::string::npos) << output();
+}
+
 // The member paths of an archive, in order.
 std::vector<std::string> memberPaths(const fs::path& sfx) {
     std::vector<std::string> paths;
