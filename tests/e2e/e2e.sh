@@ -766,6 +766,18 @@ case_installer() {
     [ "$rc" = 0 ] || fail "status 0: exit status $rc"
     [ ! -e "$(unix_of "$(sed -n 2p report.txt | tr -d '\r')")" ] || fail "status 0: the folder is left"
 
+    # A file still held open by what the program started, past the retries:
+    # status 8 (the program's 0 would hide it), the folder left.
+    rm -f report.txt
+    make_run_sfx -o linger.exe --run "Setup/setup.exe \"$report\" 0 linger" tree/Setup >/dev/null
+    start linger.exe /S
+    rc=$(finish)
+    [ "$rc" = 8 ] || fail "a file held open: exit status $rc, not 8"
+    folder=$(unix_of "$(sed -n 2p report.txt | tr -d '\r')")
+    [ -f "$folder/Setup/data/readme.txt" ] && [ -f "$folder/Setup/setup.exe" ] || fail "a file held open: the folder is not there"
+    sleep 9
+    rm -rf "$folder"
+
     # Damage: the box, status 3, nothing run, the folder gone.
     rm -f report.txt
     ls "$(dirname "$temp")" | grep -i '^qsf' && fail "a temporary folder of an earlier run is left"
