@@ -211,6 +211,7 @@ bool loadArchive(const Arguments& args, std::vector<uint8_t>& archive, ProgressL
     options.methodIndex = methodNumber(args.value("method", kMakeMethod));
     options.headerLevel = args.value("level", "2")[0] - '0';
     options.foldersOnlyWhenEmpty = true;
+    if (args.value("effort") == "max") options.encodeLevel = encode::EncodeLevel::Maximum;
     options.progress = [&](uint64_t done, uint64_t total, const std::string& path) {
         progress.show("packing", done, total, path);
     };
@@ -360,7 +361,7 @@ bool settingsWork(const Arguments& args, const ArchiveReport& report) {
 // The packing options mean nothing for an archive taken as it is.
 bool packingOptionsFit(const Arguments& args, bool packing) {
     if (packing) return true;
-    for (const char* option : {"method", "level"})
+    for (const char* option : {"method", "level", "effort"})
         if (args.has(option)) {
             std::fprintf(stderr,
                          "qornsfx: --%s applies when make packs files and folders; %s is "

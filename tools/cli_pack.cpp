@@ -42,6 +42,7 @@ int runPack(const Arguments& args) {
     encode::PackOptions options;
     options.methodIndex = methodNumber(args.value("method", "lh5"));
     options.headerLevel = args.value("level", "2")[0] - '0';
+    if (args.value("effort") == "max") options.encodeLevel = encode::EncodeLevel::Maximum;
     if (args.has("codepage")) options.codePage = args.value("codepage");
 
     ProgressLine progress;

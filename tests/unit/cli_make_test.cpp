@@ -1224,6 +1224,14 @@ TEST_F(CliMake, PacksFoldersWithTheChosenMethodAndOnlyEmptyFolders) {
     ASSERT_EQ(make({"--no-settings", "--method", "lh5", "--level", "1"}, "tree"), 0) << errors();
     EXPECT_EQ(memberPaths(root_ / "out.exe")[2], "tree/full/deeper/t.txt -lh5-");
     EXPECT_EQ(readFile(root_ / "out.exe")[PayloadOffset + 1 + 20], 1);  // the header level
+    // The maximum effort: never a larger file, and one that tests whole.
+    const uintmax_t normal = fs::file_size(root_ / "out.exe");
+    ASSERT_EQ(make({"--no-settings", "--method", "lh5", "--level", "1", "--effort", "max"}, "tree"),
+              0)
+        << errors();
+    EXPECT_LE(fs::file_size(root_ / "out.exe"), normal);
+    EXPECT_EQ(tool("test out.exe"), 0) << errors();
+    EXPECT_EQ(make({"--effort", "max"}), 2);  // an archive is taken as it is
     // pack keeps every folder member, and says what it wrote.
     ASSERT_EQ(tool("pack p.lzh tree"), 0) << errors();
     EXPECT_NE(output().find("p.lzh: 6 members"), std::string::npos) << output();
