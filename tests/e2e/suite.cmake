@@ -65,7 +65,7 @@ foreach(case no_settings settings_ok cancel relative_folder damaged unknown_head
              path_refused make_refuses_damage make_agrees_with_stub header_levels
              installer)
   add_test(NAME e2e.${case} COMMAND ${QORN_E2E_SCRIPT} ${case})
-  set_tests_properties(e2e.${case} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180
+  set_tests_properties(e2e.${case} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 360
     LABELS e2e)
   list(APPEND QORN_E2E_TESTS e2e.${case})
 endforeach()
