@@ -103,7 +103,7 @@ bool namesMember(std::u16string& program, const std::vector<std::u16string>& fil
 bool readRunCommand(const std::string& path, RunCommand& run) {
     std::unique_ptr<BinaryFile> file(BinaryFile::openForReading(wide(path).c_str()));
     std::vector<uint8_t> stub(static_cast<size_t>(PayloadOffset));
-    if (!file || file->read(stub.data(), static_cast<uint32_t>(stub.size())) != stub.size())
+    if (!file || file->read(stub.data(), static_cast<uint32_t>(stub.size())) != PayloadOffset)
         return false;
     encode::PeResources pe;
     std::string error;
