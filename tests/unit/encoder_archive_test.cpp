@@ -427,8 +427,11 @@ TEST_F(PackCommand, MaximumLevelReadsWithTheInstalledLhaTools) {
         expectPeersExtract(out, in, root_);
         // And the project's own reader, every member's CRC checked.
         bool clean = false;
-        for (const ReadMember& m : readArchive(out, clean))
-            if (m.entry.method[3] != 'd') EXPECT_TRUE(m.decoded) << m.path;
+        for (const ReadMember& m : readArchive(out, clean)) {
+            if (m.entry.method[3] != 'd') {
+                EXPECT_TRUE(m.decoded) << m.path;
+            }
+        }
         EXPECT_TRUE(clean);
     }
 }
