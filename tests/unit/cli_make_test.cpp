@@ -514,19 +514,22 @@ TEST_F(CliMakeResources, AnIconTooLargeLosesItsLargestImagesNeverItsSmallOnes) {
         EXPECT_EQ(icons::imagesOf(iconReadBack()), std::vector<Bytes>(all.begin() + 1, all.end()));
 
         // A 48 px bitmap too large whose mask inverts the screen behind a
-        // pixel: no PNG can show it, and the warning says so.
+        // pixel: no PNG can show it, and the warning says so. (Small images
+        // too rough to shrink as PNG take enough of the room for the
+        // bitmap not to fit.)
         icons::Bytes inverting = icons::bitmapOf(icons::drawIcon(48, 0, 3, true), 24);
         inverting[40 + 48 * 48 * 3] |= 0x80;
         writeFile(root_ / "inverting.ico",
-                  icons::iconFile({{16, icons::bitmapOf(icons::drawIcon(16, 0, 1), 32)},
-                                   {32, icons::bitmapOf(icons::drawIcon(32, 0, 2), 32)},
+                  icons::iconFile({{16, icons::bitmapOf(icons::drawIcon(16, 255, 1), 32)},
+                                   {24, icons::bitmapOf(icons::drawIcon(24, 255, 4), 32)},
+                                   {32, icons::bitmapOf(icons::drawIcon(32, 255, 2), 32)},
                                    {48, inverting, 24}}));
         fs::remove(root_ / "out.exe");
         ASSERT_EQ(make({"--icon", (root_ / "inverting.ico").string()}), 0) << errors();
         EXPECT_NE(errors().find("the 48x48 image (7,336 bytes; its mask inverts the screen"),
                   std::string::npos)
             << errors();
-        EXPECT_EQ(icons::imagesOf(iconReadBack()).size(), 2u);
+        EXPECT_EQ(icons::imagesOf(iconReadBack()).size(), 3u);
 
         // An error that gives both figures, and no file.
         fs::remove(root_ / "out.exe");
