@@ -17,24 +17,6 @@ bool isBlank(char16_t c) {
     return c == u' ' || c == u'\t';
 }
 
-// A path as Windows resolves it, folded as it compares names: parts
-// divided by '\\' or '/', "." parts gone, trailing dots and blanks of a part
-// gone, letter case aside.
-std::u16string folded(const std::u16string& path) {
-    std::u16string out, part;
-    for (size_t i = 0; i <= path.size(); ++i) {
-        const char16_t c = i < path.size() ? path[i] : u'/';
-        if (c != u'\\' && c != u'/') {
-            part.push_back(upperCaseUnit(c));
-            continue;
-        }
-        while (!part.empty() && (part.back() == u'.' || part.back() == u' ')) part.pop_back();
-        if (!part.empty()) out += (out.empty() ? u"" : u"/") + part;
-        part.clear();
-    }
-    return out;
-}
-
 // A string table entry holds at most this many units.
 constexpr size_t kMaxText = 65535;
 
@@ -89,9 +71,11 @@ bool parseRunCommand(const std::string& text, RunCommand& run, std::string& erro
 }
 
 bool namesMember(std::u16string& program, const std::vector<std::u16string>& files) {
-    const std::u16string wanted = folded(program);
+    std::string why;
+    const std::u16string wanted = settingPath(utf8(WideString(program.c_str())), why);
+    if (wanted.empty()) return false;
     for (const std::u16string& file : files)
-        if (folded(file) == wanted) {
+        if (settingPath(utf8(WideString(file.c_str())), why) == wanted) {
             program = file;
             for (char16_t& c : program)
                 if (c == u'/') c = u'\\';
