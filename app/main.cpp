@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/extractor_window.h"
+#include "app/installer.h"
 #include "app/texts.h"
 #include "base/command_line.h"
 #include "platform/platform.h"
@@ -17,6 +18,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
     runMode.silent = switches.silent;
     // Nor may the system ask about a drive without a disk.
     if (switches.silent) SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+#ifdef QORN_INSTALLER_MODE
+    if (app::runProgram)
+        return app::runInstaller(instance, reinterpret_cast<const char16_t*>(commandLine));
+#endif
     if (switches.help) {
         if (!switches.silent)
             MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(app::textUsage),

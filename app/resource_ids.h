@@ -27,3 +27,8 @@
 #define IDS_ASK_ABORT 8
 #define IDS_BROWSE_TITLE 9
 #define IDS_DAMAGED_FOLDER_FORMAT 10
+
+// Installer mode (app/installer.h): a string table block of its own (ids 16
+// to 31), which the builder adds for `make --run`.
+#define IDS_RUN_PROGRAM 16
+#define IDS_RUN_ARGUMENTS 17

@@ -62,6 +62,10 @@ namespace std {
 }
 }  // namespace std
 
+// The library's own definition of std::nothrow comes with unwind tables
+// that would cost the stub a section of its own.
+const std::nothrow_t std::nothrow{};
+
 extern "C" void __cxa_pure_virtual() {
     std::abort();
 }
@@ -71,4 +75,14 @@ extern "C" void __cxa_pure_virtual() {
 // destructors registered here are deliberately never called.
 extern "C" int __cdecl atexit(void(__cdecl*)(void)) {
     return 0;
+}
+
+// What the start-up code's __main does: run the static constructors the
+// linker listed between __CTOR_LIST__ (a count or -1, then the functions)
+// and a null, last first. The library's version brings unwind tables.
+extern "C" void (*__CTOR_LIST__[])();
+extern "C" void __main() {
+    size_t count = 0;
+    while (__CTOR_LIST__[count + 1]) ++count;
+    while (count) __CTOR_LIST__[count--]();
 }

@@ -1,5 +1,6 @@
 #include "app/texts.h"
 
+#include "app/installer.h"
 #include "app/resource_ids.h"
 #include "base/failure.h"
 #include "base/wide_string.h"
@@ -39,6 +40,10 @@ void loadTexts(HINSTANCE instance) {
         {IDS_ASK_ABORT, &textAskAbort},
         {IDS_BROWSE_TITLE, &textBrowseTitle},
         {IDS_DAMAGED_FOLDER_FORMAT, &kTextDamagedFolderFormat},
+#ifdef QORN_INSTALLER_MODE
+        {IDS_RUN_PROGRAM, &runProgram},
+        {IDS_RUN_ARGUMENTS, &runArguments},
+#endif
     };
     for (const Slot& slot : slots) {
         // With no buffer, LoadStringW gives the resource's own text, which

@@ -38,6 +38,7 @@ enum : int {
     kExitSwitchOutOfMemory = 5,
     kExitSwitchCancelled = 6,  // the dialog cancelled, the run aborted or closed
     kExitSwitchAfterRun = 7,   // every member extracted; a shortcut or the file to open failed
+    kExitFolderLeft = 8,       // installer mode: the program succeeded, its folder stayed behind
 };
 
 // How the process was started, set once before anything can fail.

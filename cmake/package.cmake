@@ -5,7 +5,7 @@
 #   cmake --build build --target package          -> build/qornsfx_<version>_<arch>.deb
 # The build also gathers what it ships in ${QORN_DIST_DIR} (build/dist):
 # qornsfx and qornsfx.exe stripped, their debug information beside them in
-# build/dist-debug, and the finished stub qornsfx-stub.exe.
+# build/dist-debug, and the finished stubs qornsfx-stub.exe and qornsfx-run-stub.exe.
 install(TARGETS qornsfx RUNTIME DESTINATION bin)
 
 set(QORN_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging/deb)
@@ -29,16 +29,17 @@ add_custom_command(OUTPUT ${QORN_DOC_DIR}/changelog.gz
   VERBATIM)
 install(FILES ${QORN_PACKAGING_DIR}/copyright ${QORN_DOC_DIR}/changelog.gz
   DESTINATION share/doc/qornsfx)
-# The manual page is made from the tool's own --help and --version.
+# The manual page is made from the tool's own --help-all (every command and
+# option) and --version.
 if(QORN_HELP2MAN)
   add_custom_command(OUTPUT ${QORN_DOC_DIR}/qornsfx.1.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${QORN_DOC_DIR}
-    COMMAND ${QORN_HELP2MAN} --no-info --section=1
+    COMMAND ${QORN_HELP2MAN} --no-info --section=1 --help-option=--help-all
       "--name=build, list, test and extract self-extracting LHA archives for Windows"
       --output=${QORN_DOC_DIR}/qornsfx.1 $<TARGET_FILE:qornsfx>
     COMMAND ${QORN_GZIP} -9nf ${QORN_DOC_DIR}/qornsfx.1
     DEPENDS qornsfx
-    COMMENT "Making the manual page from qornsfx --help"
+    COMMENT "Making the manual page from qornsfx --help-all"
     VERBATIM)
   list(APPEND QORN_DOC_FILES ${QORN_DOC_DIR}/qornsfx.1.gz)
   install(FILES ${QORN_DOC_DIR}/qornsfx.1.gz DESTINATION share/man/man1)
@@ -82,12 +83,14 @@ add_custom_command(OUTPUT ${QORN_DIST_DIR}/qornsfx
   COMMENT "Stripping qornsfx into ${QORN_DIST_DIR}"
   VERBATIM)
 if(TARGET stub)
-  add_custom_command(OUTPUT ${QORN_DIST_DIR}/qornsfx-stub.exe
+  add_custom_command(OUTPUT ${QORN_DIST_DIR}/qornsfx-stub.exe ${QORN_DIST_DIR}/qornsfx-run-stub.exe
     COMMAND ${CMAKE_COMMAND} -E make_directory ${QORN_DIST_DIR}
     COMMAND ${CMAKE_COMMAND} -E copy ${QORN_STUB} ${QORN_DIST_DIR}/qornsfx-stub.exe
-    DEPENDS stub ${QORN_STUB}
+    COMMAND ${CMAKE_COMMAND} -E copy ${QORN_RUN_STUB} ${QORN_DIST_DIR}/qornsfx-run-stub.exe
+    DEPENDS stub ${QORN_STUB} ${QORN_RUN_STUB}
     VERBATIM)
-  list(APPEND QORN_DIST_OUTPUTS ${QORN_DIST_DIR}/qornsfx-stub.exe)
+  list(APPEND QORN_DIST_OUTPUTS ${QORN_DIST_DIR}/qornsfx-stub.exe
+    ${QORN_DIST_DIR}/qornsfx-run-stub.exe)
 endif()
 if(TARGET tool_mingw64)
   find_program(QORN_MINGW64_OBJCOPY x86_64-w64-mingw32-objcopy)

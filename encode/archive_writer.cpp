@@ -92,7 +92,8 @@ bool writeStreamed(Item& item, const PackOptions& options, FILE* out, Progress& 
         FileSource source(in, &progress);
         FileSink sink(out);
         const uint64_t before = progress.done;
-        const EncodeResult r = encodeStream(options.method, source, sink, item.size - 1, item.size);
+        const EncodeResult r = encodeStream(options.method, source, sink, item.size - 1, item.size,
+                                            options.encodeLevel);
         if (r.status == EncodeResult::Done) {
             stored = false;
             original = r.originalSize;
@@ -175,7 +176,7 @@ bool writeArchive(const std::vector<std::string>& roots, const PackOptions& opti
             jobs.back().item = &items[i];
         }
     }
-    EncoderPool pool(jobs, options.method);
+    EncoderPool pool(jobs, options.method, options.encodeLevel);
     std::vector<uint8_t> header;
     for (size_t i = 0; i < items.size(); ++i) {
         Item& item = items[i];

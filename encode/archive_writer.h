@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "encode/lzh_encoder.h"
 #include "encode/member_header.h"
 #include "payload/archive_entry.h"
 
@@ -19,8 +20,13 @@ namespace qorn::encode {
 struct PackOptions {
     Method method = Method::Lh5;  // -lh5-, -lh6- or -lh7-
     int headerLevel = 2;          // 0, 1 or 2
+    EncodeLevel encodeLevel = EncodeLevel::Default;
     // iconv name of the ANSI code page names are stored in when they fit.
     std::string codePage = "CP932";
+    // Folder members only for folders that hold no member: the others come
+    // with their files' paths, and an extractor that meets a folder member
+    // whose folder exists need not ask about it.
+    bool foldersOnlyWhenEmpty = false;
     // Bytes of file data done so far out of the total, and the member at hand.
     std::function<void(uint64_t done, uint64_t total, const std::string& path)> progress;
     // Things left out (links, devices); packing goes on.

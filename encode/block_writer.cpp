@@ -11,8 +11,9 @@ namespace qorn::encode {
 namespace {
 
 constexpr int kLengthCodeSymbols = 19;
-// Block cuts are considered every this many tokens.
-constexpr uint32_t kChunkTokens = 1024;
+// Block cuts are considered every this many tokens (1024 gave binaries 0.07%
+// more).
+constexpr uint32_t kChunkTokens = 512;
 // The block's code count is a 16-bit field; 0 would mean 65536, which not
 // every decoder reads the same way.
 constexpr uint32_t kMaxBlockTokens = 65535;
@@ -133,11 +134,12 @@ void BlockWriter::makeCodes(const Histogram& h, Codes& c) const {
     }
     // In a small block the literal/length lengths are a good part of the
     // header. A lower length limit leaves fewer different lengths, which
-    // the length code sends in fewer bits; keep whichever limit costs least.
+    // the length code sends in fewer bits; keep whichever limit costs least
+    // (every limit from 16 to 9 rather than 16 and 12 to 10: 0.06% on text).
     uint64_t best = UINT64_MAX;
     uint8_t bestLengths[kLiteralSymbols];
     int longest = 0;
-    for (int limit : {kMaxCodeLength, 12, 11, 10}) {
+    for (int limit : {kMaxCodeLength, 15, 14, 13, 12, 11, 10, 9}) {
         // A limit the code already keeps to changes nothing.
         if (limit >= longest && limit < kMaxCodeLength) continue;
         if (limit < kMaxCodeLength &&

@@ -13,7 +13,8 @@ constexpr size_t kMaxJobsAhead = 64;
 
 }  // namespace
 
-EncoderPool::EncoderPool(std::vector<Job>& jobs, Method method) : jobs_(jobs), method_(method) {
+EncoderPool::EncoderPool(std::vector<Job>& jobs, Method method, EncodeLevel level)
+    : jobs_(jobs), method_(method), level_(level) {
     unsigned n = std::thread::hardware_concurrency();
     n = std::max(1u, std::min(n, 4u));
     if (jobs_.empty()) n = 0;
@@ -79,7 +80,7 @@ void EncoderPool::run(Job& job) {
     }
     FileSource source(in, nullptr);
     VectorSink sink(job.packed);
-    job.result = encodeStream(method_, source, sink, job.item->size - 1, job.item->size);
+    job.result = encodeStream(method_, source, sink, job.item->size - 1, job.item->size, level_);
     if (job.result.status == EncodeResult::ReadFailed) job.error = errno;
     if (job.result.status != EncodeResult::Done) std::vector<uint8_t>().swap(job.packed);
     std::fclose(in);

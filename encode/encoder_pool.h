@@ -27,7 +27,7 @@ struct Job {
 
 class EncoderPool {
   public:
-    EncoderPool(std::vector<Job>& jobs, Method method);
+    EncoderPool(std::vector<Job>& jobs, Method method, EncodeLevel level = EncodeLevel::Default);
     ~EncoderPool();
 
     // Waits for job k; the caller hands its memory back with release().
@@ -40,6 +40,7 @@ class EncoderPool {
 
     std::vector<Job>& jobs_;
     const Method method_;
+    const EncodeLevel level_;
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable changed_;

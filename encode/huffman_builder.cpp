@@ -51,6 +51,9 @@ int buildCodeLengths(const uint32_t* freq, int count, int maxLength, uint8_t* le
             sorted[n++] = uint64_t{freq[s]} << 16 | static_cast<uint64_t>(s);
     }
     if (n < 2) return n;
+    // No code of n symbols fits in fewer bits than log2(n): flattening would
+    // never end.
+    while ((1 << maxLength) < n) ++maxLength;
     std::sort(sorted, sorted + n);
     // Flattening the frequencies until the tree fits keeps the code complete,
     // which every decoder accepts; it costs little, as only rare symbols move.

@@ -21,18 +21,24 @@ namespace {
 
 // Search effort. The binary tree keeps candidates in order, so a short walk
 // finds nearly every match a full search would: 0.6-0.9% smaller output than
-// hash chains, for 15-25% more time. -lh5- searches the tree, as its small
-// window leaves fewer matches to miss; -lh6- and -lh7- keep to the chains,
-// the faster of the two.
+// hash chains, for 15-25% more time. At the default level -lh5- searches the
+// tree, as its small window leaves fewer matches to miss; -lh6- and -lh7-
+// keep to the chains, the faster of the two (a tree of 16 nodes, nice length
+// 64, would make -lh7- 0.5-0.6% smaller for 10-20% more time; the nice
+// length is what counts: 48 gives the chains' size). The maximum level searches the
+// tree deeper for every method, and parses each segment again priced by the
+// code lengths the pass before gave.
 struct SearchParameters {
     bool tree;
-    int depth;       // tree nodes or chain links visited per position
-    int niceLength;  // a match this long ends the search and is taken as it is
+    int depth;         // tree nodes or chain links visited per position
+    int niceLength;    // a match this long ends the search and is taken as it is
+    int lengthPasses;  // parses priced by the previous pass's code lengths
 };
 
-SearchParameters parametersFor(int dictionaryBits) {
-    if (dictionaryBits <= 13) return {true, 32, 128};
-    return {false, 32, 48};
+SearchParameters parametersFor(int dictionaryBits, EncodeLevel level) {
+    if (level == EncodeLevel::Maximum) return {true, 64, 256, 2};
+    if (dictionaryBits <= 13) return {true, 32, 128, 0};
+    return {false, 32, 48, 0};
 }
 
 // Positions parsed together; matches do not run past the end of a segment.
@@ -393,8 +399,9 @@ class SinkDrain {
 // first segment of a member those of a quick parse of it.
 class SegmentParser {
   public:
-    SegmentParser(int dictionaryBits, Workspace& w)
+    SegmentParser(int dictionaryBits, int lengthPasses, Workspace& w)
         : positionCodes_(dictionaryBits <= 14 ? 14 : (dictionaryBits == 16 ? 17 : 16)),
+          lengthPasses_(lengthPasses),
           cost_(w.cost.take(kSegment + 1 + kLanes)),
           start_(w.start.take(kSegment + 1 + kLanes)),
           distance_(w.distance.take(kSegment + 1 + kLanes)) {}
@@ -411,6 +418,16 @@ class SegmentParser {
         }
         shortestPath(finder, p, n, matches, firstMatch);
         pathStatistics(finder, p, n);
+        // Entropy prices every symbol as if codes had fractional lengths;
+        // the block gets whole ones, and a symbol the path does not use
+        // yet costs its length in the block header too. Priced by the
+        // lengths the path's codes would get, the next pass trades some
+        // symbols for cheaper ones.
+        for (int pass = 0; pass < lengthPasses_; ++pass) {
+            codeLengthPrices();
+            shortestPath(finder, p, n, matches, firstMatch);
+            pathStatistics(finder, p, n);
+        }
         // The path is followed backwards from the end; emit it forwards.
         path_.clear();
         for (uint32_t i = n; i > 0; i = start_[i]) path_.push_back(i);
@@ -528,18 +545,39 @@ class SegmentParser {
 
     // Prices for the next pass from the symbols the current path uses.
     void pathStatistics(const MatchFinder& finder, uint64_t p, uint32_t n) {
-        uint32_t literal[kLiteralSymbols] = {};
-        uint32_t position[kMaxPositionCodes] = {};
+        std::memset(literalCount_, 0, sizeof literalCount_);
+        std::memset(positionCount_, 0, sizeof positionCount_);
         for (uint32_t i = n; i > 0; i = start_[i]) {
             if (distance_[i] == kLiteral) {
-                ++literal[finder.byteAt(p + start_[i])];
+                ++literalCount_[finder.byteAt(p + start_[i])];
             } else {
-                ++literal[i - start_[i] - kMinMatch + 256];
-                ++position[positionCode(distance_[i])];
+                ++literalCount_[i - start_[i] - kMinMatch + 256];
+                ++positionCount_[positionCode(distance_[i])];
             }
         }
-        setPrices(literal, kLiteralSymbols, literalPrice_, false);
-        setPrices(position, positionCodes_, positionPrice_, true);
+        setPrices(literalCount_, kLiteralSymbols, literalPrice_, false);
+        setPrices(positionCount_, positionCodes_, positionPrice_, true);
+    }
+
+    // Prices from the Huffman code lengths of the last path's counts. A
+    // symbol without a code costs a few bits over the longest one: a new
+    // code lengthens others, and its length goes into the header.
+    void codeLengthPrices() {
+        lengthsToPrices(literalCount_, kLiteralSymbols, literalPrice_, false);
+        lengthsToPrices(positionCount_, positionCodes_, positionPrice_, true);
+    }
+
+    static void lengthsToPrices(const uint32_t* freq, int count, uint32_t* price, bool extraBits) {
+        constexpr int kUnusedExtra = 3;
+        uint8_t lengths[kLiteralSymbols];
+        // With one symbol or none the entropy prices stay.
+        if (buildCodeLengths(freq, count, kMaxCodeLength, lengths) < 2) return;
+        const int longest = *std::max_element(lengths, lengths + count);
+        for (int s = 0; s < count; ++s) {
+            uint32_t bits = (lengths[s] ? lengths[s] : longest + kUnusedExtra) * kScale;
+            if (extraBits && s > 1) bits += static_cast<uint32_t>(s - 1) * kScale;
+            price[s] = bits;
+        }
     }
 
     // Entropy rather than code lengths: finer steps to compare paths by. A
@@ -562,7 +600,11 @@ class SegmentParser {
     }
 
     const int positionCodes_;
+    const int lengthPasses_;
     bool first_ = true;
+    // Symbol counts of the last path.
+    uint32_t literalCount_[kLiteralSymbols];
+    uint32_t positionCount_[kMaxPositionCodes];
     // Room for a last group of lengths to run past the longest.
     uint32_t literalPrice_[kLiteralSymbols + kLanes] = {};
     uint32_t positionPrice_[kMaxPositionCodes];
@@ -583,14 +625,14 @@ void prepareEncoder() {
 }
 
 EncodeResult encodeStream(Method method, ByteSource& source, ByteSink& sink, uint64_t packedLimit,
-                          uint64_t expectedSize) {
+                          uint64_t expectedSize, EncodeLevel level) {
     prepareEncoder();
     EncodeResult result;
     const int dictionaryBits = method == Method::Lh5 ? 13 : (method == Method::Lh6 ? 15 : 16);
-    const SearchParameters sp = parametersFor(dictionaryBits);
+    const SearchParameters sp = parametersFor(dictionaryBits, level);
     static thread_local Workspace workspace;
     MatchFinder finder(dictionaryBits, source, expectedSize);
-    SegmentParser parser(dictionaryBits, workspace);
+    SegmentParser parser(dictionaryBits, sp.lengthPasses, workspace);
     std::unique_ptr<BlockWriter> blocks(new (std::nothrow) BlockWriter(dictionaryBits));
     if (!blocks || !finder.allocate(sp.tree, workspace) || !parser.ready()) {
         result.status = EncodeResult::OutOfMemory;
@@ -668,11 +710,12 @@ class MemorySource : public ByteSource {
 
 }  // namespace
 
-bool encodeBuffer(Method method, const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
+bool encodeBuffer(Method method, const uint8_t* data, size_t size, std::vector<uint8_t>& out,
+                  EncodeLevel level) {
     out.clear();
     MemorySource source(data, size);
     VectorSink sink(out);
-    return encodeStream(method, source, sink, UINT64_MAX, size).status == EncodeResult::Done;
+    return encodeStream(method, source, sink, UINT64_MAX, size, level).status == EncodeResult::Done;
 }
 
 }  // namespace qorn::encode

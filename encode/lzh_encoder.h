@@ -42,6 +42,12 @@ struct EncodeResult {
     uint16_t crc = 0;  // CRC-16 of the input; only valid when Done
 };
 
+// How hard the encoder works. Default is the speed `make` and `pack` need on
+// big folders; Maximum searches a deeper binary tree with longer matches and
+// parses each segment again with the code lengths of the pass before, for
+// 0.3-1% smaller output in about 1.5-2 times the time.
+enum class EncodeLevel { Default = 1, Maximum = 2 };
+
 // Sets up the shared CRC table; call it before starting threads that encode.
 void prepareEncoder();
 
@@ -52,9 +58,10 @@ void prepareEncoder();
 // sizes the search tables: the output depends on it, but any value gives a
 // correct stream.
 EncodeResult encodeStream(Method method, ByteSource& source, ByteSink& sink, uint64_t packedLimit,
-                          uint64_t expectedSize);
+                          uint64_t expectedSize, EncodeLevel level = EncodeLevel::Default);
 
 // The same for a buffer in memory, without a limit; false only on failure.
-bool encodeBuffer(Method method, const uint8_t* data, size_t size, std::vector<uint8_t>& out);
+bool encodeBuffer(Method method, const uint8_t* data, size_t size, std::vector<uint8_t>& out,
+                  EncodeLevel level = EncodeLevel::Default);
 
 }  // namespace qorn::encode

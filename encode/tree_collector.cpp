@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "platform/host_files.h"
 
@@ -125,6 +126,19 @@ bool collectItems(const std::vector<std::string>& roots, const PackOptions& opti
     Collector collector(options, out, items, error);
     for (const std::string& root : roots)
         if (!collector.addRoot(root)) return false;
+    if (!options.foldersOnlyWhenEmpty) return true;
+    // A folder holds a member when the next path in sorted order lies in it.
+    std::set<std::string> paths;
+    for (const Item& item : items) paths.insert(item.header.path);
+    items.erase(std::remove_if(items.begin(), items.end(),
+                               [&](const Item& item) {
+                                   if (!item.header.folder) return false;
+                                   const auto next = paths.upper_bound(item.header.path);
+                                   return next != paths.end() &&
+                                          next->compare(0, item.header.path.size(),
+                                                        item.header.path) == 0;
+                               }),
+                items.end());
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "encode/le_bytes.h"
+#include "pe/png_writer.h"
 namespace qorn::encode {
 
 namespace {
@@ -29,7 +30,7 @@ std::vector<uint16_t> groupMembers(const std::vector<uint8_t>& group) {
 }
 
 std::vector<uint8_t> groupData(const std::vector<IconImage>& images,
-                               const std::vector<size_t>& chosen,
+                               const std::vector<size_t>& chosen, const std::vector<size_t>& sizes,
                                const std::vector<uint16_t>& ids) {
     std::vector<uint8_t> g;
     put16(g, 0);
@@ -43,8 +44,8 @@ std::vector<uint8_t> groupData(const std::vector<IconImage>& images,
         g.push_back(0);
         put16(g, image.planes);
         put16(g, image.bitCount);
-        put16(g, static_cast<uint32_t>(image.bytes.size()));
-        put16(g, static_cast<uint32_t>(image.bytes.size() >> 16));
+        put16(g, static_cast<uint32_t>(sizes[k]));
+        put16(g, static_cast<uint32_t>(sizes[k] >> 16));
         put16(g, ids[k]);
     }
     return g;
@@ -146,6 +147,70 @@ std::string bitmapFault(const std::vector<uint8_t>& bmp) {
 
 }  // namespace
 
+bool bitmapPixels(const std::vector<uint8_t>& bmp, uint32_t& width, uint32_t& height,
+                  std::vector<uint8_t>& rgba, std::string& why) {
+    if (bmp.size() < 40 || !bitmapFault(bmp).empty()) {
+        why = "it is no bitmap an icon can show";
+        return false;
+    }
+    const uint32_t header = get32(bmp, 0), w = get32(bmp, 4), rows = get32(bmp, 8) / 2;
+    const uint16_t bits = get16(bmp, 14);
+    if (get32(bmp, 16) != 0) {
+        why = "its bitmap has colour masks";
+        return false;
+    }
+    if (bits == 16) {
+        why = "its bitmap has 16-bit pixels";
+        return false;
+    }
+    const uint32_t used = get32(bmp, 32);
+    const size_t colours = bits <= 8 ? (used ? used : 1u << bits) : 0;
+    const size_t stride = (size_t{w} * bits + 31) / 32 * 4, maskStride = (size_t{w} + 31) / 32 * 4;
+    const size_t pixelsAt = header + 4 * colours, maskAt = pixelsAt + rows * stride;
+    bool alpha = false;
+    for (size_t y = 0; bits == 32 && y < rows && !alpha; ++y)
+        for (size_t x = 0; x < w && !alpha; ++x) alpha = bmp[pixelsAt + y * stride + 4 * x + 3];
+    rgba.assign(4 * size_t{w} * rows, 0);
+    for (size_t y = 0; y < rows; ++y) {
+        // Rows are stored from the bottom.
+        const size_t row = pixelsAt + (rows - 1 - y) * stride;
+        const size_t maskRow = maskAt + (rows - 1 - y) * maskStride;
+        for (size_t x = 0; x < w; ++x) {
+            const uint8_t* p;
+            if (bits == 32 || bits == 24) {
+                p = &bmp[row + x * (bits / 8)];
+            } else {
+                const size_t bit = x * bits;
+                const size_t index =
+                    (bmp[row + bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
+                if (index >= colours) {
+                    why = "its bitmap names colour " + std::to_string(index) + " of a palette of " +
+                          std::to_string(colours);
+                    return false;
+                }
+                p = &bmp[header + 4 * index];
+            }
+            uint8_t* out = &rgba[4 * (y * w + x)];
+            out[0] = p[2];
+            out[1] = p[1];
+            out[2] = p[0];
+            out[3] = 255;
+            if (alpha) {
+                out[3] = p[3];
+            } else if ((bmp[maskRow + x / 8] >> (7 - x % 8)) & 1) {
+                if (out[0] | out[1] | out[2]) {
+                    why = "its mask inverts the screen behind some pixels, which PNG cannot show";
+                    return false;
+                }
+                out[3] = 0;
+            }
+        }
+    }
+    width = w;
+    height = rows;
+    return true;
+}
+
 bool readIconFile(const std::vector<uint8_t>& file, std::vector<IconImage>& images,
                   std::string& error) {
     images.clear();
@@ -209,8 +274,12 @@ bool readIconFile(const std::vector<uint8_t>& file, std::vector<IconImage>& imag
 }
 
 bool replaceIconGroup(PeResources& pe, uint16_t group, const std::vector<IconImage>& images,
-                      std::vector<size_t>& leftOut, std::string& error) {
-    leftOut.clear();
+                      IconPlacement& placement, std::string& error) {
+    placement = IconPlacement();
+    if (images.empty()) {
+        error = "the icon holds no images";
+        return false;
+    }
     std::vector<Resource> kept;
     const Resource* old = nullptr;
     std::set<uint16_t> oldIcons, iconsInUse;
@@ -240,70 +309,131 @@ bool replaceIconGroup(PeResources& pe, uint16_t group, const std::vector<IconIma
     for (uint32_t id = 1; ids.size() < images.size() && id <= 0xFFFF; ++id)
         if (!idsTaken.count(static_cast<uint16_t>(id))) ids.push_back(static_cast<uint16_t>(id));
 
-    // The resources with the chosen images (in the file's order), or with
+    // How each image is stored, and the PNG files made from bitmaps (made
+    // only when the images do not all fit as they are).
+    enum Form { kOut, kOwn, kPng };
+    std::vector<Form> form(images.size(), kOut);
+    std::vector<std::vector<uint8_t>> png(images.size());
+    std::vector<std::string> noPng(images.size());
+    auto bytesOf = [&](size_t i) -> const std::vector<uint8_t>& {
+        return form[i] == kPng ? png[i] : images[i].bytes;
+    };
+
+    // The resources with the images stored (in the file's order), or with
     // their entries only when `empty`.
-    auto with = [&](const std::vector<bool>& chosen, bool empty) {
+    auto with = [&](bool empty) {
         std::vector<Resource> list = kept;
-        std::vector<size_t> order;
+        std::vector<size_t> order, sizes;
         for (size_t i = 0; i < images.size(); ++i)
-            if (chosen[i]) order.push_back(i);
+            if (form[i] != kOut) order.push_back(i), sizes.push_back(bytesOf(i).size());
         Resource g;
         g.type.id = kResourceGroupIcon;
         g.name.id = group;
         g.language = language;
         g.codePage = codePage;
-        g.data = groupData(images, order, ids);
+        g.data = groupData(images, order, sizes, ids);
         list.push_back(g);
         for (size_t k = 0; k < order.size(); ++k) {
             Resource icon = g;
             icon.type.id = kResourceIcon;
             icon.name.id = ids[k];
-            icon.data = empty ? std::vector<uint8_t>() : images[order[k]].bytes;
+            icon.data = empty ? std::vector<uint8_t>() : bytesOf(order[k]);
             list.push_back(icon);
         }
         return list;
     };
 
-    std::vector<size_t> bySize(images.size());
-    for (size_t i = 0; i < images.size(); ++i) bySize[i] = i;
-    std::stable_sort(bySize.begin(), bySize.end(), [&](size_t a, size_t b) {
+    // The order images are placed in: 16, 32 and 48 pixels first, the sizes
+    // Windows shows at 96 DPI (title bar and lists, Alt+Tab, desktop and
+    // Medium icons); then the others, the smallest first, for other DPIs
+    // and views. So a 48 px image goes in before a 40 px one, used at 120
+    // DPI only, and Windows scales the nearest size where one is missing.
+    auto smaller = [&](size_t a, size_t b) {
         if (images[a].pixels() != images[b].pixels())
             return images[a].pixels() < images[b].pixels();
         return images[a].bytes.size() < images[b].bytes.size();
+    };
+    auto common = [&](size_t i) {
+        const unsigned px = images[i].pixels();
+        return (px == 16 || px == 32 || px == 48) && images[i].height == images[i].width;
+    };
+    std::vector<size_t> bySize(images.size());
+    for (size_t i = 0; i < images.size(); ++i) bySize[i] = i;
+    std::stable_sort(bySize.begin(), bySize.end(), [&](size_t a, size_t b) {
+        if (common(a) != common(b)) return common(a);
+        return smaller(a, b);
     });
-    std::vector<bool> chosen(images.size(), false);
+    const size_t smallest = *std::min_element(bySize.begin(), bySize.end(), smaller);
     bool small = false;
-    for (size_t i : bySize)
-        if (images[i].pixels() <= 32) chosen[i] = small = true;
-    if (!small) chosen[bySize.front()] = true;
-    const size_t frame = pe.sectionSize(with(chosen, true));
-    const size_t needed = pe.sectionSize(with(chosen, false));
-    if (needed > pe.room()) {
+    for (size_t i : bySize) small = small || images[i].pixels() <= 32;
+    auto required = [&](size_t i) { return small ? images[i].pixels() <= 32 : i == smallest; };
+
+    // The images that must fit, then each larger one where it fits, each in
+    // its smaller form when `convert`. False when those that must fit do not.
+    size_t size = 0;
+    auto place = [&](bool convert) {
+        for (size_t i : bySize) {
+            const bool smaller =
+                convert && !png[i].empty() && png[i].size() < images[i].bytes.size();
+            form[i] = required(i) ? (smaller ? kPng : kOwn) : kOut;
+        }
+        size = pe.sectionSize(with(false));
+        if (size > pe.room()) return false;
+        for (size_t i : bySize) {
+            if (required(i)) continue;
+            const bool smaller =
+                convert && !png[i].empty() && png[i].size() < images[i].bytes.size();
+            form[i] = smaller ? kPng : kOwn;
+            // Each image adds at least its own bytes: most misfits need no trial.
+            const size_t withImage =
+                size + bytesOf(i).size() > pe.room() ? pe.room() + 1 : pe.sectionSize(with(false));
+            if (withImage <= pe.room())
+                size = withImage;
+            else
+                form[i] = kOut;
+        }
+        return true;
+    };
+    auto anyLeftOut = [&] { return std::find(form.begin(), form.end(), kOut) != form.end(); };
+    bool placed = place(false);
+    if (!placed || anyLeftOut()) {
+        for (size_t i = 0; i < images.size(); ++i) {
+            uint32_t width = 0, height = 0;
+            std::vector<uint8_t> rgba;
+            if (images[i].bytes.size() >= 8 &&
+                std::memcmp(images[i].bytes.data(), kPngSignature, 8) == 0)
+                noPng[i] = "a PNG image already";
+            else if (bitmapPixels(images[i].bytes, width, height, rgba, noPng[i]))
+                png[i] = pngFile(width, height, rgba);
+        }
+        placed = place(true);
+        // Room left over goes to bitmaps again, in the same order.
+        for (size_t i : bySize) {
+            if (!placed || form[i] != kPng) continue;
+            form[i] = kOwn;
+            const size_t withBitmap = pe.sectionSize(with(false));
+            if (withBitmap <= pe.room())
+                size = withBitmap;
+            else
+                form[i] = kPng;
+        }
+    }
+    if (!placed) {
+        const size_t frame = pe.sectionSize(with(true));
         const size_t room = frame < pe.room() ? pe.room() - frame : 0;
         error = (small ? std::string("its images of 32 pixels and less need ")
-                       : "its smallest image (" + sizeText(images[bySize.front()]) + ") needs ") +
-                std::to_string(needed - frame) + " bytes; the stub has room for " +
+                       : "its smallest image (" + sizeText(images[smallest]) + ") needs ") +
+                std::to_string(size - frame) + " bytes; the stub has room for " +
                 std::to_string(room);
         return false;
     }
-    size_t size = needed;
     for (size_t i : bySize) {
-        if (chosen[i]) continue;
-        // Each image adds at least its own bytes: most misfits need no trial.
-        if (size + images[i].bytes.size() > pe.room()) {
-            leftOut.push_back(i);
-            continue;
-        }
-        chosen[i] = true;
-        const size_t withImage = pe.sectionSize(with(chosen, false));
-        if (withImage <= pe.room()) {
-            size = withImage;
-        } else {
-            chosen[i] = false;
-            leftOut.push_back(i);
-        }
+        if (form[i] == kPng) placement.asPng.emplace_back(i, png[i].size());
+        if (form[i] != kOut) continue;
+        placement.leftOut.push_back({i, png[i].size(), noPng[i]});
     }
-    pe.resources = with(chosen, false);
+    placement.roomLeft = pe.room() - size;
+    pe.resources = with(false);
     return true;
 }
 

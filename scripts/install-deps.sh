@@ -35,7 +35,8 @@ needed="cmake ninja-build g++ make libgtest-dev clang-format clang libclang-rt-1
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine64 xvfb xdotool imagemagick x11-apps fonts-ipafont-gothic locales
     lhasa jlha-utils p7zip-full python3 icoutils osslsigncode openssl
-    lintian help2man g++-multilib qemu-user-static"
+    lintian help2man g++-multilib qemu-user-static libcli11-dev libtomlplusplus-dev
+    libstb-dev zlib1g-dev libz-mingw-w64-dev"
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -32,9 +32,15 @@ fi
 folder=$(cd "$folder" && pwd)
 name=$(basename "$folder")
 
+# The shortcuts point to gpl.txt in the sample, else to the folder's first
+# file (make refuses a main file that is not a member); none without a file.
+main=gpl.txt
+[ -f "$folder/$main" ] || main=$(cd "$folder" && find . -type f | LC_ALL=C sort | head -n 1 | sed 's|^\./||')
+shortcuts=()
+[ -n "$main" ] && shortcuts=(--main-file "$name\\${main//\//\\}" --start-menu checked --desktop offered)
 echo "== make: $folder -> $out/sample.exe"
 "$tool" make -o "$out/sample.exe" --title "Qorn SFX demo" --destination "$name" \
-    --main-file "$name\\gpl.txt" --start-menu 3 --desktop 1 --send-to 0 "$folder"
+    "${shortcuts[@]}" "$folder"
 echo "== list"
 "$tool" list "$out/sample.exe"
 echo "== test"

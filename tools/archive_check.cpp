@@ -135,7 +135,7 @@ void walkArchive(BinaryFile& file, const std::vector<uint8_t>& archive, ArchiveR
     makeCrcTable();
     std::unique_ptr<DecoderContext> decoder(new DecoderContext);
     ArchiveEntry entry;
-    std::map<std::u16string, bool> made;
+    std::map<std::u16string, bool>& made = report.names;
     unsigned index = 0;
     std::string previous;
     for (;; ++index) {
@@ -153,6 +153,8 @@ void walkArchive(BinaryFile& file, const std::vector<uint8_t>& archive, ArchiveR
             break;
         }
         const int64_t dataStart = file.position();
+        ++report.members;
+        report.originalBytes += entry.originalSize;
         previous = shown(entry.path);
         const std::string member = "member " + std::to_string(index + 1) + " \"" + previous + "\"";
         WideString cleaned(entry.path);
@@ -184,6 +186,7 @@ void walkArchive(BinaryFile& file, const std::vector<uint8_t>& archive, ArchiveR
                                 "a file and a folder of one name (letter case aside); "
                                 "one of them cannot be extracted"});
         } else if (!folder) {
+            report.files.emplace_back(cleaned.c_str(), cleaned.length());
 #ifdef _WIN32
             BinaryFile sink(platform::createForWriting(u"NUL"));
 #else

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <iterator>
 
+#include "tools/common.h"
+
 namespace qorn::tool {
 
 namespace {
@@ -107,6 +109,39 @@ char16_t upperCaseUnit(char16_t unit) {
     const CaseRun& run = *(at - 1);
     if (unit > run.last || (unit - run.first) % run.step != 0) return unit;
     return static_cast<char16_t>(unit + run.delta);
+}
+
+// A setting's path (--main-file, --open) as Windows resolves it under the
+// destination, folded as the archive's names are: '\' and '/' divide parts,
+// "." parts go, trailing dots and blanks go. Empty, with why set, when it
+// cannot name anything inside the destination.
+std::u16string settingPath(const std::string& value, std::string& why) {
+    const WideString text = wide(value);
+    const char16_t* p = text.c_str();
+    if ((p[0] && p[1] == u':') || p[0] == u'\\' || p[0] == u'/') {
+        why = "is an absolute path; it must name a member, relative to the destination";
+        return u"";
+    }
+    std::u16string folded, part;
+    for (;; ++p) {
+        if (*p && *p != u'\\' && *p != u'/') {
+            part += upperCaseUnit(*p);
+            continue;
+        }
+        while (!part.empty() && (part.back() == u'.' || part.back() == u' ')) part.pop_back();
+        if (part.empty() && !folded.empty() && *p == 0) break;
+        if (!part.empty()) {
+            if (!folded.empty()) folded += u'/';
+            folded += part;
+        } else if (p > text.c_str() && (p[-1] == u'.' && p - text.c_str() >= 2 && p[-2] == u'.')) {
+            why = "leaves the destination (\"..\")";
+            return u"";
+        }
+        part.clear();
+        if (*p == 0) break;
+    }
+    if (folded.empty()) why = "names no file";
+    return folded;
 }
 
 }  // namespace qorn::tool

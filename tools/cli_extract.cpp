@@ -21,6 +21,7 @@
 #include "platform/host_files.h"
 #include "platform/platform.h"
 #include "tools/commands.h"
+#include "tools/run_option.h"
 
 namespace qorn::tool {
 
@@ -41,6 +42,9 @@ class ExtractReporter : public TerminalReporter {
         std::lock_guard<std::mutex> lock(mutex_);
         member_ = shown(path);
         ++members_;
+        lastPath_ = WideString(path);
+        sanitizeEntryPath(lastPath_);
+        lastDone_ = false;
         if (terminal_)
             drawLine();
         else
@@ -54,6 +58,8 @@ class ExtractReporter : public TerminalReporter {
         if (terminal_) drawLine();
     }
     void itemCreated(const char16_t* fullPath) override {
+        ++complete_;
+        lastDone_ = true;
         encode::host::PathInfo info;
         if (encode::host::pathInfo(systemPathText(WideString(fullPath)), info) &&
             info.kind == encode::host::Kind::File)
@@ -91,7 +97,20 @@ class ExtractReporter : public TerminalReporter {
         clearLine();
     }
     unsigned members() const { return members_; }
+    unsigned complete() const { return complete_; }
     uint64_t bytes() const { return bytes_; }
+    // After a failed run: the file of the member the run stopped at, when
+    // it stays on disk (a damaged file is kept, as the stub keeps it), is
+    // counted with its bytes. True when there is one.
+    bool countKeptFile() {
+        if (lastDone_ || lastPath_.isEmpty()) return false;
+        encode::host::PathInfo info;
+        if (!encode::host::pathInfo(systemPathText(lastPath_), info) ||
+            info.kind != encode::host::Kind::File)
+            return false;
+        bytes_ += info.size;
+        return true;
+    }
 
   private:
     void drawLine() {
@@ -109,7 +128,11 @@ class ExtractReporter : public TerminalReporter {
     std::string member_;
     uint32_t percent_ = 0;
     unsigned members_ = 0;
-    uint64_t bytes_ = 0;  // the worker's thread only, read after the run
+    // The worker's thread only, read after the run.
+    unsigned complete_ = 0;
+    uint64_t bytes_ = 0;
+    WideString lastPath_;  // the member started last, cleaned as the stub cleans it
+    bool lastDone_ = false;
     bool shown_ = false;
     bool ended_ = false;
     bool aborted_ = false;
@@ -173,6 +196,12 @@ int runExtract(const Arguments& args) {
     bool hasSettings;
     BinaryFile* file = openArchive(args, settings, hasSettings);
     if (!file) return 1;
+    RunCommand run;
+    if (!args.has("archive") && readRunCommand(args.positional[0], run))
+        std::fprintf(stderr,
+                     "qornsfx: note: an installer-mode file; its program (%s) is not run here\n",
+                     shown(WideString(run.program.c_str())).c_str());
+
     // Members decoded on every core ahead of the worker, which writes them
     // in archive order.
     std::unique_ptr<ParallelDecoder> ahead;
@@ -181,8 +210,8 @@ int runExtract(const Arguments& args) {
             new ParallelDecoder(wide(args.positional.at(0)).c_str(), file->position(), true));
 
     WideString folder;
-    if (args.has("d"))
-        folder = wide(args.value("d"));
+    if (args.has("directory"))
+        folder = wide(args.value("directory"));
     else if (hasSettings && !settings.destination.isEmpty())
         folder = settings.destination;
     if (!folder.isEmpty() && !enterDestination(folder)) {
@@ -219,11 +248,18 @@ int runExtract(const Arguments& args) {
     // As the window does on an abort: the half-written file goes.
     if (aborted && !job.currentFile.isEmpty()) platform::deleteFile(job.currentFile.c_str());
     delete file;
-    std::printf("%s: %u member%s, %llu bytes written, %.2f s\n",
+    // A failed run names what it left: the members complete, and the file
+    // it stopped at when that stays on disk.
+    const bool kept = !aborted && job.failed && reporter.countKeptFile();
+    std::string parts;
+    if (aborted || job.failed)
+        parts = " (" + std::to_string(reporter.complete()) + " complete" +
+                (kept ? ", 1 damaged file kept" : "") + ")";
+    std::printf("%s: %u member%s%s, %llu bytes written, %.2f s\n",
                 aborted      ? "aborted"
                 : job.failed ? "failed"
                              : "extracted",
-                reporter.members(), reporter.members() == 1 ? "" : "s",
+                reporter.members(), reporter.members() == 1 ? "" : "s", parts.c_str(),
                 static_cast<unsigned long long>(reporter.bytes()), seconds.count());
     if (aborted) {
         std::fprintf(stderr, "qornsfx: extraction aborted\n");

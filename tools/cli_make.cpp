@@ -4,16 +4,25 @@
 #include <unistd.h>
 #endif
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "payload/sfx_settings.h"
 #include "platform/host_files.h"
 #include "platform/platform.h"
+#include "tools/case_fold.h"
 #include "tools/commands.h"
 #include "tools/embedded_stub.h"
+#include "tools/run_option.h"
 #include "tools/stub_resources.h"
 #if __has_include("encode/archive_writer.h")
 #include "encode/archive_writer.h"
@@ -23,16 +32,6 @@
 namespace qorn::tool {
 
 namespace {
-
-const char kMakeUsage[] =
-    "usage: qornsfx make -o OUT.exe [--title T] [--destination D] [--program-files]\n"
-    "         [--main-file F] [--start-menu N] [--desktop N] [--send-to N] [--open F]\n"
-    "         [--link-name L] [--no-settings] [--stub STUB.exe] [--icon FILE.ico]\n"
-    "         [--product-name T] [--company T] [--description T] [--file-version 1.2.3.4]\n"
-    "         [--force] ARCHIVE.lzh | DIR...\n"
-    "  N is a shortcut's option byte: 0 never, 1 offered, 2 always, 3 offered and checked\n"
-    "  every member is decoded first; --force writes the file even when the stub would\n"
-    "  fail on some of them\n";
 
 // The settings a user can give; without any of them the block still goes in
 // (a run with the dialog), unless --no-settings asks for a bare payload.
@@ -74,12 +73,11 @@ bool appendString(std::vector<uint8_t>& block, const char* option, const std::st
     return true;
 }
 
+// The command line has turned a choice's name into its number.
 bool optionByte(const Arguments& args, const char* option, uint8_t& value) {
     const std::string text = args.value(option, "0");
     if (text.size() != 1 || text[0] < '0' || text[0] > '3') {
-        std::fprintf(stderr,
-                     "qornsfx: --%s takes 0 to 3 (bit 1: make the shortcut, bit 0: the user may "
-                     "change that)\n",
+        std::fprintf(stderr, "qornsfx: --%s takes off, offered, forced or checked (or 0 to 3)\n",
                      option);
         return false;
     }
@@ -133,24 +131,29 @@ bool exists(const std::string& path) {
     return platform::pathKind(wide(path).c_str()) == platform::PathKind::File;
 }
 
-// --stub, else (for a tool built without its stub) one beside the tool.
-std::string findStub(const Arguments& args) {
+// --stub, else (for a tool built without its stubs) one beside the tool.
+// Installer mode has a stub of its own.
+std::string findStub(const Arguments& args, bool installer) {
     if (args.has("stub")) return args.value("stub");
     const std::string folder = toolFolder();
-    for (const char* candidate : {"/qornsfx-stub.exe", "/../stub/qornsfx-stub.exe"})
+    const std::string name = installer ? "qornsfx-run-stub.exe" : "qornsfx-stub.exe";
+    for (const std::string& candidate : {"/" + name, "/../stub/" + name})
         if (exists(folder + candidate)) return folder + candidate;
     return "";
 }
 
 // --stub, else the stub built into the tool.
-bool loadStub(const Arguments& args, std::vector<uint8_t>& stub) {
+bool loadStub(const Arguments& args, bool installer, std::vector<uint8_t>& stub) {
 #ifdef QORN_EMBEDDED_STUB
     if (!args.has("stub")) {
-        stub.assign(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize);
+        if (installer)
+            stub.assign(kEmbeddedRunStub, kEmbeddedRunStub + kEmbeddedRunStubSize);
+        else
+            stub.assign(kEmbeddedStub, kEmbeddedStub + kEmbeddedStubSize);
         return true;
     }
 #endif
-    const std::string path = findStub(args);
+    const std::string path = findStub(args, installer);
     if (path.empty()) {
         std::fprintf(stderr, "qornsfx: no stub found; build it or name one with --stub\n");
         return false;
@@ -182,7 +185,7 @@ bool isFolder(const std::string& path) {
     return platform::pathKind(wide(path).c_str()) == platform::PathKind::Folder;
 }
 
-bool loadArchive(const Arguments& args, std::vector<uint8_t>& archive) {
+bool loadArchive(const Arguments& args, std::vector<uint8_t>& archive, ProgressLine& progress) {
     const std::string& first = args.positional[0];
     if (args.positional.size() == 1 && !isFolder(first)) {
         if (!readWhole(first, archive)) {
@@ -205,8 +208,20 @@ bool loadArchive(const Arguments& args, std::vector<uint8_t>& archive) {
     }
     encode::PackOptions options;
     if (args.has("codepage")) options.codePage = args.value("codepage");
+    options.method = methodNamed(args.value("method", kMakeMethod));
+    options.headerLevel = args.value("level", "2")[0] - '0';
+    options.foldersOnlyWhenEmpty = true;
+    if (args.value("effort") == "max") options.encodeLevel = encode::EncodeLevel::Maximum;
+    options.progress = [&](uint64_t done, uint64_t total, const std::string& path) {
+        progress.show("packing", done, total, path);
+    };
+    options.warning = [&](const std::string& text) {
+        progress.clear();
+        std::fprintf(stderr, "qornsfx: warning: %s\n", text.c_str());
+    };
     std::string error;
     const bool ok = encode::writeArchive(args.positional, options, temp, error);
+    progress.clear();
     if (ok) {
         std::rewind(temp);
         uint8_t chunk[1 << 16];
@@ -242,10 +257,9 @@ FILE* createScratch(const std::string& out, const char* suffix, std::string& nam
 // The archive as the stub will meet it: a file that would stop it halfway
 // (or pass a member over) is not written unless --force asks for it.
 bool checkBeforeWriting(const Arguments& args, const std::vector<uint8_t>& archive,
-                        const std::string& out) {
+                        const std::string& out, ArchiveReport& report) {
     const bool folders = args.positional.size() > 1 || isFolder(args.positional[0]);
     const std::string source = folders ? "the packed folders" : args.positional[0];
-    ArchiveReport report;
     std::string scratch;
     FILE* f = createScratch(out, ".check", scratch);
     if (!f) return false;
@@ -273,25 +287,228 @@ bool checkBeforeWriting(const Arguments& args, const std::vector<uint8_t>& archi
     return false;
 }
 
+// What the stub would do with the settings: a shortcut to nothing, a file
+// that is not there to open. Messages given; false when any.
+bool settingsWork(const Arguments& args, const ArchiveReport& report) {
+    if (args.has("no-settings")) return true;
+    bool ok = true;
+    const bool shortcuts = (args.value("start-menu", "0") != "0" ||
+                            args.value("desktop", "0") != "0" || args.value("send-to", "0") != "0");
+    if (shortcuts && args.value("main-file").empty()) {
+        std::fprintf(stderr,
+                     "qornsfx: --start-menu, --desktop and --send-to make shortcuts to the "
+                     "main file: give --main-file (or leave them off)\n");
+        ok = false;
+    }
+    if (args.has("link-name") && !args.value("link-name").empty() && !shortcuts) {
+        std::fprintf(stderr,
+                     "qornsfx: --link-name names shortcuts, but none is made (give "
+                     "--start-menu, --desktop or --send-to)\n");
+        ok = false;
+    }
+    for (const char* option : {"main-file", "open"}) {
+        const std::string value = args.value(option);
+        if (value.empty()) continue;
+        std::string why;
+        const std::u16string folded = settingPath(value, why);
+        if (why.empty()) {
+            const auto at = report.names.find(folded);
+            const bool file = at != report.names.end() && !at->second;
+            const bool folder = at != report.names.end() && at->second;
+            if (file || (folder && std::string(option) == "open")) continue;
+            why = folder ? "is a folder of the archive, not a file"
+                         : "is not a member of the archive";
+        }
+        std::fprintf(stderr, "qornsfx: --%s \"%s\" %s\n", option, value.c_str(), why.c_str());
+        ok = false;
+    }
+    return ok;
+}
+
+// The packing options mean nothing for an archive taken as it is.
+bool packingOptionsFit(const Arguments& args, bool packing) {
+    if (packing) return true;
+    for (const char* option : {"method", "level", "effort"})
+        if (args.has(option)) {
+            std::fprintf(stderr,
+                         "qornsfx: --%s applies when make packs files and folders; %s is "
+                         "taken as it is\n",
+                         option, args.positional[0].c_str());
+            return false;
+        }
+    return true;
+}
+
+// The command with {} replaced by the path, quoted for the shell that runs it.
+std::string signCommand(const std::string& command, const std::string& path) {
+#ifdef _WIN32
+    const std::string quoted = "\"" + path + "\"";
+#else
+    std::string quoted = "'";
+    for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    quoted += "'";
+#endif
+    std::string out;
+    for (size_t at = 0; at < command.size(); ++at) {
+        if (command.compare(at, 2, "{}") == 0) {
+            out += quoted;
+            ++at;
+        } else {
+            out += command[at];
+        }
+    }
+    return out;
+}
+
+int runCommand(const std::string& command) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+#ifdef _WIN32
+    return _wsystem(reinterpret_cast<const wchar_t*>(wide(command).c_str()));
+#else
+    const int status = std::system(command.c_str());
+    if (status == -1) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+#endif
+}
+
+// Signs the written file and reads it back as the stub will: its payload
+// (settings and archive) where it was, unchanged, every member decoding to
+// its CRC. A signature goes after the archive's end mark, where the stub
+// stops reading.
+bool signAndTest(const Arguments& args, const std::string& file, const std::string& out,
+                 const std::vector<uint8_t>& stub, const std::vector<uint8_t>& settings,
+                 const std::vector<uint8_t>& archive) {
+    const std::string command = args.value("sign-cmd");
+    const int status = runCommand(signCommand(command, file));
+    if (status != 0) {
+        std::fprintf(stderr, "qornsfx: %s not written: the signing command failed (status %d)\n",
+                     out.c_str(), status);
+        return false;
+    }
+    std::vector<uint8_t> signedFile;
+    if (!readWhole(file, signedFile)) {
+        std::fprintf(stderr, "qornsfx: cannot read the signed file %s: %s\n", file.c_str(),
+                     std::strerror(errno));
+        return false;
+    }
+    const size_t payload = settings.size() + archive.size();
+    const bool sameStart =
+        signedFile.size() >= stub.size() + payload && signedFile[0] == 'M' && signedFile[1] == 'Z';
+    const bool samePayload =
+        sameStart &&
+        std::equal(settings.begin(), settings.end(), signedFile.begin() + PayloadOffset) &&
+        std::equal(archive.begin(), archive.end(),
+                   signedFile.begin() + PayloadOffset + static_cast<long>(settings.size()));
+    if (!samePayload) {
+        std::fprintf(stderr,
+                     "qornsfx: %s not written: the signed file no longer holds the settings and "
+                     "the archive at offset %lld as written\n",
+                     out.c_str(), static_cast<long long>(PayloadOffset));
+        return false;
+    }
+    // What lies after the end mark: the stub never reads it, but it must
+    // not read as a member either.
+    std::vector<uint8_t> tail(
+        signedFile.begin() + PayloadOffset + static_cast<long>(settings.size()), signedFile.end());
+    ArchiveReport report;
+    std::string scratch;
+    FILE* f = createScratch(out, ".check", scratch);
+    if (!f) return false;
+    if (!checkArchive(tail, f, scratch, report)) {
+        std::fprintf(stderr, "qornsfx: cannot test the signed file: %s\n", std::strerror(errno));
+        return false;
+    }
+    for (const ArchiveProblem& p : report.problems)
+        std::fprintf(stderr, "qornsfx: signed file: %s: %s\n", p.member.c_str(), p.reason.c_str());
+    if (!report.problems.empty() && !args.has("force")) {
+        std::fprintf(stderr, "qornsfx: %s not written: the signed file does not test well\n",
+                     out.c_str());
+        return false;
+    }
+    std::printf("signed and tested: %zu bytes of signature after the archive\n",
+                signedFile.size() - stub.size() - payload);
+    return true;
+}
+
 }  // namespace
 
-int runMake(const Arguments& args) {
-    if (!args.has("o") || args.value("o").empty() || args.positional.empty()) {
-        std::fputs(kMakeUsage, stderr);
+int runMake(const Arguments& given) {
+    const auto started = std::chrono::steady_clock::now();
+    Arguments args = given;
+    if (args.has("config"))
+        if (const int status = applyMakeConfig(args)) return status;
+    if (args.value("output").empty()) {
+        std::fprintf(stderr, "qornsfx: make: no output file given (-o OUT.exe)\n");
         return kExitUsage;
     }
+    if (args.positional.empty()) {
+        std::fprintf(stderr,
+                     "qornsfx: make: nothing to build from: give an LHA archive, or files and "
+                     "folders\n");
+        return kExitUsage;
+    }
+    if (args.has("sign-cmd") && args.value("sign-cmd").find("{}") == std::string::npos) {
+        std::fprintf(stderr, "qornsfx: --sign-cmd has no {} for the file to sign\n");
+        return kExitUsage;
+    }
+    const bool packing = args.positional.size() > 1 || isFolder(args.positional[0]);
+    if (!packingOptionsFit(args, packing)) return kExitUsage;
     std::vector<uint8_t> settings, stub, archive;
+    RunCommand run;
+    const bool installer = args.has("run");
+    if (installer) {
+        std::string error;
+        if (!parseRunCommand(args.value("run"), run, error)) {
+            std::fprintf(stderr, "qornsfx: %s\n", error.c_str());
+            return kExitUsage;
+        }
+        // The file extracts into a temporary folder and makes no shortcut:
+        // these settings would be silently dropped.
+        for (const char* option : kSettingOptions)
+            if (std::strcmp(option, "title") != 0 && args.has(option)) {
+                std::fprintf(stderr,
+                             "qornsfx: --run and --%s do not go together (installer mode "
+                             "extracts into a temporary folder and makes no shortcut)\n",
+                             option);
+                return kExitUsage;
+            }
+    }
     if (!buildSettings(args, settings)) return kExitUsage;
-    if (!loadStub(args, stub)) return 1;
+    if (!loadStub(args, installer, stub)) return 1;
+    const std::vector<uint8_t> plainStub = stub;
     bool edited;
-    if (const int status = editStubResources(args, stub, edited)) return status;
-    if (!loadArchive(args, archive)) return 1;
+    // Before the archive is packed, so that a mistake in them is told at once.
+    if (const int status = editStubResources(args, installer ? &run : nullptr, stub, edited))
+        return status;
+    ProgressLine progress;
+    if (!loadArchive(args, archive, progress)) return 1;
     // The end mark: one 0 byte after the last member.
     if (archive.empty() || archive.back() != 0) archive.push_back(0);
-    if (edited) stampChecksum(stub, settings, archive);
 
-    const std::string out = args.value("o");
-    if (!checkBeforeWriting(args, archive, out)) return 1;
+    const std::string out = args.value("output");
+    ArchiveReport report;
+    progress.status("checking every member as the stub will read it");
+    const bool fine = checkBeforeWriting(args, archive, out, report);
+    progress.clear();
+    if (!fine) return 1;
+    if (!settingsWork(args, report)) {
+        std::fprintf(stderr, "qornsfx: %s not written: the settings would not work\n", out.c_str());
+        return 1;
+    }
+    if (installer) {
+        if (!namesMember(run.program, report.files)) {
+            std::fprintf(stderr,
+                         "qornsfx: --run: %s is not a file of the archive (names are compared "
+                         "as Windows compares them, letter case aside)\n",
+                         utf8(WideString(run.program.c_str())).c_str());
+            return 1;
+        }
+        // Again, with the program spelt as the archive spells it.
+        stub = plainStub;
+        if (const int status = editStubResources(args, &run, stub, edited)) return status;
+    }
+    if (edited) stampChecksum(stub, settings, archive);
     std::string temp;
     FILE* f = createScratch(out, ".part", temp);
     if (!f) return 1;
@@ -302,12 +519,25 @@ int runMake(const Arguments& args) {
 #ifndef _WIN32
     if (ok) chmod(temp.c_str(), 0755);
 #endif
-    if (!ok || !encode::host::renameFile(temp, out)) {
-        std::fprintf(stderr, "qornsfx: cannot write %s: %s\n", out.c_str(),
-                     ok ? encode::host::errorText().c_str() : std::strerror(errno));
+    if (!ok) {
+        std::fprintf(stderr, "qornsfx: cannot write %s: %s\n", out.c_str(), std::strerror(errno));
         encode::host::removeFile(temp);
         return 1;
     }
+    if (args.has("sign-cmd") && !signAndTest(args, temp, out, stub, settings, archive)) {
+        encode::host::removeFile(temp);
+        return 1;
+    }
+    encode::host::PathInfo written;
+    if (!encode::host::pathInfo(temp, written)) written.size = 0;
+    if (!encode::host::renameFile(temp, out)) {
+        std::fprintf(stderr, "qornsfx: cannot write %s: %s\n", out.c_str(),
+                     encode::host::errorText().c_str());
+        encode::host::removeFile(temp);
+        return 1;
+    }
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
+    printSummary(out, report.members, report.originalBytes, written.size, seconds.count());
     return 0;
 }
 

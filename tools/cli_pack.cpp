@@ -1,10 +1,11 @@
 // qornsfx pack: a plain LHA archive from files and folders.
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "encode/archive_writer.h"
+#include "payload/archive_entry.h"
 #include "platform/host_files.h"
 #include "tools/commands.h"
 
@@ -12,50 +13,44 @@ namespace qorn::tool {
 
 namespace {
 
-bool parseMethod(const std::string& text, Method& method) {
-    if (text == "lh5" || text == "-lh5-")
-        method = Method::Lh5;
-    else if (text == "lh6" || text == "-lh6-")
-        method = Method::Lh6;
-    else if (text == "lh7" || text == "-lh7-")
-        method = Method::Lh7;
-    else
-        return false;
-    return true;
+// The members of the written archive and their sizes, for the summary.
+void countMembers(const std::string& path, unsigned& members, uint64_t& original) {
+    members = 0;
+    original = 0;
+    std::unique_ptr<BinaryFile> file(BinaryFile::openForReading(wide(path).c_str()));
+    if (!file) return;
+    TerminalReporter reporter;
+    ArchiveEntry entry;
+    while (readEntryHeader(*file, entry, reporter) == HeaderResult::Member) {
+        const int64_t dataStart = file->position();
+        ++members;
+        original += entry.originalSize;
+        if (!file->moveTo(dataStart + entry.packedSize)) break;
+    }
 }
 
 }  // namespace
 
 int runPack(const Arguments& args) {
+    const auto started = std::chrono::steady_clock::now();
     if (args.positional.size() < 2) {
         std::fprintf(stderr,
-                     "usage: qornsfx pack OUT.lzh DIR... [--method lh5|lh6|lh7] [--level 0..2]\n");
+                     "qornsfx: pack: give the archive to write and what to pack "
+                     "(qornsfx pack --help)\n");
         return kExitUsage;
     }
     encode::PackOptions options;
-    if (!parseMethod(args.value("method", "lh5"), options.method)) {
-        std::fprintf(stderr, "qornsfx: --method takes lh5, lh6 or lh7\n");
-        return kExitUsage;
-    }
-    const std::string level = args.value("level", "2");
-    if (level.size() != 1 || level[0] < '0' || level[0] > '2') {
-        std::fprintf(stderr, "qornsfx: --level takes 0, 1 or 2\n");
-        return kExitUsage;
-    }
-    options.headerLevel = level[0] - '0';
+    options.method = methodNamed(args.value("method", "lh5"));
+    options.headerLevel = args.value("level", "2")[0] - '0';
+    if (args.value("effort") == "max") options.encodeLevel = encode::EncodeLevel::Maximum;
     if (args.has("codepage")) options.codePage = args.value("codepage");
 
-    const bool showProgress = isatty(2) != 0;
-    int lastPercent = -1;
+    ProgressLine progress;
     options.progress = [&](uint64_t done, uint64_t total, const std::string& path) {
-        if (!showProgress) return;
-        const int percent = total ? static_cast<int>(done * 100 / total) : 100;
-        if (percent == lastPercent) return;
-        lastPercent = percent;
-        std::fprintf(stderr, "\r%3d%%  %-60.60s", percent, path.c_str());
+        progress.show("packing", done, total, path);
     };
     options.warning = [&](const std::string& text) {
-        if (showProgress && lastPercent >= 0) std::fputc('\n', stderr);
+        progress.clear();
         std::fprintf(stderr, "qornsfx: warning: %s\n", text.c_str());
     };
 
@@ -74,7 +69,7 @@ int runPack(const Arguments& args) {
         ok = false;
         error = std::string("cannot write the archive: ") + std::strerror(errno);
     }
-    if (showProgress && lastPercent >= 0) std::fputc('\n', stderr);
+    progress.clear();
     if (ok && !encode::host::renameFile(temp, out)) {
         ok = false;
         error = "cannot rename " + temp + " to " + out + ": " + encode::host::errorText();
@@ -84,6 +79,13 @@ int runPack(const Arguments& args) {
         std::fprintf(stderr, "qornsfx: %s\n", error.c_str());
         return 1;
     }
+    unsigned members;
+    uint64_t original;
+    countMembers(out, members, original);
+    encode::host::PathInfo written;
+    if (!encode::host::pathInfo(out, written)) written.size = 0;
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - started;
+    printSummary(out, members, original, written.size, seconds.count());
     return 0;
 }
 

@@ -32,12 +32,24 @@ int runTest(const Arguments& args) {
     ArchiveEntry entry;
     unsigned ok = 0, damaged = 0, skipped = 0;
     HeaderResult r;
+    // One line per member, or with --json one object per member.
+    const bool json = args.has("json");
+    if (json)
+        std::printf("{\"file\": %s,\n \"members\": [", jsonString(args.positional[0]).c_str());
+    auto report = [&](const char* result) {
+        if (json)
+            std::printf("%s\n  {\"result\": \"%s\", \"method\": %s, \"path\": %s}",
+                        ok + damaged + skipped ? "," : "", result,
+                        jsonString(std::string(entry.method, 5)).c_str(),
+                        jsonString(utf8(entry.path)).c_str());
+        else
+            std::printf("%-8s %.5s %s\n", result, entry.method, shown(entry.path).c_str());
+    };
     while ((r = readEntryHeader(*file, entry, reporter)) == HeaderResult::Member) {
         const int64_t dataStart = file->position();
         const Method method = methodOf(entry.method);
-        const std::string path = shown(entry.path);
         if (method == Method::Unknown) {
-            std::printf("%-8s %.5s %s\n", "SKIPPED", entry.method, path.c_str());
+            report("SKIPPED");
             ++skipped;
         } else if (method != Method::Lhd) {
             MemberResult result;
@@ -47,7 +59,7 @@ int runTest(const Arguments& args) {
             if (result.outOfMemory) failAllocation();
             const bool bad = (result.damaged && !(result.overrunOnly && entry.hasCrc)) ||
                              (entry.hasCrc && result.crc != entry.crc);
-            std::printf("%-8s %.5s %s\n", bad ? "DAMAGED" : "OK", entry.method, path.c_str());
+            report(bad ? "DAMAGED" : "OK");
             ++(bad ? damaged : ok);
         }
         // A packed size that runs past the end of the file hides every later
@@ -59,8 +71,14 @@ int runTest(const Arguments& args) {
         }
     }
     delete file;
-    std::printf("%u OK, %u damaged, %u skipped%s\n", ok, damaged, skipped,
-                r == HeaderResult::Bad ? ", archive damaged" : "");
+    if (json)
+        std::printf(
+            "],\n \"ok\": %u, \"damaged\": %u, \"skipped\": %u, \"archive_damaged\": "
+            "%s}\n",
+            ok, damaged, skipped, r == HeaderResult::Bad ? "true" : "false");
+    else
+        std::printf("%u OK, %u damaged, %u skipped%s\n", ok, damaged, skipped,
+                    r == HeaderResult::Bad ? ", archive damaged" : "");
     return damaged || r == HeaderResult::Bad ? 1 : 0;
 }
 

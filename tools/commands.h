@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,13 @@ struct ArchiveProblem {
 // over by design.
 struct ArchiveReport {
     std::vector<ArchiveProblem> problems, warnings, notes;
+    // Every path the stub would make, its folders included, folded as
+    // Windows compares names (upperCaseUnit, '/' between parts); true for a
+    // folder.
+    std::map<std::u16string, bool> names;
+    unsigned members = 0;
+    uint64_t originalBytes = 0;         // the members' sizes as their headers give them
+    std::vector<std::u16string> files;  // its files, paths made safe, as spelt
 };
 
 // Walks and decodes a plain archive the way the stub does, from the file
@@ -28,6 +36,10 @@ struct ArchiveReport {
 // and removed after. False when the bytes cannot even be put in the file.
 bool checkArchive(const std::vector<uint8_t>& archive, FILE* f, const std::string& scratch,
                   ArchiveReport& report);
+
+// make --config: the file's settings joined to args, the command line's
+// winning. 0, or the exit status with a message given.
+int applyMakeConfig(Arguments& args);
 
 int runList(const Arguments& args);
 int runTest(const Arguments& args);

@@ -2,6 +2,8 @@
 // conversions, the terminal reporter and opening an archive.
 #include "tools/common.h"
 
+#include <unistd.h>
+
 #include "platform/platform.h"
 
 namespace qorn::tool {
@@ -126,6 +128,64 @@ BinaryFile* openArchive(const Arguments& args, SfxSettings& settings, bool& hasS
     }
     hasSettings = settings.present;
     return file;
+}
+
+std::string jsonString(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c < 0x20 || c == 0x7F) {
+            out += "\\u00";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+Method methodNamed(const std::string& text) {
+    const size_t digit = text[0] == '-' ? 3 : 2;
+    return digit < text.size() ? static_cast<Method>(text[digit] - '0') : Method::Lh5;
+}
+
+ProgressLine::ProgressLine() : terminal_(isatty(STDERR_FILENO) != 0) {}
+
+void ProgressLine::show(const char* what, uint64_t done, uint64_t total, const std::string& path) {
+    if (!terminal_) return;
+    const int permille = total ? static_cast<int>(done * 1000 / total) : 1000;
+    if (permille == lastPermille_) return;
+    lastPermille_ = permille;
+    std::fprintf(stderr, "\r\033[K%s %3d.%d%%  %.60s", what, permille / 10, permille % 10,
+                 shown(platform::fromUtf8(path.c_str())).c_str());
+    shown_ = true;
+}
+
+void ProgressLine::status(const std::string& text) {
+    if (!terminal_) return;
+    std::fprintf(stderr, "\r\033[K%s", text.c_str());
+    shown_ = true;
+    lastPermille_ = -1;
+}
+
+void ProgressLine::clear() {
+    if (terminal_ && shown_) std::fprintf(stderr, "\r\033[K");
+    shown_ = false;
+    lastPermille_ = -1;
+}
+
+void printSummary(const std::string& file, unsigned members, uint64_t bytesIn, uint64_t bytesOut,
+                  double seconds) {
+    const double ratio = bytesIn ? 100.0 * static_cast<double>(bytesOut) / bytesIn : 0.0;
+    std::printf("%s: %u member%s, %llu bytes in, %llu bytes out (%.1f%%), %.2f s\n", file.c_str(),
+                members, members == 1 ? "" : "s", static_cast<unsigned long long>(bytesIn),
+                static_cast<unsigned long long>(bytesOut), ratio, seconds);
 }
 
 }  // namespace qorn::tool

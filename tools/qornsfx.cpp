@@ -10,57 +10,23 @@
 #endif
 
 #include "platform/platform.h"
+#include "tools/command_line.h"
 #include "tools/commands.h"
 
 namespace qorn::tool {
 
 namespace {
 
-const char kUsage[] =
-    "usage: qornsfx COMMAND [options] ...\n"
-    "\n"
-    "commands:\n"
-    "  list FILE            show the settings block and the members\n"
-    "  test FILE            decode every member and check its CRC-16\n"
-    "  extract FILE [-d DIR]\n"
-    "                       extract like the stub does (DIR: the destination)\n"
-    "  make -o OUT.exe [settings] [--force] ARCHIVE.lzh | DIR...\n"
-    "                       build a self-extracting file (every member is decoded\n"
-    "                       first; --force writes it even if the stub would fail)\n"
-    "  pack OUT.lzh DIR...  write an LHA archive\n"
-    "\n"
-    "options:\n"
-    "  --archive            FILE is a plain .lzh, not a self-extracting file\n"
-    "  --codepage NAME      code page of narrow names (iconv name, default CP932)\n"
-    "  --help, --version\n";
-
-// Options that take a value; the others are flags.
-bool takesValue(const std::string& name) {
-    static const char* const names[] = {"codepage",
-                                        "d",
-                                        "o",
-                                        "title",
-                                        "destination",
-                                        "main-file",
-                                        "start-menu",
-                                        "desktop",
-                                        "send-to",
-                                        "open",
-                                        "link-name",
-                                        "method",
-                                        "level",
-                                        "stub",
-                                        "program-files-folder",
-                                        "icon",
-                                        "company",
-                                        "description",
-                                        "product-name",
-                                        "file-version",
-                                        "execution-level",
-                                        "language"};
-    for (const char* n : names)
-        if (name == n) return true;
-    return false;
+// The tool speaks English in every message, the texts the core shares with
+// the stub included (the stub's own are Japanese unless its maker chose a
+// language).
+void useEnglishTexts() {
+    kTextCannotCreateFolder = u"cannot create the folder";
+    kTextFolderExists = u"cannot be extracted: a folder of the same name exists";
+    kTextDamagedFormat = u"the file %s is damaged";
+    kTextDamagedFolderFormat = u"the folder %s is damaged";
+    kTextWriteFailed = u"cannot write to the disk";
+    kTextUnknownHeader = u"unknown header";
 }
 
 }  // namespace
@@ -74,40 +40,11 @@ int runTool(int argc, char** argv) {
     // A failed allocation is told on the terminal before the exit.
     static TerminalReporter memoryReporter;
     qorn::allocationReporter = &memoryReporter;
-    Arguments args;
-    std::string command;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a.size() > 1 && a[0] == '-' && a != "-") {
-            std::string name = a.substr(a[1] == '-' ? 2 : 1);
-            std::string value;
-            std::size_t eq = name.find('=');
-            if (eq != std::string::npos) {
-                value = name.substr(eq + 1);
-                name.resize(eq);
-            } else if (takesValue(name)) {
-                if (i + 1 >= argc) {
-                    std::fprintf(stderr, "qornsfx: option -%s needs a value\n%s", name.c_str(),
-                                 kUsage);
-                    return kExitUsage;
-                }
-                value = argv[++i];
-            }
-            args.options.emplace_back(name, value);
-        } else if (command.empty()) {
-            command = a;
-        } else {
-            args.positional.push_back(a);
-        }
-    }
-    if (args.has("help") || args.has("h")) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if (args.has("version")) {
-        std::printf("qornsfx %s\n", QORN_VERSION);
-        return 0;
-    }
+    useEnglishTexts();
+    ParsedCommand parsed;
+    if (const int status = parseCommandLine(argc, argv, parsed); status >= 0) return status;
+    const Arguments& args = parsed.args;
+    const std::string& command = parsed.name;
 #ifndef _WIN32
     if (args.has("codepage") && !qorn::platform::setAnsiCodePage(args.value("codepage").c_str())) {
         std::fprintf(stderr, "qornsfx: unknown code page %s\n", args.value("codepage").c_str());
@@ -125,7 +62,8 @@ int runTool(int argc, char** argv) {
 #endif
     if (command == "list" || command == "test" || command == "extract") {
         if (args.positional.size() != 1) {
-            std::fprintf(stderr, "qornsfx: %s takes one FILE\n%s", command.c_str(), kUsage);
+            std::fprintf(stderr, "qornsfx: %s: no FILE given (qornsfx %s --help)\n",
+                         command.c_str(), command.c_str());
             return kExitUsage;
         }
         if (command == "list") return runList(args);
@@ -133,9 +71,7 @@ int runTool(int argc, char** argv) {
         return runExtract(args);
     }
     if (command == "make") return runMake(args);
-    if (command == "pack") return runPack(args);
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
+    return runPack(args);
 }
 
 }  // namespace

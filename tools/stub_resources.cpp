@@ -40,6 +40,10 @@ std::string withCommas(size_t n) {
     return s;
 }
 
+std::string byteCount(size_t n) {
+    return withCommas(n) + (n == 1 ? " byte" : " bytes");
+}
+
 int versionEdit(const Arguments& args, encode::VersionEdit& edit) {
     for (const VersionOption& o : kVersionOptions) {
         if (!args.has(o.option)) continue;
@@ -87,7 +91,8 @@ bool setExecutionLevel(std::vector<uint8_t>& manifest, const std::string& level)
 
 }  // namespace
 
-int editStubResources(const Arguments& args, std::vector<uint8_t>& stub, bool& edited) {
+int editStubResources(const Arguments& args, const RunCommand* run, std::vector<uint8_t>& stub,
+                      bool& edited) {
     edited = false;
     encode::VersionEdit edit;
     if (const int status = versionEdit(args, edit)) return status;
@@ -120,7 +125,7 @@ int editStubResources(const Arguments& args, std::vector<uint8_t>& stub, bool& e
             return kExitUsage;
         }
     }
-    if (!icon && edit.texts.empty() && !level && !language) return 0;
+    if (!icon && edit.texts.empty() && !level && !language && !run) return 0;
 
     encode::PeResources pe;
     std::string error;
@@ -155,6 +160,7 @@ int editStubResources(const Arguments& args, std::vector<uint8_t>& stub, bool& e
         std::fprintf(stderr, "qornsfx: --language: %s\n", error.c_str());
         return 1;
     }
+    if (run) addRunTexts(pe, *run);
     if (level) {
         bool found = false;
         for (encode::Resource& r : pe.resources)
@@ -169,24 +175,37 @@ int editStubResources(const Arguments& args, std::vector<uint8_t>& stub, bool& e
         const std::string path = args.value("icon");
         std::vector<uint8_t> file;
         std::vector<encode::IconImage> images;
-        std::vector<size_t> leftOut;
+        encode::IconPlacement placement;
         if (!readFileBytes(path, file)) {
             std::fprintf(stderr, "qornsfx: cannot read %s: %s\n", path.c_str(),
                          utf8(platform::systemErrorText(platform::lastError())).c_str());
             return 1;
         }
         if (!encode::readIconFile(file, images, error) ||
-            !encode::replaceIconGroup(pe, IDI_PROGRAM, images, leftOut, error)) {
+            !encode::replaceIconGroup(pe, IDI_PROGRAM, images, placement, error)) {
             std::fprintf(stderr, "qornsfx: %s: %s\n", path.c_str(), error.c_str());
             return 1;
         }
-        for (size_t i : leftOut) {
+        auto sizeOf = [&](size_t i) {
             const encode::IconImage& image = images[i];
+            return std::to_string(image.pixels()) + "x" +
+                   std::to_string(image.height ? image.height : 256u);
+        };
+        // Lossless, and shown by every Windows since Vista: a note, not a warning.
+        for (const auto& [i, bytes] : placement.asPng)
             std::fprintf(stderr,
-                         "qornsfx: warning: %s: the %ux%u image (%s bytes) does not fit below "
-                         "the payload offset and is left out\n",
-                         path.c_str(), image.pixels(), image.height ? image.height : 256u,
-                         withCommas(image.bytes.size()).c_str());
+                         "qornsfx: %s: the %s image is stored as PNG (%s bytes instead of its "
+                         "%s-byte bitmap) to fit below the payload offset with the others\n",
+                         path.c_str(), sizeOf(i).c_str(), withCommas(bytes).c_str(),
+                         withCommas(images[i].bytes.size()).c_str());
+        for (const encode::IconPlacement::LeftOut& l : placement.leftOut) {
+            const std::string form = l.pngBytes ? withCommas(l.pngBytes) + " as PNG" : l.noPng;
+            std::fprintf(stderr,
+                         "qornsfx: warning: %s: the %s image (%s bytes%s%s) is left out: %s "
+                         "free below the payload offset\n",
+                         path.c_str(), sizeOf(l.image).c_str(),
+                         withCommas(images[l.image].bytes.size()).c_str(), form.empty() ? "" : "; ",
+                         form.c_str(), byteCount(placement.roomLeft).c_str());
         }
     }
     if (!pe.store(stub, error)) {

@@ -4,7 +4,9 @@
 # exactly the payload offset long, "LHA's SFX " at 0x24, checksum field 0,
 # importing nothing but DLLs every Windows has (a C++ runtime or pthreads
 # DLL would make the file fail on a clean system), and a manifest for the
-# image's own processor.
+# image's own processor. The stub of every file made without --run holds no
+# code of installer mode (it starts no program); the installer-mode stub
+# (qornsfx-run-stub.exe) does.
 set -eu
 STUB=$1
 OBJDUMP=$2
@@ -21,6 +23,12 @@ sum=$(od -An -tu4 -j$((pe + 88)) -N4 "$STUB" | tr -d ' ')
     *) fail "imports $dll" ;;
     esac
 done
+case "$(basename "$STUB")" in
+qornsfx-run-stub.exe) want=yes ;;
+*) want=no ;;
+esac
+if "$OBJDUMP" -p "$STUB" | grep -q 'ShellExecuteExW'; then has=yes; else has=no; fi
+[ "$has" = "$want" ] || fail "starts a program: $has, should: $want"
 # The manifest names the processor of the image: 64-bit Windows may refuse
 # an x86 manifest on an x64 image.
 case "$("$OBJDUMP" -f "$STUB" | sed -n 's/.*file format //p')" in

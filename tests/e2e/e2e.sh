@@ -19,6 +19,8 @@ PATHS=${QORN_PATHS:-}
 SRC=${QORN_SOURCE:?}
 SHOTS=$(dirname "$E2E")/e2e-screens
 STUB=${QORN_E2E_STUB:?}
+RUN_STUB=${QORN_E2E_RUN_STUB:-}
+SETUP_PROGRAM=${QORN_SETUP_PROGRAM:-}
 WINE=${QORN_WINE:-wine}
 
 export WINEPREFIX=$E2E/prefix HOME=$E2E/prefix.home WINEDEBUG=-all WINEARCH=${QORN_WINE_ARCH:-win32}
@@ -85,6 +87,7 @@ new_case() {
 
 archive() { python3 "$SRC/tests/e2e/lzh0.py" "$@" || fail "cannot write the archive"; }
 make_sfx() { "$TOOL" make --stub "$STUB" "$@" || fail "qornsfx make $*"; }
+make_run_sfx() { "$TOOL" make --stub "$RUN_STUB" "$@" || fail "qornsfx make $*"; }
 
 # Runs the stub (with its arguments) in the background; finish() waits for
 # its exit status.
@@ -140,6 +143,9 @@ shot() { import -window root "$SHOTS/$1.png" 2>/dev/null || echo "no screenshot 
 expect_line() {  # TEXT REGEX WHAT
     printf '%s\n' "$1" | grep -qE "$2" || { printf '%s\n' "$1" >&2; fail "$3"; }
 }
+
+# The Linux path of a path on Wine's drive C:.
+unix_of() { local p=${1#[Cc]:\\}; printf '%s/drive_c/%s' "$WINEPREFIX" "${p//\\//}"; }
 
 # The message box of the stub: class #32770 without the folder field.
 read_box() {
@@ -405,6 +411,37 @@ PY
     local f
     for f in readme.txt 日本語/メモ.txt data/mixed.bin; do
         [ "$(stat -c %Y "tree/$f")" = "$(stat -c %Y "../src/tree/$f")" ] || fail "time of $f"
+    done
+}
+
+# A folder packed by make has folder members only for empty folders: run
+# twice into one destination, the second run meets no folder member whose
+# folder exists, so no box asks about one, and the files are replaced.
+case_folder_twice() {
+    new_case folder_twice
+    local t=src/tree
+    mkdir -p "$t/bin/sub" "$t/docs/日本語" || fail
+    echo one >"$t/bin/tool.txt"
+    echo two >"$t/bin/sub/deep.txt"
+    echo three >"$t/docs/日本語/メモ.txt"
+    make_sfx -o sfx.exe --no-settings "$t" >make.txt
+    expect_line "$(cat make.txt)" '^sfx\.exe: 3 members, 14 bytes in, [0-9]+ bytes out' "make's summary"
+    ! "$TOOL" list sfx.exe | grep -q -- '^-lhd-' || fail "a folder member for a folder that holds files"
+    mkdir run && cd run || fail
+    local n rc seen
+    for n in 1 2; do
+        watch_windows
+        start ../sfx.exe
+        rc=$(finish)
+        seen=$(watched)
+        if printf '%s\n' "$seen" | grep -q $'^#32770\tvisible'; then
+            printf '%s\n' "$seen" >&2
+            shot "folder_twice-run$n"
+            fail "run $n showed a box"
+        fi
+        # A box waits for a click: the run would not have ended by itself.
+        [ "$rc" = 0 ] || fail "run $n: exit status $rc"
+        diff -r ../src/tree tree >&2 || fail "run $n extracted a different tree"
     done
 }
 
@@ -685,6 +722,88 @@ case_dpi_keyboard() {
 # labels whole with mnemonics of their own; the progress window, the
 # question, a damaged member's box and the usage box too. German and
 # French: the dialog, the progress window and the question.
+# Installer mode: the program (qorn-setup) writes its command line and its
+# working folder to the file its first argument names, outside the
+# temporary folder, and exits with its second argument (7 by default).
+case_installer() {
+    new_case installer
+    local rc line folder temp box report=$(winpath "$CASE_DIR/report.txt")
+    mkdir -p tree/Setup/data
+    cp "$SETUP_PROGRAM" tree/Setup/setup.exe
+    echo hello >tree/Setup/data/readme.txt
+    make_run_sfx -o inst.exe --title 'Qorn Setup' --run "setup\\SETUP.exe \"$report\"" tree/Setup >/dev/null
+    start inst.exe
+    rc=$(finish)
+    [ "$rc" = 7 ] || fail "exit status $rc, not the program's 7"
+    [ -f report.txt ] || fail "the program did not run"
+    line=$(sed -n 1p report.txt | tr -d '\r')
+    folder=$(sed -n 2p report.txt | tr -d '\r')
+    expect_line "$folder" '\\qsf[0-9A-Fa-f]+\.tmp$' "the working folder: a temporary one of its own"
+    expect_line "$line" '\\qsf[0-9A-Fa-f]+\.tmp\\Setup\\setup\.exe"? "Z:[^"]*report\.txt"$' "the program and its arguments"
+    temp=$(unix_of "$folder")
+    [ -d "$(dirname "$temp")" ] || fail "no temporary folder $(dirname "$temp")"
+    [ ! -e "$temp" ] || fail "the temporary folder is left: $folder"
+
+    # Silent: no window; the switches go to the program, quotes and all.
+    rm -f report.txt
+    watch_windows
+    start inst.exe /S '/D=C:\x y'
+    rc=$(finish)
+    # The program's console is the program's own.
+    line=$(watched)
+    expect_nothing_shown "$(printf '%s\n' "$line" | grep -v $'^WineConsoleClass\t')"
+    [ "$rc" = 7 ] || fail "/S: exit status $rc"
+    line=$(sed -n 1p report.txt | tr -d '\r')
+    expect_line "$line" 'report\.txt" /S "/D=C:\\x y"$' "/S: the switches passed on"
+    [ ! -e "$(unix_of "$(sed -n 2p report.txt | tr -d '\r')")" ] || fail "/S: the temporary folder is left"
+
+    # Status 0 passes on as 0; a program that keeps a file open delays the
+    # removal only while it runs.
+    rm -f report.txt
+    make_run_sfx -o zero.exe --run "Setup/setup.exe \"$report\" 0" tree/Setup >/dev/null
+    start zero.exe /S
+    rc=$(finish)
+    [ "$rc" = 0 ] || fail "status 0: exit status $rc"
+    [ ! -e "$(unix_of "$(sed -n 2p report.txt | tr -d '\r')")" ] || fail "status 0: the folder is left"
+
+    # A file still held open by what the program started, past the retries:
+    # status 8 (the program's 0 would hide it), the folder left.
+    rm -f report.txt
+    make_run_sfx -o linger.exe --run "Setup/setup.exe \"$report\" 0 linger" tree/Setup >/dev/null
+    start linger.exe /S
+    rc=$(finish)
+    [ "$rc" = 8 ] || fail "a file held open: exit status $rc, not 8"
+    folder=$(unix_of "$(sed -n 2p report.txt | tr -d '\r')")
+    [ -f "$folder/Setup/data/readme.txt" ] && [ -f "$folder/Setup/setup.exe" ] || fail "a file held open: the folder is not there"
+    sleep 9
+    rm -rf "$folder"
+
+    # Damage: the box, status 3, nothing run, the folder gone.
+    rm -f report.txt
+    ls "$(dirname "$temp")" | grep -i '^qsf' && fail "a temporary folder of an earlier run is left"
+    archive a.lzh setup.exe=file:"$SETUP_PROGRAM" b.txt=text:bravo --damage b.txt
+    make_run_sfx -o damaged.exe --force --run "setup.exe \"$report\"" a.lzh 2>/dev/null
+    start damaged.exe
+    box=$(read_box)
+    expect_line "$box" $'^65535\tStatic\t.*\tファイル b\\.txt が壊れています。$' "the damaged-file box"
+    shot installer-damaged
+    probe click --control 65535 1
+    rc=$(finish)
+    [ "$rc" = 3 ] || fail "damaged: exit status $rc"
+    [ ! -e report.txt ] || fail "damaged: the program ran"
+    ! ls "$(dirname "$temp")" | grep -i '^qsf' || fail "damaged: the temporary folder is left"
+
+    # What make refuses: a program that is no member, settings with no use.
+    local out
+    out=$("$TOOL" make --stub "$RUN_STUB" -o bad.exe --run 'nope.exe /x' tree/Setup 2>&1)
+    rc=$?
+    [ "$rc" = 1 ] && [ ! -e bad.exe ] || fail "a missing program: status $rc"
+    expect_line "$out" 'nope\.exe is not a file of the archive' "the missing program named"
+    out=$("$TOOL" make --stub "$RUN_STUB" -o bad.exe --run 'Setup\setup.exe' --destination D tree/Setup 2>&1)
+    rc=$?
+    [ "$rc" = 2 ] && [ ! -e bad.exe ] || fail "--run with --destination: status $rc"
+}
+
 case_english() {
     new_case english
     archive a.lzh a.txt=text:alpha 'sub/b.txt=text:bravo' c.txt=text:charlie --damage 'sub/b.txt'
@@ -794,6 +913,16 @@ for k in range(struct.unpack_from("<H", d, 4)[0]):
 PY
 }
 
+# Image K (from 0) of an icon file, its bytes to standard output.
+icon_image() {
+    python3 - "$1" "$2" <<'PY'
+import struct, sys
+d = open(sys.argv[1], "rb").read()
+size, at = struct.unpack_from("<II", d, 6 + 16 * int(sys.argv[2]) + 8)
+sys.stdout.buffer.write(d[at:at + size])
+PY
+}
+
 # An SFX with its own icon and version texts: what Windows reads of it (the
 # version API, the icon it picks for each size), the images it holds, and
 # the tree it extracts.
@@ -813,23 +942,38 @@ case_icon_version() {
     expect_line "$info" $'^FileDescription\tDemo setup$' "description"
     expect_line "$info" $'^FileVersion\t2\\.5\\.0\\.17$' "file version text"
     expect_line "$info" $'^fixed\t2\\.5\\.0\\.17$' "file version numbers"
-    # Windows picks the 16 and 32 px bitmaps from the group, and they load.
+    # Every image kept is the file's own, or a PNG made from the file's
+    # bitmap of its size that shows the same pixels; 16, 32 and 48 px are
+    # all kept, and whatever was left out was named.
     local images
     images=$(icon_images app.ico)
-    for px in 16 32; do
-        expect_line "$info" "^icon $px	$(printf '%s\n' "$images" | awk -v p=$px '$1 == p {print $3}') bytes	loads\$" \
-            "the $px px icon"
-    done
-    # Every image kept is the file's own; whatever was left out was named.
     wrestool -x -t14 -n102 -o back.ico sfx.exe || fail "wrestool reads no icon group"
-    local kept left
+    local kept left line px index
     kept=$(icon_images back.ico)
     [ -n "$kept" ] || fail "no images read back"
     while read -r line; do
-        printf '%s\n' "$images" | grep -qxF "$line" || fail "image not from app.ico: $line"
+        printf '%s\n' "$images" | grep -qxF "$line" && continue
+        px=${line%% *}
+        index=$(printf '%s\n' "$images" | awk -v p="$px" '$1 == p {print NR - 1; exit}')
+        [ -n "$index" ] || fail "image of a size app.ico has not: $line"
+        icon_image back.ico "$(printf '%s\n' "$kept" | awk -v l="$line" '$0 == l {print NR - 1}')" \
+            >"back-$px.png"
+        [ "$(head -c 4 "back-$px.png" | od -An -c | tr -d ' ')" = '211PNG' ] ||
+            fail "the $px px image is neither the file's own nor a PNG"
+        convert "png:back-$px.png" "rgba:back-$px.rgba" && convert "app.ico[$index]" "rgba:app-$px.rgba" &&
+            [ "$(stat -c %s "app-$px.rgba")" = $((px * px * 4)) ] || fail "convert cannot read the $px px images"
+        cmp -s "back-$px.rgba" "app-$px.rgba" || fail "the $px px PNG shows other pixels than the bitmap of app.ico"
+        printf '%s\n' "$out" | grep -q "the ${px}x$px image is stored as PNG" ||
+            fail "the $px px image stored as PNG without a note: $out"
     done <<<"$kept"
-    left=$(printf '%s\n' "$images" | grep -cvxF "$kept")
+    left=$(printf '%s\n' "$images" | grep -c -v -E "^($(printf '%s\n' "$kept" | cut -d' ' -f1 |
+        paste -sd'|')) ")
     [ "$(printf '%s\n' "$out" | grep -c 'is left out')" = "$left" ] || fail "left-out images not named: $out"
+    # Windows picks the image of each size from the group, and it loads.
+    for px in 16 32 48; do
+        expect_line "$info" "^icon $px	$(printf '%s\n' "$kept" | awk -v p=$px '$1 == p {print $3}') bytes	loads\$" \
+            "the $px px icon"
+    done
     mkdir run && cd run || fail
     start ../sfx.exe
     local rc
@@ -838,17 +982,19 @@ case_icon_version() {
     diff -r ../src/tree tree >&2 || fail "the extracted tree differs from the folder"
 }
 
-# Signing comes after make: the signed SFX verifies, the tool still reads
-# it, and it extracts the same tree (the signature follows the archive's end
-# mark, where the stub stops reading).
+# Signing comes after make, here through make --sign-cmd: the signed SFX
+# verifies, the tool still reads it, and it extracts the same tree (the
+# signature follows the archive's end mark, where the stub stops reading).
 case_signed() {
     new_case signed
     icon_tree
-    make_sfx -o sfx.exe --no-settings --icon app.ico --product-name 'Signed demo' src/tree 2>/dev/null
     openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
         -subj '/CN=Qorn SFX test' >/dev/null 2>&1 || fail "cannot make a certificate"
-    osslsigncode sign -certs cert.pem -key key.pem -n 'Signed demo' -h sha256 \
-        -in sfx.exe -out signed.exe >/dev/null || fail "osslsigncode sign"
+    make_sfx -o signed.exe --no-settings --icon app.ico --product-name 'Signed demo' \
+        --sign-cmd "osslsigncode sign -certs cert.pem -key key.pem -n 'Signed demo' -h sha256 -in {} -out {}.signed >/dev/null && mv {}.signed {}" \
+        src/tree >make.txt 2>/dev/null
+    grep -q '^signed and tested: [0-9]* bytes of signature after the archive$' make.txt ||
+        fail "make --sign-cmd: $(cat make.txt)"
     osslsigncode verify -CAfile cert.pem signed.exe >verify.txt 2>&1 || {
         cat verify.txt >&2
         fail "the signature does not verify"
@@ -895,13 +1041,14 @@ case_windows_tool() {
     expect_line "$out" $'^fixed\t1\.0\.2\.0$' "file version"
     expect_line "$out" $'^icon 32\t4264 bytes\tloads$' "the 32 px icon"
     out=$(wtool list sfx.exe)
-    expect_line "$out" "^-lh5- .* $tree/numbers\\.txt\$" "list: numbers.txt"
+    expect_line "$out" "^-lh7- .* $tree/numbers\\.txt\$" "list: numbers.txt"
     expect_line "$out" "^-lh.- .* $tree/資料/メモ\\.txt\$" "list: the Japanese name"
-    expect_line "$out" '^total: 6 members' "list: member count"
+    # Folder members only for the empty folder.
+    expect_line "$out" '^total: 4 members' "list: member count"
     out=$(wtool test sfx.exe)
     expect_line "$out" '^3 OK, 0 damaged, 0 skipped$' "test: $out"
     out=$(wtool extract sfx.exe -d extracted)
-    expect_line "$out" '^extracted: 6 members' "extract: $out"
+    expect_line "$out" '^extracted: 4 members' "extract: $out"
     diff -r "$tree" "extracted/$tree" >&2 || fail "qornsfx.exe extracted a different tree"
     out=$(wtool make -o built-in.exe --no-settings "$tree") || fail "make with the built-in stub: $out"
     cmp -n 45056 built-in.exe "${QORN_STUB_I686:?}" || fail "the built-in stub is not the finished i686 stub"

@@ -6,12 +6,16 @@ find_program(QORN_MINGW_OBJDUMP i686-w64-mingw32-objdump)
 if(TARGET stub AND QORN_MINGW_OBJDUMP)
   add_test(NAME stub.layout
     COMMAND ${CMAKE_CURRENT_LIST_DIR}/check_stub.sh ${QORN_STUB} ${QORN_MINGW_OBJDUMP})
+  add_test(NAME stub.run_layout
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/check_stub.sh ${QORN_RUN_STUB} ${QORN_MINGW_OBJDUMP})
 endif()
 # The x86_64 test build, where the end-to-end tests run it, meets the same checks.
 find_program(QORN_MINGW64_OBJDUMP x86_64-w64-mingw32-objdump)
 if(TARGET stub64 AND QORN_MINGW64_OBJDUMP)
   add_test(NAME stub64.layout
     COMMAND ${CMAKE_CURRENT_LIST_DIR}/check_stub.sh ${QORN_E2E_STUB} ${QORN_MINGW64_OBJDUMP})
+  add_test(NAME stub64.run_layout
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/check_stub.sh ${QORN_E2E_RUN_STUB} ${QORN_MINGW64_OBJDUMP})
 endif()
 
 # The 64-bit path calls Wine's 64-bit loader itself: the `wine` wrapper
@@ -39,6 +43,8 @@ set(QORN_E2E_ENV
   QORN_PROBE=${QORN_E2E_PROBE}
   QORN_PATHS=${QORN_E2E_PATHS}
   QORN_E2E_STUB=${QORN_E2E_STUB}
+  QORN_E2E_RUN_STUB=${QORN_E2E_RUN_STUB}
+  QORN_SETUP_PROGRAM=${QORN_E2E_SETUP}
   QORN_WINE=${QORN_WINE}
   QORN_WINE_ARCH=${QORN_WINE_ARCH}
   QORN_SOURCE=${CMAKE_SOURCE_DIR}
@@ -51,14 +57,15 @@ add_test(NAME e2e.cleanup COMMAND ${QORN_E2E_SCRIPT} cleanup)
 set_tests_properties(e2e.cleanup PROPERTIES FIXTURES_CLEANUP wine)
 
 foreach(case no_settings settings_ok cancel relative_folder damaged unknown_header abort
-             close_during_run cannot_create settings_cut_short from_folder silent
+             close_during_run cannot_create settings_cut_short from_folder folder_twice silent
              silent_destination destination_in_dialog silent_damaged silent_cannot_create usage
              arguments_passed_over privilege_shortcuts dpi_keyboard
              english
              icon_version signed names_windows_refuses long_path_forms deep_tree deep_damaged
-             path_refused make_refuses_damage make_agrees_with_stub header_levels)
+             path_refused make_refuses_damage make_agrees_with_stub header_levels
+             installer)
   add_test(NAME e2e.${case} COMMAND ${QORN_E2E_SCRIPT} ${case})
-  set_tests_properties(e2e.${case} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 180
+  set_tests_properties(e2e.${case} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 360
     LABELS e2e)
   list(APPEND QORN_E2E_TESTS e2e.${case})
 endforeach()

@@ -44,6 +44,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             QORN_FUZZ_CHECK(!image.bytes.empty() && image.bytes.size() <= input.size());
             QORN_FUZZ_CHECK(image.planes != 0 && image.pixels() >= 1 && image.pixels() <= 256);
             total += image.bytes.size();
+            // A bitmap the file accepted gives its pixels, within what its
+            // header names, or a reason; never a read past its bytes.
+            if (image.bytes[0] == 0x89) continue;
+            uint32_t width = 0, height = 0;
+            std::vector<uint8_t> rgba;
+            std::string why;
+            if (encode::bitmapPixels(image.bytes, width, height, rgba, why))
+                QORN_FUZZ_CHECK(width >= 1 && width <= 256 && height >= 1 && height <= 256 &&
+                                rgba.size() == size_t{4} * width * height);
+            else
+                QORN_FUZZ_CHECK(!why.empty());
         }
         (void)total;
     } else if (data[0] % 3 == 1) {

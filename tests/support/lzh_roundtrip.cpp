@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -58,6 +59,31 @@ std::vector<uint8_t> randomBytes(size_t size, uint32_t seed) {
     std::vector<uint8_t> v(size);
     for (auto& b : v) b = static_cast<uint8_t>(rng());
     return v;
+}
+
+// A walk through every pair of bytes once (an Euler circuit of the complete
+// graph on 256 bytes, loops included), the edges out of each byte taken in a
+// random order so the bytes look like noise at every scale.
+std::vector<uint8_t> matchlessBytes(size_t size) {
+    std::mt19937 random(1);
+    std::vector<std::vector<uint8_t>> unused(256);
+    for (auto& edges : unused) {
+        for (int b = 0; b < 256; ++b) edges.push_back(static_cast<uint8_t>(b));
+        std::shuffle(edges.begin(), edges.end(), random);
+    }
+    std::vector<uint8_t> stack = {0}, out;
+    while (!stack.empty()) {
+        std::vector<uint8_t>& edges = unused[stack.back()];
+        if (edges.empty()) {
+            out.push_back(stack.back());
+            stack.pop_back();
+        } else {
+            stack.push_back(edges.back());
+            edges.pop_back();
+        }
+    }
+    out.resize(std::min(size, out.size()));
+    return out;
 }
 
 std::vector<uint8_t> wordyBytes(size_t size, uint32_t seed) {

@@ -18,6 +18,9 @@ bool decodeWithProject(Method method, const std::vector<uint8_t>& packed, uint32
 std::vector<uint8_t> randomBytes(size_t size, uint32_t seed);
 // Text-like bytes: words from a small vocabulary, so there is much to match.
 std::vector<uint8_t> wordyBytes(size_t size, uint32_t seed);
+// Bytes in which no pair of neighbours comes twice, so no three-byte match
+// exists and the encoder sends one literal per byte: at most 65,537 bytes.
+std::vector<uint8_t> matchlessBytes(size_t size);
 
 // A fresh empty folder under /tmp for this test; removed by removeTree.
 std::string makeTempFolder(const char* tag);

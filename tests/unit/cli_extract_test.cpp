@@ -96,18 +96,25 @@ TEST_F(CliExtract, EndsWithASummaryLine) {
     ASSERT_EQ(runTool({"extract", "--archive", "two.lzh", "-d", "o"}, &output, true), 0) << output;
     EXPECT_NE(output.find("extracted: 2 members, 10 bytes written"), std::string::npos) << output;
 
+    // A damaged member stops the run and its file stays on disk, as the
+    // stub leaves it: the summary counts it and its bytes.
     extract_test::TestMember bad{"-lh0-", "bad.txt", "data"};
     bad.badCrc = true;
-    corpus::writeAll(root_ + "/bad.lzh", extract_test::archiveBytes({bad}));
+    corpus::writeAll(root_ + "/bad.lzh",
+                     extract_test::archiveBytes({{"-lh0-", "a.txt", "alpha"}, bad}));
     output.clear();
     ASSERT_EQ(runTool({"extract", "--archive", "bad.lzh", "-d", "p"}, &output, true), 1) << output;
-    EXPECT_NE(output.find("failed: 1 member"), std::string::npos) << output;
+    EXPECT_NE(output.find("failed: 2 members (1 complete, 1 damaged file kept), 9 bytes written"),
+              std::string::npos)
+        << output;
+    // In English, whatever texts the stub carries.
+    EXPECT_NE(output.find("qornsfx: the file bad.txt is damaged"), std::string::npos) << output;
 }
 
-// A destination without a drive lies under the folder the tool runs in, and
-// the listing names it as this system spells it, not with the '\\' the
-// core joins it with.
-TEST_F(CliExtract, ListShowsTheDestinationAsItWouldBeUsed) {
+// The listing shows the settings as stored, and on a line of its own where
+// extract would put the files here: a destination without a drive lies
+// under the folder the tool runs in, spelt as this system spells it.
+TEST_F(CliExtract, ListShowsTheStoredSettingsAndWhereExtractWouldPutThem) {
     corpus::Bytes sfx(PayloadOffset, 0);
     const corpus::Bytes settings = {1, 0, 0, 3, 'Q', 0, '\\', 0, 'D', 0, 0, 0, 0, 0, 0, 0};
     sfx.insert(sfx.end(), settings.begin(), settings.end());
@@ -116,8 +123,37 @@ TEST_F(CliExtract, ListShowsTheDestinationAsItWouldBeUsed) {
     std::string output;
     ASSERT_EQ(runTool({"list", "sfx.exe"}, &output, true), 0) << output;
     const std::string expected = fs::canonical(root_).string() + "/Q/D";
-    EXPECT_NE(output.find("destination  " + expected + "\n"), std::string::npos) << output;
-    EXPECT_EQ(output.find('\\'), std::string::npos) << output;
+    EXPECT_NE(output.find("  destination    Q\\D\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("  base folder    the folder the file is run from\n"), std::string::npos)
+        << output;
+    EXPECT_NE(output.find("extract here to  " + expected + "\n"), std::string::npos) << output;
+
+    // The base-folder flag and the shortcut choices by name; --json gives
+    // the same as one object, with names as they are (controls escaped the
+    // JSON way).
+    const corpus::Bytes full = {1, 1, 'T', 0, 1, 3, 'Q', 0, '\\', 0,      'D',
+                                0, 1, 'm', 0, 3, 2, 0,   0, 1,    '\x1b', 0};
+    corpus::Bytes sfx2(PayloadOffset, 0);
+    sfx2.insert(sfx2.end(), full.begin(), full.end());
+    sfx2.push_back(0);
+    corpus::writeAll(root_ + "/sfx2.exe", sfx2);
+    output.clear();
+    ASSERT_EQ(runTool({"list", "sfx2.exe", "--program-files-folder", "/pf"}, &output, true), 0)
+        << output;
+    for (const char* line :
+         {"  title          T\n", "  base folder    Program Files\n", "  start menu     checked\n",
+          "  desktop        forced\n", "  send to        off\n", "  link name      \\x1b\n",
+          "extract here to  /pf/Q/D\n"})
+        EXPECT_NE(output.find(line), std::string::npos) << line << output;
+    output.clear();
+    ASSERT_EQ(
+        runTool({"list", "--json", "sfx2.exe", "--program-files-folder", "/pf"}, &output, true), 0)
+        << output;
+    for (const char* part :
+         {"\"destination\": \"Q\\\\D\"", "\"program_files\": true", "\"start_menu\": \"checked\"",
+          "\"link_name\": \"\\u001b\"", "\"extract_here_to\": \"/pf/Q/D\"", "\"members\": []",
+          "\"damaged\": false}"})
+        EXPECT_NE(output.find(part), std::string::npos) << part << output;
 }
 
 // A name may hold terminal controls: every command shows them escaped, so a
@@ -137,6 +173,27 @@ TEST_F(CliExtract, NamesReachTheTerminalWithTheirControlsEscaped) {
         EXPECT_EQ(out.find_first_of("\x1b\r\x07"), std::string::npos) << out;
         EXPECT_EQ(out.find("\xc2\x9b"), std::string::npos) << out;
     }
+}
+
+// test --json: one object, each member's verdict, the counts; a name's
+// controls escaped the JSON way.
+TEST_F(CliExtract, TestTellsItsVerdictsAsJson) {
+    extract_test::TestMember bad{"-lh0-", "b\x1b.txt", "data"};
+    bad.badCrc = true;
+    corpus::writeAll(root_ + "/bad.lzh",
+                     extract_test::archiveBytes({{"-lh0-", "a.txt", "alpha"}, bad}));
+    std::string out;
+    EXPECT_EQ(runTool({"test", "--json", "--archive", "bad.lzh", "--codepage", "UTF-8"}, &out), 1);
+    out.clear();
+    Child child = startTool({"test", "--json", "--archive", "bad.lzh"}, root_, true);
+    finish(child, &out);
+    for (const char* part :
+         {"{\"file\": \"bad.lzh\"",
+          "{\"result\": \"OK\", \"method\": \"-lh0-\", \"path\": \"a.txt\"}",
+          "{\"result\": \"DAMAGED\", \"method\": \"-lh0-\", \"path\": \"b\\u001b.txt\"}",
+          "\"ok\": 1, \"damaged\": 1, \"skipped\": 0, \"archive_damaged\": false}"})
+        EXPECT_NE(out.find(part), std::string::npos) << part << out;
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
 }
 
 // A folder whose packed size runs one byte past the end of the file would

@@ -15,11 +15,14 @@
 
 #include "base/crc16.h"
 #include "decode/bit_reader.h"
+#include "payload/archive_entry.h"
 #include "payload/binary_file.h"
 #include "payload/sfx_settings.h"
+#include "pe/png_writer.h"
 #include "platform/platform.h"
 #include "tests/support/corpus.h"
 #include "tests/support/header_bytes.h"
+#include "tests/support/icon_images.h"
 
 namespace qorn {
 namespace {
@@ -71,10 +74,23 @@ class CliMake : public ::testing::Test {
                               quote((root_ / "out.exe").string()) + " --stub " +
                               quote((root_ / "stub.exe").string());
         for (const std::string& a : args) command += " " + quote(a);
-        command +=
-            " " + quote((root_ / archive).string()) + " 2>" + quote((root_ / "err").string());
-        const int status = std::system(command.c_str());
+        command += " " + quote((root_ / archive).string());
+        return run(command);
+    }
+    // Exit status of `qornsfx ARGS` run in the test's folder, its stdout in
+    // output(), its stderr in errors().
+    int tool(const std::string& args) {
+        return run("cd " + quote(root_.string()) + " && " + std::string(QORN_TOOL) + " " + args);
+    }
+    int run(const std::string& command) {
+        const std::string redirected = command + " >" + quote((root_ / "stdout").string()) + " 2>" +
+                                       quote((root_ / "err").string());
+        const int status = std::system(redirected.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    std::string output() {
+        Bytes e = readFile(root_ / "stdout");
+        return std::string(e.begin(), e.end());
     }
     std::string errors() {
         Bytes e = readFile(root_ / "err");
@@ -104,9 +120,9 @@ ReadBack readBack(const fs::path& path) {
 }
 
 TEST_F(CliMake, WritesStubSettingsAndArchiveThatTheStubReadsBack) {
-    ASSERT_EQ(make({"--title", "テスト", "--destination", "/opt/demo", "--main-file",
-                    "bin\\demo.exe", "--start-menu", "3", "--desktop", "2", "--send-to", "1",
-                    "--open", "readme.txt", "--link-name", "Demo"}),
+    ASSERT_EQ(make({"--title", "テスト", "--destination", "/opt/demo", "--main-file", "A.TXT",
+                    "--start-menu", "3", "--desktop", "2", "--send-to", "1", "--open", ".\\a.txt",
+                    "--link-name", "Demo"}),
               0)
         << errors();
     const Bytes out = readFile(root_ / "out.exe");
@@ -123,11 +139,11 @@ TEST_F(CliMake, WritesStubSettingsAndArchiveThatTheStubReadsBack) {
     EXPECT_TRUE(r.settings.present);
     EXPECT_EQ(r.settings.title, u"テスト");
     EXPECT_EQ(r.settings.destination, u"/opt/demo");
-    EXPECT_EQ(r.settings.mainFile, u"bin\\demo.exe");
+    EXPECT_EQ(r.settings.mainFile, u"A.TXT");
     EXPECT_EQ(r.settings.startMenuOptions, 3);
     EXPECT_EQ(r.settings.desktopOptions, 2);
     EXPECT_EQ(r.settings.sendToOptions, 1);
-    EXPECT_EQ(r.settings.openFile, u"readme.txt");
+    EXPECT_EQ(r.settings.openFile, u".\\a.txt");
     EXPECT_EQ(r.settings.linkName, u"Demo");
     EXPECT_EQ(r.firstArchiveByte, archive_[0]);
 }
@@ -393,25 +409,133 @@ TEST_F(CliMakeResources, IconAndVersionGoInPlaceOfTheStubsOwn) {
     }
 }
 
-TEST_F(CliMakeResources, AnIconTooLargeLosesItsLargestImagesNeverItsSmallOnes) {
+// The sizes Windows shows most, 16 to 48 px as 32-bit bitmaps, and a 256 px
+// PNG image: the bitmaps that do not fit are stored as PNG, whose pixels are
+// the bitmap's as Windows shows them; whatever is left out is named.
+TEST_F(CliMakeResources, AnIconOf16To48PixelsKeepsEveryImageShowingItsOwnPixels) {
     if (realStubs().empty() || !haveWrestool()) GTEST_SKIP() << "needs the stubs and wrestool";
+    // Drawn art, then art as rough as a small photograph.
+    for (const unsigned noise : {0u, 12u}) {
+        std::vector<icons::Picture> pictures;
+        std::vector<icons::FileImage> images;
+        for (const uint32_t px : {16u, 32u, 48u}) {
+            pictures.push_back(icons::drawIcon(px, noise, px));
+            images.push_back({px, icons::bitmapOf(pictures.back(), 32)});
+        }
+        pictures.push_back(icons::drawIcon(256, noise, 256));
+        const icons::Picture& large = pictures.back();
+        images.push_back({256, encode::pngFile(large.width, large.height, large.rgba)});
+        writeFile(root_ / "app.ico", icons::iconFile(images));
+        for (const std::string& stub : realStubs()) {
+            SCOPED_TRACE(stub + ", noise " + std::to_string(noise));
+            fs::copy_file(stub, root_ / "stub.exe", fs::copy_options::overwrite_existing);
+            fs::remove(root_ / "out.exe");
+            ASSERT_EQ(make({"--icon", (root_ / "app.ico").string()}), 0) << errors();
+            const Bytes back = iconReadBack();
+            const std::vector<Bytes> kept = icons::imagesOf(back);
+            std::vector<uint32_t> sizes;
+            for (size_t k = 0; k < kept.size(); ++k) {
+                const uint32_t px = back[6 + 16 * k] ? back[6 + 16 * k] : 256;
+                sizes.push_back(px);
+                const size_t i = px == 256 ? 3 : px / 16 - 1;
+                ASSERT_LT(i, images.size());
+                SCOPED_TRACE(std::to_string(px) + " px");
+                if (kept[k] == images[i].bytes) continue;
+                // Not the file's own bytes: a PNG made from its bitmap.
+                ASSERT_TRUE(icons::isPng(kept[k]));
+                EXPECT_NE(errors().find("the " + std::to_string(px) + "x" + std::to_string(px) +
+                                        " image is stored as PNG"),
+                          std::string::npos)
+                    << errors();
+                icons::Picture shown;
+                ASSERT_TRUE(icons::readPng(kept[k], shown));
+                EXPECT_TRUE(shown == icons::shown(pictures[i], 32));
+            }
+            // What is left out is named. On the stub that ships, 16, 32 and
+            // 48 px are kept (the x86_64 test build has less room).
+            size_t leftOut = 0;
+            for (size_t at = 0; (at = errors().find("is left out", at)) != std::string::npos; ++at)
+                ++leftOut;
+            EXPECT_EQ(sizes.size() + leftOut, images.size()) << errors();
+#ifdef QORN_STUB_I686
+            if (stub != QORN_STUB_I686) continue;
+            sizes.resize(std::min<size_t>(sizes.size(), 3));
+            EXPECT_EQ(sizes, (std::vector<uint32_t>{16, 32, 48})) << errors();
+#endif
+        }
+    }
+}
+
+// Where only one of a 40 and a 48 px image fits, the 48 px one is kept: it
+// is what the desktop shows at 96 DPI, the 40 px one serves 120 DPI alone.
+TEST_F(CliMakeResources, A48PixelImageGoesInBeforeOtherLargeSizes) {
+    if (realStubs().empty() || !haveWrestool()) GTEST_SKIP() << "needs the stubs and wrestool";
+    std::vector<icons::FileImage> images;
+    for (const uint32_t px : {16u, 32u, 40u, 48u})
+        images.push_back({px, icons::bitmapOf(icons::drawIcon(px, px > 32 ? 255 : 0, px), 32)});
+    writeFile(root_ / "app.ico", icons::iconFile(images));
     for (const std::string& stub : realStubs()) {
         SCOPED_TRACE(stub);
         fs::copy_file(stub, root_ / "stub.exe", fs::copy_options::overwrite_existing);
-        // A 256 px bitmap of 270,376 bytes cannot fit; the others can.
-        const Bytes ico =
-            iconFile({{256, 270376}, {48, 2000, false, 4}, {16, 1128}, {32, 2216, false, 8}});
-        writeFile(root_ / "big.ico", ico);
-        ASSERT_EQ(make({"--icon", (root_ / "big.ico").string()}), 0) << errors();
-        EXPECT_NE(errors().find("256x256 image (270,376 bytes)"), std::string::npos) << errors();
-        const std::vector<Bytes> all = imagesOf(ico);
-        EXPECT_EQ(imagesOf(iconReadBack()), std::vector<Bytes>(all.begin() + 1, all.end()));
-
-        // Small images that cannot fit: an error that gives both figures.
         fs::remove(root_ / "out.exe");
-        writeFile(root_ / "big.ico", iconFile({{16, 9000}, {32, 9000}, {48, 1000, false, 1}}));
-        EXPECT_EQ(make({"--icon", (root_ / "big.ico").string()}), 1);
-        EXPECT_NE(errors().find("32 pixels and less need 180"), std::string::npos) << errors();
+        ASSERT_EQ(make({"--icon", (root_ / "app.ico").string()}), 0) << errors();
+        const Bytes back = iconReadBack();
+        std::vector<uint32_t> sizes;
+        for (size_t k = 0; k < icons::imagesOf(back).size(); ++k) sizes.push_back(back[6 + 16 * k]);
+        EXPECT_EQ(sizes, (std::vector<uint32_t>{16, 32, 48})) << errors();
+        EXPECT_NE(errors().find("the 40x40 image (6,760 bytes; "), std::string::npos) << errors();
+    }
+}
+
+TEST_F(CliMakeResources, AnIconTooLargeLosesItsLargestImagesNeverItsSmallOnes) {
+    if (realStubs().empty() || !haveWrestool()) GTEST_SKIP() << "needs the stubs and wrestool";
+    // A 256 px bitmap of 270,376 bytes whose pixels are noise: 4 bytes a
+    // pixel as PNG too, and it cannot fit; the others can, as they are.
+    const icons::Picture noise = icons::drawIcon(256, 255, 9, true);
+    uint8_t fill = 1;
+    const Bytes ico = icons::iconFile({{256, icons::bitmapOf(noise, 32)},
+                                       {48, iconImage({48, 2000, false, 4}, fill), 4},
+                                       {16, iconImage({16, 1128}, fill)},
+                                       {32, iconImage({32, 2216, false, 8}, fill), 8}});
+    writeFile(root_ / "big.ico", ico);
+    // Small images that cannot fit, PNG images already.
+    writeFile(root_ / "small.ico",
+              iconFile({{16, 9000, true}, {32, 9000, true}, {48, 1000, false, 1}}));
+    for (const std::string& stub : realStubs()) {
+        SCOPED_TRACE(stub);
+        fs::copy_file(stub, root_ / "stub.exe", fs::copy_options::overwrite_existing);
+        fs::remove(root_ / "out.exe");
+        ASSERT_EQ(make({"--icon", (root_ / "big.ico").string()}), 0) << errors();
+        EXPECT_NE(errors().find("warning: " + (root_ / "big.ico").string() +
+                                ": the 256x256 image (270,376 bytes; "),
+                  std::string::npos)
+            << errors();
+        EXPECT_NE(errors().find("as PNG) is left out: "), std::string::npos) << errors();
+        const std::vector<Bytes> all = icons::imagesOf(ico);
+        EXPECT_EQ(icons::imagesOf(iconReadBack()), std::vector<Bytes>(all.begin() + 1, all.end()));
+
+        // A 48 px bitmap too large whose mask inverts the screen behind a
+        // pixel: no PNG can show it, and the warning says so. (Small images
+        // too rough to shrink as PNG take enough of the room for the
+        // bitmap not to fit.)
+        icons::Bytes inverting = icons::bitmapOf(icons::drawIcon(48, 0, 3, true), 24);
+        inverting[40 + 48 * 48 * 3] |= 0x80;
+        writeFile(root_ / "inverting.ico",
+                  icons::iconFile({{16, icons::bitmapOf(icons::drawIcon(16, 255, 1), 32)},
+                                   {24, icons::bitmapOf(icons::drawIcon(24, 255, 4), 32)},
+                                   {32, icons::bitmapOf(icons::drawIcon(32, 255, 2), 32)},
+                                   {48, inverting, 24}}));
+        fs::remove(root_ / "out.exe");
+        ASSERT_EQ(make({"--icon", (root_ / "inverting.ico").string()}), 0) << errors();
+        EXPECT_NE(errors().find("the 48x48 image (7,336 bytes; its mask inverts the screen"),
+                  std::string::npos)
+            << errors();
+        EXPECT_EQ(icons::imagesOf(iconReadBack()).size(), 3u);
+
+        // An error that gives both figures, and no file.
+        fs::remove(root_ / "out.exe");
+        EXPECT_EQ(make({"--icon", (root_ / "small.ico").string()}), 1);
+        EXPECT_NE(errors().find("32 pixels and less need 18"), std::string::npos) << errors();
         EXPECT_NE(errors().find("room for "), std::string::npos) << errors();
         EXPECT_FALSE(fs::exists(root_ / "out.exe"));
     }
@@ -890,7 +1014,8 @@ TEST_F(CliMakeAgreesWithTheStub, ScratchFilesNeverTakeTheUsersOwn) {
     for (const char* name : {"out.exe.part", "out.exe.check", "out.exe.part-2", "out.exe.check-2"})
         EXPECT_EQ(readFile(root_ / name), mine) << name;
     size_t files = 0;
-    for (const auto& e : fs::directory_iterator(root_)) files += e.path().filename() != "err";
+    for (const auto& e : fs::directory_iterator(root_))
+        files += e.path().filename() != "err" && e.path().filename() != "stdout";
     EXPECT_EQ(files, 8u);  // stub, a.lzh, bad.lzh, out.exe and the user's four
 }
 
@@ -931,6 +1056,289 @@ TEST_F(CliMakeAgreesWithTheStub, BytesBehindTheEndMark) {
     // An archive that ends at its mark, or has no bytes after it, is quiet.
     expectTaken(joined({first}));
     EXPECT_EQ(errors(), "");
+}
+
+// Mistakes on the command line are named, with the nearest option, and
+// exit 2 before anything is read or written.
+TEST_F(CliMake, CommandLineMistakesAreNamed) {
+    struct Case {
+        std::string args, message;
+    } cases[] = {
+        {"make --tilte X -o o.exe a.lzh", "make: unknown option --tilte (did you mean --title?)"},
+        {"make --desination=Foo -o o.exe a.lzh",
+         "make: unknown option --desination (did you mean --destination?)"},
+        {"make -o o.exe --title", "--title: 1 required TEXT missing"},
+        {"make -o o.exe --start-menu 4 a.lzh",
+         "--start-menu: takes off, offered, forced or "
+         "checked (or 0 to 3), not \"4\""},
+        {"make -o o.exe --method lh9 a.lzh", "--method: takes lh5, lh6, lh7"},
+        {"make a.lzh", "make: no output file given (-o OUT.exe)"},
+        {"make -o o.exe", "make: nothing to build from"},
+        {"make -o o.exe --method lh7 a.lzh",
+         "--method applies when make packs files and "
+         "folders"},
+        {"list a.lzh b.lzh", "list: unexpected argument \"b.lzh\""},
+        {"list --jsn a.lzh", "list: unknown option --jsn (did you mean --json?)"},
+        {"lsit a.lzh", "unknown command \"lsit\" (did you mean list?)"},
+        {"bogus", "unknown command \"bogus\"; the commands are list, test, extract, make and pack"},
+        {"", "no command given"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        EXPECT_EQ(tool(c.args), 2);
+        EXPECT_NE(errors().find(c.message), std::string::npos) << errors();
+        EXPECT_FALSE(fs::exists(root_ / "o.exe"));
+    }
+    // Every command explains its options, their defaults and what a path
+    // is relative to.
+    ASSERT_EQ(tool("make --help"), 0);
+    for (const char* part : {"--destination PATH", "relative to the base folder", "--program-files",
+                             "--main-file MEMBER", "checked (a check box, checked)", "Default: lh7",
+                             "--config FILE", "--sign-cmd COMMAND"})
+        EXPECT_NE(output().find(part), std::string::npos) << part;
+    for (const char* command : {"list", "test", "extract", "pack"}) {
+        EXPECT_EQ(tool(std::string(command) + " --help"), 0);
+        EXPECT_NE(output().find(std::string("Usage: qornsfx ") + command), std::string::npos);
+    }
+}
+
+// What make writes must work: shortcuts need a main file, and the main file
+// and the file to open must be members (as Windows compares names: either
+// separator, any letter case, trailing dots and blanks dropped). Exit 1,
+// naming the problem, nothing written.
+TEST_F(CliMake, RefusesSettingsThatWouldNotWork) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } refused[] = {
+        {{"--start-menu", "checked"}, "give --main-file"},
+        {{"--desktop", "2", "--send-to", "offered"}, "give --main-file"},
+        {{"--main-file", "nope.exe", "--desktop", "2"}, "--main-file \"nope.exe\" is not a member"},
+        {{"--main-file", "sub\\nope.exe"}, "is not a member of the archive"},
+        {{"--open", "../a.txt"}, "leaves the destination"},
+        {{"--open", "C:\\a.txt"}, "is an absolute path"},
+        {{"--link-name", "Demo"}, "--link-name names shortcuts, but none is made"},
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.back());
+        EXPECT_EQ(make(c.args), 1);
+        EXPECT_NE(errors().find(c.message), std::string::npos) << errors();
+        EXPECT_NE(errors().find("not written: the settings would not work"), std::string::npos);
+        EXPECT_FALSE(fs::exists(root_ / "out.exe"));
+    }
+    for (const std::string name : {"a.txt", "A.TXT", ".\\a.txt", "a.txt. ", "./A.txt"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(make({"--main-file", name, "--desktop", "forced", "--open", name}), 0)
+            << errors();
+    }
+    // A folder may be opened, not linked to.
+    fs::create_directories(root_ / "tree/sub");
+    writeFile(root_ / "tree/sub/x.txt", Bytes{'x'});
+    EXPECT_EQ(make({"--open", "tree\\sub"}, "tree"), 0) << errors();
+    EXPECT_EQ(make({"--main-file", "tree/sub", "--desktop", "1"}, "tree"), 1);
+    EXPECT_NE(errors().find("is a folder of the archive, not a file"), std::string::npos);
+}
+
+// Installer mode: the program must be a file of the archive, found as
+// Windows finds it and stored as the archive spells it; settings it would
+// drop are refused; list and extract tell what the file does.
+TEST_F(CliMake, InstallerModeRunsAMemberAndSaysSo) {
+    if (realStubs().empty()) GTEST_SKIP() << "needs the stub";
+    // The resources of a real stub take the program; the stub of installer
+    // mode is the same program, as far as make is concerned.
+    fs::copy_file(realStubs()[0], root_ / "stub.exe", fs::copy_options::overwrite_existing);
+    struct Case {
+        std::string run;
+        int status;
+        std::string message;
+    } refused[] = {
+        {"nope.exe /q", 1, "--run: nope.exe is not a file of the archive"},
+        {"", 2, "--run names no program"},
+        {"\"a.txt /q", 2, "closing quote is missing"},
+        {"..\\a.txt", 2, "is not a path inside the archive"},
+        {"C:\\a.txt", 2, "is not a path inside the archive"},
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(c.run);
+        EXPECT_EQ(make({"--run", c.run}), c.status);
+        EXPECT_NE(errors().find(c.message), std::string::npos) << errors();
+        EXPECT_FALSE(fs::exists(root_ / "out.exe"));
+    }
+    EXPECT_EQ(make({"--run", "a.txt", "--desktop", "forced", "--main-file", "a.txt"}), 2);
+    EXPECT_NE(errors().find("--run and --main-file do not go together"), std::string::npos)
+        << errors();
+
+    ASSERT_EQ(make({"--run", ".\\A.TXT.  /S \"x y\"", "--title", "Setup"}), 0) << errors();
+    ASSERT_EQ(tool("list out.exe"), 0) << errors();
+    EXPECT_NE(output().find("installer mode: extracts into a temporary folder, runs a.txt /S "
+                            "\"x y\" there"),
+              std::string::npos)
+        << output();
+    ASSERT_EQ(tool("list --json out.exe"), 0) << errors();
+    EXPECT_NE(output().find("\"run\": {\"program\": \"a.txt\", \"arguments\": \"/S \\\"x y\\\"\"}"),
+              std::string::npos)
+        << output();
+    ASSERT_EQ(tool("extract -d out out.exe"), 0) << errors();
+    EXPECT_NE(errors().find("installer-mode file; its program (a.txt) is not run here"),
+              std::string::npos)
+        << errors();
+    EXPECT_TRUE(fs::exists(root_ / "out/a.txt"));
+    // Without --run, nothing of it.
+    ASSERT_EQ(make({}), 0) << errors();
+    ASSERT_EQ(tool("list --json out.exe"), 0) << errors();
+    EXPECT_NE(output().find("\"run\": null"), std::string::npos) << output();
+}
+
+// The member paths of an archive, in order.
+std::vector<std::string> memberPaths(const fs::path& sfx) {
+    std::vector<std::string> paths;
+    std::unique_ptr<BinaryFile> file(
+        BinaryFile::openForReading(platform::fromUtf8(sfx.string().c_str()).c_str()));
+    SfxSettings settings;
+    if (!file || !file->moveTo(PayloadOffset) || !readSettings(*file, settings)) return paths;
+    corpus::RecordingReporter reporter;
+    ArchiveEntry entry;
+    while (readEntryHeader(*file, entry, reporter) == HeaderResult::Member) {
+        const std::u16string p(entry.path.c_str());
+        paths.push_back(std::string(p.begin(), p.end()) + " " + std::string(entry.method, 5));
+        if (!file->moveTo(file->position() + entry.packedSize)) break;
+    }
+    return paths;
+}
+
+// Packing folders: folder members only for folders that hold no member (a
+// second run over the output then meets no folder member that exists), the
+// method and header level as asked, and a summary line.
+TEST_F(CliMake, PacksFoldersWithTheChosenMethodAndOnlyEmptyFolders) {
+    fs::create_directories(root_ / "tree/full/deeper");
+    fs::create_directories(root_ / "tree/empty");
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i % 300) + " of the text\n";
+    writeFile(root_ / "tree/full/deeper/t.txt", Bytes(text.begin(), text.end()));
+    writeFile(root_ / "tree/a.txt", Bytes{'a'});
+    ASSERT_EQ(make({"--no-settings"}, "tree"), 0) << errors();
+    const std::vector<std::string> expected = {"tree/a.txt -lh0-", "tree/empty/ -lhd-",
+                                               "tree/full/deeper/t.txt -lh7-"};
+    EXPECT_EQ(memberPaths(root_ / "out.exe"), expected);
+    EXPECT_NE(
+        output().find("out.exe: 3 members, " + std::to_string(text.size() + 1) + " bytes in, " +
+                      std::to_string(fs::file_size(root_ / "out.exe")) + " bytes out"),
+        std::string::npos)
+        << output();
+    ASSERT_EQ(make({"--no-settings", "--method", "lh5", "--level", "1"}, "tree"), 0) << errors();
+    EXPECT_EQ(memberPaths(root_ / "out.exe")[2], "tree/full/deeper/t.txt -lh5-");
+    EXPECT_EQ(readFile(root_ / "out.exe")[PayloadOffset + 1 + 20], 1);  // the header level
+    // The maximum effort: never a larger file, and one that tests whole.
+    const uintmax_t normal = fs::file_size(root_ / "out.exe");
+    ASSERT_EQ(make({"--no-settings", "--method", "lh5", "--level", "1", "--effort", "max"}, "tree"),
+              0)
+        << errors();
+    EXPECT_LE(fs::file_size(root_ / "out.exe"), normal);
+    EXPECT_EQ(tool("test out.exe"), 0) << errors();
+    EXPECT_EQ(make({"--effort", "max"}), 2);  // an archive is taken as it is
+    // pack keeps every folder member, and says what it wrote.
+    ASSERT_EQ(tool("pack p.lzh tree"), 0) << errors();
+    EXPECT_NE(output().find("p.lzh: 6 members"), std::string::npos) << output();
+}
+
+// make --config: a TOML file with the options' names as keys makes the same
+// file as the options on the command line; the command line overrides it;
+// its mistakes are named with the file and line.
+TEST_F(CliMake, AConfigFileMakesTheSameFileAsTheCommandLine) {
+    fs::create_directories(root_ / "tree/bin");
+    writeFile(root_ / "tree/bin/tool.exe", Bytes{'M', 'Z'});
+    writeFile(root_ / "tree/readme.txt", Bytes{'r'});
+    ASSERT_EQ(tool("make -o cli.exe --stub stub.exe --title 'My Tool' --destination 'C:\\Tools\\My "
+                   "Tool' --program-files --main-file 'tree\\bin\\tool.exe' --start-menu checked "
+                   "--desktop 2 --open tree/readme.txt --link-name 'My Tool' --method lh6 "
+                   "--level 1 tree"),
+              0)
+        << errors();
+    fs::create_directories(root_ / "release");
+    const std::string config = R"(# The release's settings
+output = "../config.exe"
+stub = "../stub.exe"
+sources = ["../tree"]
+title = "My Tool"
+destination = 'C:\Tools\My Tool'
+program-files = true
+main-file = 'tree\bin\tool.exe'
+start-menu = "checked"
+desktop = 2
+open = "tree/readme.txt"
+link-name = "My Tool"
+method = "lh6"
+level = 1
+force = false
+)";
+    writeFile(root_ / "release/qorn.toml", Bytes(config.begin(), config.end()));
+    ASSERT_EQ(tool("make --config release/qorn.toml"), 0) << errors();
+    EXPECT_EQ(readFile(root_ / "config.exe"), readFile(root_ / "cli.exe"));
+
+    // The command line wins over the file.
+    ASSERT_EQ(tool("make --config release/qorn.toml --title Other -o other.exe"), 0) << errors();
+    ReadBack r = readBack(root_ / "other.exe");
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.settings.title, u"Other");
+    EXPECT_EQ(r.settings.linkName, u"My Tool");
+
+    struct Case {
+        std::string text, message;
+    } bad[] = {
+        {"output = \"x.exe\"\ntilte = \"X\"\n",
+         "bad.toml:2: unknown key \"tilte\" (did you "
+         "mean title?)"},
+        {"program-files = \"yes\"\n", "bad.toml:1: program-files takes true or false"},
+        {"title = 3.5\n", "bad.toml:1: title takes a text"},
+        {"desktop = \"sometimes\"\n", "--desktop: takes off, offered, forced or checked"},
+        {"title = \"unterminated\n", "bad.toml:1:"},
+        {"[settings]\ntitle = \"X\"\n", "unknown key \"settings\""},
+    };
+    for (const Case& c : bad) {
+        SCOPED_TRACE(c.text);
+        writeFile(root_ / "release/bad.toml", Bytes(c.text.begin(), c.text.end()));
+        EXPECT_EQ(tool("make -o bad.exe --config release/bad.toml a.lzh"), 2);
+        EXPECT_NE(errors().find(c.message), std::string::npos) << errors();
+        EXPECT_FALSE(fs::exists(root_ / "bad.exe"));
+        EXPECT_FALSE(fs::exists(root_ / "release/bad.exe"));
+    }
+    EXPECT_EQ(tool("make -o bad.exe --config release/missing.toml a.lzh"), 1);
+}
+
+// --sign-cmd runs on the complete file ({} its path, quoted), and the
+// signed file is tested before it takes the output's name: a signature
+// appended after the end mark passes; a command that fails, or one that
+// changes the payload, leaves no output.
+TEST_F(CliMake, SignsTheFinishedFileAndTestsWhatWasSigned) {
+    fs::create_directories(root_ / "dir with 'quote");
+    const std::string appendSignature = "printf SIGNATURE >> {}";
+    ASSERT_EQ(
+        make({"--sign-cmd", appendSignature, "-o", (root_ / "dir with 'quote/s.exe").string()}), 0)
+        << errors();
+    const Bytes signedFile = readFile(root_ / "dir with 'quote/s.exe");
+    ASSERT_GT(signedFile.size(), 9u);
+    EXPECT_EQ(std::string(signedFile.end() - 9, signedFile.end()), "SIGNATURE");
+    EXPECT_NE(output().find("signed and tested: 9 bytes of signature after the archive"),
+              std::string::npos)
+        << output();
+
+    EXPECT_EQ(make({"--sign-cmd", "false {}"}), 1);
+    EXPECT_NE(errors().find("the signing command failed (status 1)"), std::string::npos);
+    EXPECT_FALSE(fs::exists(root_ / "out.exe"));
+    // A member's byte changed: the payload is no longer what was written.
+    EXPECT_EQ(make({"--sign-cmd", "printf X | dd of={} bs=1 seek=45090 conv=notrunc 2>/dev/null"}),
+              1);
+    EXPECT_NE(errors().find("no longer holds the settings and the archive"), std::string::npos)
+        << errors();
+    // A member header appended after the end mark: the stub would never read
+    // it, and make says so.
+    const std::string member = "printf '\\033\\000-lh0-' >> {}; head -c 60 /dev/zero >> {}";
+    EXPECT_EQ(make({"--sign-cmd", member}), 1);
+    EXPECT_NE(errors().find("signed file: the end mark"), std::string::npos) << errors();
+    EXPECT_EQ(make({"--sign-cmd", "true"}), 2);
+    EXPECT_NE(errors().find("--sign-cmd has no {}"), std::string::npos);
+    EXPECT_FALSE(fs::exists(root_ / "out.exe"));
+    EXPECT_FALSE(fs::exists(root_ / "out.exe.part"));
 }
 
 }  // namespace

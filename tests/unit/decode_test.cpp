@@ -711,7 +711,9 @@ TEST(ParallelDecoder, OutcomesAndBytesAsDecodedInPlace) {
                         EXPECT_EQ(there.crc, here.crc) << index;
                         EXPECT_EQ(there.damaged, here.damaged) << index;
                         EXPECT_EQ(there.overrunOnly, here.overrunOnly) << index;
-                        if (keep) EXPECT_TRUE(corpus::readAll(ahead_out) == corpus::readAll(in));
+                        if (keep) {
+                            EXPECT_TRUE(corpus::readAll(ahead_out) == corpus::readAll(in));
+                        }
                         ++compared;
                     }
                 }

@@ -340,19 +340,21 @@ TEST_F(PackCommand, UnreadableFilesAreRefused) {
     EXPECT_FALSE(exists(out + ".part"));
 }
 
-TEST_F(PackCommand, ArchiveReadsWithTheInstalledLhaTools) {
-    const std::string lhasa = test::findProgram("lhasa"), sevenZip = test::findProgram("7z");
-    if (lhasa.empty() && sevenZip.empty()) GTEST_SKIP() << "neither lhasa nor 7z is installed";
-    const std::string in = root_ + "/in";
+// Files for the read-back by other tools: text, noise, runs, the format's
+// limits.
+void writePeerInput(const std::string& in) {
     mkdir(in.c_str(), 0755);
     mkdir((in + "/sub").c_str(), 0755);
     mkdir((in + "/sub/empty").c_str(), 0755);
     ASSERT_TRUE(writeFileBytes(in + "/words.txt", test::wordyBytes(200000, 5)));
     ASSERT_TRUE(writeFileBytes(in + "/sub/noise", test::randomBytes(70000, 6)));
+    // One position code for all of it: the single-symbol form.
     ASSERT_TRUE(writeFileBytes(in + "/sub/runs", std::vector<uint8_t>(100000, 'r')));
     ASSERT_TRUE(writeFileBytes(in + "/sub/empty.txt", {}));
     ASSERT_TRUE(writeFileBytes(in + "/one", {'1'}));
     ASSERT_TRUE(writeFileBytes(in + "/megabyte.txt", test::wordyBytes(1 << 20, 7)));
+    // A first block of 65,535 codes, the most a block holds, then one more.
+    ASSERT_TRUE(writeFileBytes(in + "/full-block", test::matchlessBytes(65536)));
     // Each window size and one byte either side, with the file's start
     // repeated at its end: matches as far back as the window allows.
     for (uint32_t window : {8192u, 32768u, 65536u}) {
@@ -362,31 +364,78 @@ TEST_F(PackCommand, ArchiveReadsWithTheInstalledLhaTools) {
             ASSERT_TRUE(writeFileBytes(in + "/edge" + std::to_string(size), data));
         }
     }
+}
+
+// lhasa and 7-Zip extract the archive to the files of in.
+void expectPeersExtract(const std::string& archive, const std::string& in,
+                        const std::string& scratch) {
+    const std::string lhasa = test::findProgram("lhasa"), sevenZip = test::findProgram("7z");
+    const std::string x = scratch + "/x";
+    if (!lhasa.empty()) {
+        test::runCommand("rm -rf " + x + " && mkdir " + x);
+        ASSERT_EQ(test::runCommand("cd " + x + " && " + lhasa + " xq " + archive), 0);
+        EXPECT_EQ(test::runCommand("diff -r " + in + " " + x + "/in"), 0) << "lhasa";
+        const std::string listing = scratch + "/listing";
+        ASSERT_EQ(test::runCommand(lhasa + " l " + archive + " >" + listing), 0);
+        std::vector<uint8_t> l;
+        readFileBytes(listing, l);
+        EXPECT_NE(std::string(l.begin(), l.end()).find("in/sub/empty/"), std::string::npos);
+    }
+    if (!sevenZip.empty()) {
+        ASSERT_EQ(test::runCommand(sevenZip + " t -tlzh " + archive + " >/dev/null"), 0);
+        test::runCommand("rm -rf " + x + " && mkdir " + x);
+        ASSERT_EQ(
+            test::runCommand("cd " + x + " && " + sevenZip + " x -tlzh " + archive + " >/dev/null"),
+            0);
+        EXPECT_EQ(test::runCommand("diff -r " + in + " " + x + "/in"), 0) << "7z";
+    }
+}
+
+bool peersInstalled() {
+    return !test::findProgram("lhasa").empty() || !test::findProgram("7z").empty();
+}
+
+TEST_F(PackCommand, ArchiveReadsWithTheInstalledLhaTools) {
+    if (!peersInstalled()) GTEST_SKIP() << "neither lhasa nor 7z is installed";
+    const std::string in = root_ + "/in";
+    writePeerInput(in);
     for (const char* method : {"lh5", "lh6", "lh7"}) {
         for (const char* level : {"0", "1", "2"}) {
             SCOPED_TRACE(std::string(method) + " level " + level);
             const std::string out = root_ + "/t.lzh";
             ASSERT_EQ(run(out + " " + in + " --method " + method + " --level " + level), 0)
                 << stderrText();
-            const std::string x = root_ + "/x";
-            if (!lhasa.empty()) {
-                test::runCommand("rm -rf " + x + " && mkdir " + x);
-                ASSERT_EQ(test::runCommand("cd " + x + " && " + lhasa + " xq " + out), 0);
-                EXPECT_EQ(test::runCommand("diff -r " + in + " " + x + "/in"), 0) << "lhasa";
-                const std::string listing = root_ + "/listing";
-                ASSERT_EQ(test::runCommand(lhasa + " l " + out + " >" + listing), 0);
-                std::vector<uint8_t> l;
-                readFileBytes(listing, l);
-                EXPECT_NE(std::string(l.begin(), l.end()).find("in/sub/empty/"), std::string::npos);
-            }
-            if (!sevenZip.empty()) {
-                test::runCommand("rm -rf " + x + " && mkdir " + x);
-                ASSERT_EQ(test::runCommand("cd " + x + " && " + sevenZip + " x -tlzh " + out +
-                                           " >/dev/null"),
-                          0);
-                EXPECT_EQ(test::runCommand("diff -r " + in + " " + x + "/in"), 0) << "7z";
+            expectPeersExtract(out, in, root_);
+        }
+    }
+}
+
+// The maximum level's own search and parse, through the archive writer.
+TEST_F(PackCommand, MaximumLevelReadsWithTheInstalledLhaTools) {
+    if (!peersInstalled()) GTEST_SKIP() << "neither lhasa nor 7z is installed";
+    const std::string in = root_ + "/in";
+    writePeerInput(in);
+    for (const Method method : {Method::Lh5, Method::Lh6, Method::Lh7}) {
+        SCOPED_TRACE("-lh" + std::to_string(static_cast<int>(method)) + "-");
+        encode::PackOptions options;
+        options.method = method;
+        options.encodeLevel = encode::EncodeLevel::Maximum;
+        const std::string out = root_ + "/t.lzh";
+        FILE* f = std::fopen(out.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::string error;
+        const bool ok = encode::writeArchive({in}, options, f, error);
+        std::fclose(f);
+        ASSERT_TRUE(ok) << error;
+        expectPeersExtract(out, in, root_);
+        // And the project's own reader, every member's CRC checked.
+        bool clean = false;
+        for (const ReadMember& m : readArchive(out, clean)) {
+            if (m.entry.method[3] != 'd') {
+                EXPECT_TRUE(m.decoded) << m.path;
             }
         }
+        EXPECT_TRUE(clean);
     }
 }
 

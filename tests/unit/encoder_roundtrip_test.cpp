@@ -21,17 +21,30 @@ struct TestMethod {
 };
 const TestMethod kMethods[] = {{Method::Lh5, 8192}, {Method::Lh6, 32768}, {Method::Lh7, 65536}};
 
+const encode::EncodeLevel kLevels[] = {encode::EncodeLevel::Default, encode::EncodeLevel::Maximum};
+
+// Every method at every level: the maximum level has a search and a parse of
+// its own.
 void expectRoundTrip(const std::vector<uint8_t>& data, const char* what) {
     for (const TestMethod& m : kMethods) {
-        SCOPED_TRACE(std::string(what) + ", -lh" + std::to_string(static_cast<int>(m.index)) + "-");
-        std::vector<uint8_t> packed, back;
-        ASSERT_TRUE(encode::encodeBuffer(m.index, data.data(), data.size(), packed));
-        ASSERT_TRUE(decodeWithProject(m.index, packed, static_cast<uint32_t>(data.size()), back));
-        ASSERT_EQ(back.size(), data.size());
-        EXPECT_TRUE(back == data) << "first difference at "
-                                  << (std::mismatch(back.begin(), back.end(), data.begin()).first -
-                                      back.begin());
+        for (const encode::EncodeLevel level : kLevels) {
+            SCOPED_TRACE(std::string(what) + ", -lh" + std::to_string(static_cast<int>(m.index)) +
+                         "- level " + std::to_string(static_cast<int>(level)));
+            std::vector<uint8_t> packed, back;
+            ASSERT_TRUE(encode::encodeBuffer(m.index, data.data(), data.size(), packed, level));
+            ASSERT_TRUE(
+                decodeWithProject(m.index, packed, static_cast<uint32_t>(data.size()), back));
+            ASSERT_EQ(back.size(), data.size());
+            EXPECT_TRUE(back == data)
+                << "first difference at "
+                << (std::mismatch(back.begin(), back.end(), data.begin()).first - back.begin());
+        }
     }
+}
+
+// The code count that opens the first block.
+uint32_t firstBlockCount(const std::vector<uint8_t>& packed) {
+    return packed.size() < 2 ? 0 : uint32_t{packed[0]} << 8 | packed[1];
 }
 
 TEST(EncoderRoundTrip, TinyInputs) {
@@ -86,6 +99,51 @@ TEST(EncoderRoundTrip, RealFiles) {
         std::vector<uint8_t> data;
         ASSERT_TRUE(test::readFileBytes(path, data)) << path;
         expectRoundTrip(data, path);
+    }
+}
+
+// A block holds at most 65,535 codes (its count is a 16-bit field, and 0
+// is read as 65,536 by some decoders and as none by others). Bytes without
+// a single match give one code each, and noise-like statistics all through,
+// so the first block takes all it may: everything up to the limit, and
+// never more when there is more.
+TEST(EncoderRoundTrip, BlocksReachTheCodeLimitAndNoMore) {
+    for (const size_t size : {size_t{65535}, size_t{65536}, size_t{65537}}) {
+        const std::vector<uint8_t> data = test::matchlessBytes(size);
+        ASSERT_EQ(data.size(), size);
+        expectRoundTrip(data, ("matchless " + std::to_string(size)).c_str());
+        for (const TestMethod& m : kMethods) {
+            for (const encode::EncodeLevel level : kLevels) {
+                std::vector<uint8_t> packed;
+                ASSERT_TRUE(encode::encodeBuffer(m.index, data.data(), size, packed, level));
+                const uint32_t count = firstBlockCount(packed);
+                if (size == 65535)
+                    EXPECT_EQ(count, 65535u) << "-lh" << static_cast<int>(m.index) << "-";
+                else
+                    EXPECT_TRUE(count >= 60000 && count <= 65535)
+                        << count << " codes of " << size << ", -lh" << static_cast<int>(m.index)
+                        << "-";
+            }
+        }
+    }
+}
+
+// The maximum level searches further and prices its parse by real code
+// lengths; it must not lose to the default level where either applies.
+TEST(EncoderRoundTrip, MaximumLevelIsNoLarger) {
+    std::vector<uint8_t> tool;
+    ASSERT_TRUE(test::readFileBytes(QORN_TOOL, tool));
+    tool.resize(std::min<size_t>(tool.size(), 600000));
+    const std::vector<uint8_t> inputs[] = {test::wordyBytes(300000, 12), tool};
+    for (const std::vector<uint8_t>& data : inputs) {
+        for (const TestMethod& m : kMethods) {
+            std::vector<uint8_t> normal, maximum;
+            ASSERT_TRUE(encode::encodeBuffer(m.index, data.data(), data.size(), normal));
+            ASSERT_TRUE(encode::encodeBuffer(m.index, data.data(), data.size(), maximum,
+                                             encode::EncodeLevel::Maximum));
+            EXPECT_LE(maximum.size(), normal.size())
+                << data.size() << " bytes, -lh" << static_cast<int>(m.index) << "-";
+        }
     }
 }
 
@@ -214,6 +272,10 @@ TEST(HuffmanBuilder, LengthsStayWithinLimitAndCodeIsComplete) {
             if (a == b || lengths[a] > lengths[b]) continue;
             EXPECT_NE(codes[b] >> (lengths[b] - lengths[a]), codes[a]) << a << " " << b;
         }
+    // A limit no code of 40 symbols can keep: the shortest possible (6) is
+    // given instead of flattening for ever.
+    ASSERT_EQ(encode::buildCodeLengths(freq, 40, 4, lengths), 40);
+    EXPECT_EQ(*std::max_element(lengths, lengths + 40), 6);
 }
 
 }  // namespace
