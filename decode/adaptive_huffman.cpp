@@ -359,12 +359,6 @@ uint16_t decodeStaticPosition(DecoderContext& s) {
 
 namespace {
 
-inline uint64_t loadBigEndian(const uint8_t* p) {
-    uint64_t word;
-    std::memcpy(&word, p, 8);
-    return __builtin_bswap64(word);
-}
-
 // Walks the literal tree from the root along bits; returns the leaf's link
 // and sets used to the bits taken. The walk ends at a leaf whatever the
 // bits: a child always lies further from the root in the store than its
@@ -408,29 +402,30 @@ __attribute__((always_inline)) inline intptr_t walkLiteralTree(const int32_t* li
 // Adds one to the weights from node p up for as long as no node shares its
 // weight with the node below it in the store; returns that node, or 0 once
 // the root's children are done.
-__attribute__((always_inline)) inline size_t climbInOrder(uint16_t* weight, const int32_t* parent,
-                                                          size_t p) {
+__attribute__((always_inline)) inline size_t climbInOrder(AdaptiveTree& t, size_t p) {
 #ifdef QORN_TREE_ASSEMBLY
+    // The weights and parents at fixed offsets from the tree's address: one
+    // base register for the whole climb.
     uint32_t w;
     asm("1:\n\t"
-        "movzwl (%[weight],%[p],2), %[w]\n\t"
-        "cmpw -2(%[weight],%[p],2), %w[w]\n\t"
+        "movzwl %c[weight](%[t],%[p],2), %[w]\n\t"
+        "cmpw %c[weight]-2(%[t],%[p],2), %w[w]\n\t"
         "je 2f\n\t"
-        "addw $1, (%[weight],%[p],2)\n\t"
-        "movl (%[parent],%[p],4), %k[p]\n\t"
+        "addw $1, %c[weight](%[t],%[p],2)\n\t"
+        "movl %c[parent](%[t],%[p],4), %k[p]\n\t"
         "test %k[p], %k[p]\n\t"
         "jne 1b\n"
         "2:"
-        : [p] "+r"(p), [w] "=&r"(w), "+m"(*reinterpret_cast<uint16_t(*)[kAdaptiveNodes]>(weight))
-        : [weight] "r"(weight), [parent] "r"(parent),
-          "m"(*reinterpret_cast<const int32_t(*)[kAdaptiveNodes]>(parent))
+        : [p] "+r"(p), [w] "=&r"(w), "+m"(t.weight)
+        : [t] "r"(&t), "m"(t.parent), [weight] "i"(offsetof(AdaptiveTree, weight)),
+          [parent] "i"(offsetof(AdaptiveTree, parent))
         : "cc");
 #else
     do {
-        const uint16_t w = weight[p];
-        if (weight[p - 1] == w) return p;
-        weight[p] = static_cast<uint16_t>(w + 1);
-        p = static_cast<uint32_t>(parent[p]);
+        const uint16_t w = t.weight[p];
+        if (t.weight[p - 1] == w) return p;
+        t.weight[p] = static_cast<uint16_t>(w + 1);
+        p = static_cast<uint32_t>(t.parent[p]);
     } while (p != 0);
 #endif
     return p;
@@ -498,7 +493,7 @@ __attribute__((always_inline)) inline void climbLiteralTree(AdaptiveState& a, in
         p = static_cast<uint32_t>(t.leafNode[symbol]);
     }
     ++t.weight[0];
-    while ((p = climbInOrder(t.weight, t.parent, p)) != 0) {
+    while ((p = climbInOrder(t, p)) != 0) {
         // p shares its weight w with the node below it: p's subtree changes
         // places with the lowest node of that weight, whose weight grows.
         const uint16_t w = t.weight[p];
@@ -514,47 +509,16 @@ __attribute__((always_inline)) inline void climbLiteralTree(AdaptiveState& a, in
     }
 }
 
-// The bit window in locals, refilled when and as fillBuffer would (where a
-// member's payload ends early, the symbol decoding stops at depends on it),
-// from input the caller has checked. Below its count the window may
-// already hold the input's next bits (a refill ORs the same bits in again).
-struct LocalBits {
-    uint64_t window;
-    unsigned count;
-    const uint8_t* in;
-#ifndef NDEBUG
-    const uint8_t* dataEnd;  // no refill reads past it
-#endif
-
-    void refill() {  // count below 64
-        assert(in + kRefillBytes <= dataEnd);
-        window |= loadBigEndian(in) >> count;
-        const unsigned want = (64 - count) >> 3;
-        in += want;
-        count += 8 * want;
-    }
-    void take(unsigned n) {  // n at most 32
-        if (count < n + 16) refill();
-        window <<= n;
-        count -= n;
-    }
-};
-
 }  // namespace
 
-uint8_t* lh1Run(DecoderContext& s, uint8_t* out, const uint8_t* stop, uint64_t last,
-                uint32_t mask) {
-    const uint8_t* const first = s.inputBuffer + s.inputPosition;
-    const uint8_t* const end = s.inputBuffer + last;
-    LocalBits b{s.bitWindow, static_cast<unsigned>(s.bitCount), first
-#ifndef NDEBUG
-                ,
-                end + kAdaptiveMargin
-#endif
-    };
+uint8_t* lh1Run(DecoderContext& s, uint8_t* out, const uint8_t* stop, uint32_t mask) {
+    // The fast bit reader, refilled when and as fillBuffer would (where a
+    // member's payload ends early, the symbol decoding stops at depends on
+    // it): a symbol starts only up to fastEnd.
+    FastBits b(s, kAdaptiveMargin);
     AdaptiveState& a = s.adaptive;
     const int32_t* const link = a.tree.link;
-    while (out < stop && b.in <= end) {
+    while (out < stop && b.in <= b.fastEnd) {
         // A code that runs on past the window's count is left to the
         // operation, and so is one of more than 32 bits where fillBuffer
         // would refill (it takes those in steps of 16). The window holds at
@@ -562,13 +526,13 @@ uint8_t* lh1Run(DecoderContext& s, uint8_t* out, const uint8_t* stop, uint64_t l
         // all but never has.
         unsigned used;
         const intptr_t v = walkLiteralTree(link, b.window, used);
-        if (used >= b.count) break;
-        if (b.count < used + 16) {
+        if (static_cast<int>(used) >= b.spare + 16) break;
+        if (b.spare < static_cast<int>(used)) {
             if (used > 32) break;
-            b.refill();
+            b.refillCounted();
         }
         b.window <<= used;
-        b.count -= used;
+        b.spare -= static_cast<int>(used);
         const int symbol = static_cast<int>(~v);
         climbLiteralTree(a, symbol, static_cast<uint32_t>(a.tree.leafNode[symbol]));
         if (symbol < 256) {
@@ -580,16 +544,11 @@ uint8_t* lh1Run(DecoderContext& s, uint8_t* out, const uint8_t* stop, uint64_t l
         const unsigned length = e >> kEntryLengthShift;
         const uint32_t d = (static_cast<uint32_t>(e & kEntryValue) << 6) |
                            static_cast<uint32_t>((b.window << length) >> 58);
-        b.take(length);
-        b.take(6);
+        b.consumeCounted(length);
+        b.consumeCounted(6);
         out = copyMatch(out, ringDistance(d, mask), static_cast<uint32_t>(symbol) - 253);
     }
-    // The bits below the count cleared, as the session keeps them.
-    s.bitWindow = b.count == 0 ? 0 : b.window & (~uint64_t{0} << (64 - b.count));
-    s.bitCount = static_cast<int>(b.count);
-    const uint64_t took = static_cast<uint64_t>(b.in - first);
-    s.inputPosition += took;
-    s.packedRemaining -= took;
+    b.store(s);
     return out;
 }
 #endif

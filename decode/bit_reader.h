@@ -6,8 +6,10 @@
 // bit is 0; the output loop stops a decoder that goes on taking them.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "decode/decode_session.h"
 
@@ -42,22 +44,37 @@ inline uint16_t getBits(DecodeSession& s, unsigned n) {
     return v;
 }
 
+// The bit reader. Its state is the window, the next bits of the stream with
+// the first in the top bit, and its count, how many of those bits are the
+// stream's; below the count the window may hold zeros or the stream's next
+// bits. A decoder peeks at the top 16 bits (16 are always held) and takes
+// n bits at a time, and a take refills first when fewer than n + 16 are
+// held. The reader comes in two variants that refill at the same takes, so
+// where a member's data ends early both stop at the same symbol:
+//
+// - careful: the state in the decoder context (bitBuffer, fillBuffer and
+//   getBits above on the context itself; CarefulBits with the state held in
+//   locals), refilled by refillBits: a word at a time while the buffer
+//   holds one, else byte by byte, reading the file when the buffer runs
+//   empty and zeros past the member's data. Any input, anywhere.
+// - fast (FastBits, native build only): the state in locals, refilled by
+//   one unaligned word load with no check, for the fused loops that have
+//   made sure the input holds their margin (kInputMargin below).
 #ifdef QORN_WINDOW_DECODER
-// The window and its count held in locals, for loops that also store bytes
-// (which, as far as the compiler knows, could change the session): the same
-// rule as fillBuffer for n of at most 32, and written back when it goes.
-class HeldBits {
+class CarefulBits {
   public:
-    explicit HeldBits(DecodeSession& s) : s_(s), window_(s.bitWindow), count_(s.bitCount) {}
-    ~HeldBits() {
+    explicit CarefulBits(DecodeSession& s) : s_(s), window_(s.bitWindow), count_(s.bitCount) {}
+    ~CarefulBits() {
         s_.bitWindow = window_;
         s_.bitCount = count_;
     }
-    HeldBits(const HeldBits&) = delete;
-    HeldBits& operator=(const HeldBits&) = delete;
+    CarefulBits(const CarefulBits&) = delete;
+    CarefulBits& operator=(const CarefulBits&) = delete;
 
     uint16_t peek() const { return static_cast<uint16_t>(window_ >> 48); }
+    // fillBuffer for n of at most 32.
     void consume(unsigned n) {
+        assert(n <= 32);
         if (count_ < static_cast<int>(n) + 16) {
             s_.bitWindow = window_;
             s_.bitCount = count_;
@@ -81,12 +98,12 @@ class HeldBits {
     int count_;
 };
 #else
-// The stub keeps its size: the same steps on the session itself.
-class HeldBits {
+// The stub keeps its size: the same steps on the context itself.
+class CarefulBits {
   public:
-    explicit HeldBits(DecodeSession& s) : s_(s) {}
-    HeldBits(const HeldBits&) = delete;
-    HeldBits& operator=(const HeldBits&) = delete;
+    explicit CarefulBits(DecodeSession& s) : s_(s) {}
+    CarefulBits(const CarefulBits&) = delete;
+    CarefulBits& operator=(const CarefulBits&) = delete;
 
     uint16_t peek() const { return bitBuffer(s_); }
     void consume(unsigned n) { fillBuffer(s_, n); }
@@ -128,6 +145,88 @@ static_assert(kInputMargin >= kLzsItemBytes + kRefillBytes, "an -lzs- item's las
 // refilling at most once: at most three refills of a word each.
 constexpr unsigned kLh1RefillsPerSymbol = 3;
 constexpr unsigned kAdaptiveMargin = kLh1RefillsPerSymbol * kRefillBytes;
+
+#ifdef QORN_WINDOW_DECODER
+inline uint64_t loadBigEndian(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return __builtin_bswap64(v);
+}
+
+// The fast variant: the context's state in locals, for a loop that starts
+// a symbol only with `margin` bytes left both in the input buffer and in
+// the member, and so never needs refillBits' checks.
+struct FastBits {
+    uint64_t window;
+    int spare;  // bits held beyond the 16 always kept: the count less 16
+    const uint8_t* in;
+    // Where symbols stop being safe to start: `margin` bytes before the end
+    // of the buffer's valid bytes or of the member, whichever comes first
+    // (at `in` when fewer are left).
+    const uint8_t* fastEnd;
+    // For a loop that also stops on its output: its limit while in is
+    // before fastEnd; a refill that reaches fastEnd clears it, so the loop
+    // ends with the symbol at hand.
+    uint8_t* limit;
+#ifndef NDEBUG
+    const uint8_t* dataEnd;  // no refill reads past it
+#endif
+
+    FastBits(const DecodeSession& s, unsigned margin, uint8_t* outputLimit = nullptr) {
+        window = s.bitWindow;
+        spare = s.bitCount - 16;
+        assert(spare >= 0);
+        in = s.inputBuffer + s.inputPosition;
+        const uint64_t valid = s.inputValid - s.inputPosition;
+        const uint64_t avail = valid < s.packedRemaining ? valid : s.packedRemaining;
+        fastEnd = avail > margin ? in + (avail - margin) : in;
+        limit = in < fastEnd ? outputLimit : nullptr;
+#ifndef NDEBUG
+        dataEnd = in + avail;
+#endif
+    }
+    // Hands the state back to the context, the bits below the count
+    // cleared as refillBits keeps them.
+    void store(DecodeSession& s) const {
+        const uint64_t taken = static_cast<uint64_t>(in - (s.inputBuffer + s.inputPosition));
+        s.bitWindow = window & (~uint64_t{0} << (48 - spare));
+        s.bitCount = spare + 16;
+        s.inputPosition += taken;
+        s.packedRemaining -= taken;
+    }
+    // refillBits' word path: as many whole bytes as fit. The bits of the
+    // next bytes that also land below the count are the stream's own, so
+    // the next refill ORs the same bits over them; store() clears them.
+    void refillCounted() {
+        assert(in + kRefillBytes <= dataEnd);
+        window |= loadBigEndian(in) >> (spare + 16);
+        in += (48 - spare) >> 3;
+        spare = 48 - ((-spare) & 7);
+    }
+    // The same where the loop watches limit.
+    void refill() {
+        refillCounted();
+        if (in >= fastEnd) limit = nullptr;
+    }
+    // A take in a stretch whose input was counted before it began.
+    void consumeCounted(unsigned n) {
+        assert(n <= 32);
+        if (spare < static_cast<int>(n)) refillCounted();
+        window <<= n;
+        spare -= static_cast<int>(n);
+    }
+    // A take that clears limit at fastEnd.
+    void consume(unsigned n) {
+        assert(n <= 32);
+        if (spare < static_cast<int>(n)) refill();
+        window <<= n;
+        spare -= static_cast<int>(n);
+    }
+    unsigned top(unsigned n) const {
+        return static_cast<unsigned>(window >> (64 - n));
+    }
+};
+#endif
 
 // Bits the window may hold beyond the last one a valid stream uses: a
 // decoder looks at 16 bits before it knows how many it takes.

@@ -20,8 +20,8 @@ uint16_t decodeAdaptivePosition(DecoderContext& s);
 uint16_t decodeStaticPosition(DecoderContext& s);
 #ifdef QORN_WINDOW_DECODER
 // -lh1- symbols into the window from out, while out is below stop and the
-// input position at most last (see adaptiveRun); returns the new out.
-uint8_t* lh1Run(DecoderContext& s, uint8_t* out, const uint8_t* stop, uint64_t last, uint32_t mask);
+// input holds kAdaptiveMargin bytes (see adaptiveRun); returns the new out.
+uint8_t* lh1Run(DecoderContext& s, uint8_t* out, const uint8_t* stop, uint32_t mask);
 #endif
 
 // -lh3-: static trees.

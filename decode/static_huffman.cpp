@@ -20,7 +20,7 @@ constexpr int kLengthCodeSymbols = 19;
 void readSmallLengths(DecoderContext& s, int count, int width, int special) {
     HuffmanTables& t = s.tables;
     uint8_t* const positionLengths = t.positionLengths;
-    HeldBits b(s);
+    CarefulBits b(s);
     const int n = b.get(static_cast<unsigned>(width));
     if (n == 0) {
         const uint16_t only = b.get(static_cast<unsigned>(width));
@@ -51,7 +51,7 @@ void readSmallLengths(DecoderContext& s, int count, int width, int special) {
 void readCodedLiteralLengths(DecoderContext& s) {
     HuffmanTables& t = s.tables;
     uint8_t* const literalLengths = t.literalLengths;
-    HeldBits b(s);
+    CarefulBits b(s);
     const int n = b.get(9);
     if (n == 0) {
         const uint16_t only = b.get(9);

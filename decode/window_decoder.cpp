@@ -48,84 +48,6 @@ static_assert(kSlack >= kLongestMatch + kCopyOvershoot, "the window's slack");
 // A fused loop starts a symbol only with kInputMargin bytes left both in
 // the input buffer and in the member (bit_reader.h).
 
-inline uint64_t loadBigEndian(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return __builtin_bswap64(v);
-}
-
-// The bit reader's fields, held in locals.
-struct Bits {
-    uint64_t window;
-    int spare;  // bits in the window beyond the 16 always kept
-    const uint8_t* in;
-    // Where the fused loops must give way: kInputMargin before the end of
-    // the buffer's valid bytes or of the member, whichever comes first.
-    const uint8_t* fastEnd;
-    // The fused loops run while their output is below this; a refill that
-    // reaches fastEnd clears it, so the loop ends with the current symbol.
-    uint8_t* limit;
-#ifndef NDEBUG
-    const uint8_t* dataEnd;  // no refill reads past it
-#endif
-
-    Bits(const DecodeSession& s, uint8_t* outputLimit) {
-        window = s.bitWindow;
-        spare = s.bitCount - 16;
-        in = s.inputBuffer + s.inputPosition;
-        const uint64_t valid = s.inputValid - s.inputPosition;
-        const uint64_t avail = valid < s.packedRemaining ? valid : s.packedRemaining;
-        fastEnd = avail > kInputMargin ? in + (avail - kInputMargin) : in;
-        limit = in < fastEnd ? outputLimit : nullptr;
-#ifndef NDEBUG
-        dataEnd = in + avail;
-#endif
-    }
-    void store(DecodeSession& s) const {
-        const uint64_t taken = static_cast<uint64_t>(in - (s.inputBuffer + s.inputPosition));
-        // Below its count the session's window holds zeros (the bit reader
-        // adds bytes there with OR, and zeros past the member's end).
-        s.bitWindow = window & (~uint64_t{0} << (48 - spare));
-        s.bitCount = spare + 16;
-        s.inputPosition += taken;
-        s.packedRemaining -= taken;
-    }
-    // refillBits' word path: as many whole bytes as fit. The bits of the
-    // next bytes that also land below the count are the stream's own, so
-    // the next refill ORs the same bits over them; store() clears them.
-    void refill() {
-        assert(in + kRefillBytes <= dataEnd);
-        window |= loadBigEndian(in) >> (spare + 16);
-        in += (48 - spare) >> 3;
-        spare = 48 - ((-spare) & 7);
-        if (in >= fastEnd) limit = nullptr;
-    }
-    // The same, in a stretch whose input was counted before it began.
-    void refillCounted() {
-        assert(in + kRefillBytes <= dataEnd);
-        window |= loadBigEndian(in) >> (spare + 16);
-        in += (48 - spare) >> 3;
-        spare = 48 - ((-spare) & 7);
-    }
-    // consume() in such a stretch. Refills come where refillBits' would:
-    // how far the window reaches decides at which symbol a payload that
-    // ends early is noticed.
-    void consumeCounted(unsigned n) {
-        if (spare < static_cast<int>(n)) refillCounted();
-        window <<= n;
-        spare -= static_cast<int>(n);
-    }
-    // fillBuffer for n of at most 32.
-    void consume(unsigned n) {
-        if (spare < static_cast<int>(n)) refill();
-        window <<= n;
-        spare -= static_cast<int>(n);
-    }
-    unsigned top(unsigned n) const {
-        return static_cast<unsigned>(window >> (64 - n));
-    }
-};
-
 struct Output {
     uint8_t* out;    // next byte
     uint8_t* limit;  // end of the chunk or of the member, whichever is nearer
@@ -151,7 +73,7 @@ inline uint32_t fit(uint32_t length, const uint8_t* out, const uint8_t* safe, co
 // The rest of a position whose code d, of length bits, the table gave: the
 // code's bits, then its extra bits. Counted: inside a stretch.
 template <bool kCounted>
-inline uint32_t tablePosition(const HuffmanTables& t, Bits& b, uint32_t d, unsigned length) {
+inline uint32_t tablePosition(const HuffmanTables& t, FastBits& b, uint32_t d, unsigned length) {
     const auto take = [&b](unsigned n) {
         if (kCounted)
             b.consumeCounted(n);
@@ -170,13 +92,13 @@ inline uint32_t tablePosition(const HuffmanTables& t, Bits& b, uint32_t d, unsig
 // -lh4- to -lh7-: as many codes as the block, the chunk and the input allow.
 QORN_VARIANTS void staticHuffmanRun(DecoderContext& s, Output& o) {
     const HuffmanTables& t = s.tables;
-    const uint16_t* const literalTable = t.literalTable;
-    const uint16_t* const positionTable = t.positionTable;
+    // The tables at fixed offsets from t, not in pointers of their own: one
+    // base register for all four.
     uint8_t* const limit = o.limit;
     uint8_t* const end = o.end;
     uint8_t* const safe = end - kLongestMatch;
     const uint32_t mask = o.mask;
-    Bits b(s, limit);
+    FastBits b(s, kInputMargin, limit);
     uint32_t left = s.blockCodesLeft;
     uint8_t* out = o.out;
     const uint32_t positionCount = static_cast<uint32_t>(s.positionCodeCount);
@@ -213,7 +135,7 @@ QORN_VARIANTS void staticHuffmanRun(DecoderContext& s, Output& o) {
                 do {
                     // Symbol and code length from one load (a literal's
                     // entry is its byte and its length).
-                    const uint32_t e = literalTable[b.top(12)];
+                    const uint32_t e = t.literalTable[b.top(12)];
                     if ((e & kEntryValue & ~0xFFu) == 0) {
                         b.consumeCounted(e >> kEntryLengthShift);
                         *out++ = static_cast<uint8_t>(e);
@@ -222,12 +144,12 @@ QORN_VARIANTS void staticHuffmanRun(DecoderContext& s, Output& o) {
                     const uint32_t c = e & kEntryValue;
                     if (c >= kLiteralSymbols) break;
                     b.consumeCounted(e >> kEntryLengthShift);
-                    const uint32_t f = positionTable[b.top(8)];
+                    const uint32_t f = t.positionTable[b.top(8)];
                     uint32_t d = f & kEntryValue;
                     if (d >= positionCount) {
                         b.store(s);
                         d = decodeBlockPosition(s);
-                        b = Bits(s, limit);
+                        b = FastBits(s, kInputMargin, limit);
                         out = copyShortMatch(out, ringDistance(d, mask), c - 253);
                         replan = true;
                         --n;
@@ -258,13 +180,13 @@ QORN_VARIANTS void staticHuffmanRun(DecoderContext& s, Output& o) {
             if (n == 0 || !b.limit) continue;
         }
         --left;
-        uint32_t c = entryValue(literalTable[b.top(12)]);
+        uint32_t c = entryValue(t.literalTable[b.top(12)]);
         if (c < kLiteralSymbols) {
             b.consume(t.literalLengths[c]);
         } else {
             b.store(s);
             c = finishLongLiteral(s, static_cast<uint16_t>(c));
-            b = Bits(s, limit);
+            b = FastBits(s, kInputMargin, limit);
             if (s.error) {
                 *out++ = 0;
                 break;
@@ -275,7 +197,7 @@ QORN_VARIANTS void staticHuffmanRun(DecoderContext& s, Output& o) {
             continue;
         }
         const uint32_t length = fit(c - 253, out, safe, end, o.overrun);
-        uint32_t d = entryValue(positionTable[b.top(8)]);
+        uint32_t d = entryValue(t.positionTable[b.top(8)]);
         // A long code's walk may have taken the input past the margin the
         // symbol started with (a broken tree's lengths can ask for hundreds
         // of bits): the position then goes through the method's operation,
@@ -285,7 +207,7 @@ QORN_VARIANTS void staticHuffmanRun(DecoderContext& s, Output& o) {
         } else {
             b.store(s);
             d = decodeBlockPosition(s);
-            b = Bits(s, limit);
+            b = FastBits(s, kInputMargin, limit);
             if (s.error) {
                 out = copyMatch(out, ringDistance(d, mask), length);
                 break;
@@ -302,7 +224,7 @@ QORN_VARIANTS void staticHuffmanRun(DecoderContext& s, Output& o) {
 // and 4 of length. Counted: inside a stretch (see lzsRun), where no match
 // can pass the member's end.
 template <bool kCounted>
-inline uint8_t* lzsItem(Bits& b, uint8_t* out, Output& o) {
+inline uint8_t* lzsItem(FastBits& b, uint8_t* out, Output& o) {
     uint32_t position, count;
     if (b.spare >= 16) {
         // No refill falls inside the item: its fields leave in one shift.
@@ -344,7 +266,7 @@ inline uint8_t* lzsItem(Bits& b, uint8_t* out, Output& o) {
 
 QORN_VARIANTS void lzsRun(DecoderContext& s, Output& o) {
     uint8_t* const limit = o.limit;
-    Bits b(s, limit);
+    FastBits b(s, kInputMargin, limit);
     uint8_t* out = o.out;
     while (out < b.limit) {
         // A stretch of items with no check of their own: as many as the
@@ -431,9 +353,8 @@ void adaptiveRun(DecoderContext& s, Output& o) {
     const uint64_t valid = s.inputValid - s.inputPosition;
     const uint64_t avail = valid < s.packedRemaining ? valid : s.packedRemaining;
     if (avail <= kAdaptiveMargin) return;
-    const uint64_t last = s.inputPosition + (avail - kAdaptiveMargin);
     uint8_t* const safe = o.end - (kLh1LongestMatch + kCopyOvershoot);
-    o.out = lh1Run(s, o.out, safe < o.limit ? safe : o.limit, last, o.mask);
+    o.out = lh1Run(s, o.out, safe < o.limit ? safe : o.limit, o.mask);
 }
 
 }  // namespace
