@@ -9,7 +9,7 @@
 
 #include <windows.h>
 
-#include "base/wide_string.h"
+#include "platform/wide_string.h"
 
 namespace qorn::app {
 

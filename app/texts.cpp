@@ -3,7 +3,7 @@
 #include "app/installer.h"
 #include "app/resource_ids.h"
 #include "base/failure.h"
-#include "base/wide_string.h"
+#include "platform/wide_string.h"
 
 namespace qorn::app {
 

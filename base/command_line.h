@@ -12,7 +12,7 @@
 // without it.
 #pragma once
 
-#include "base/wide_string.h"
+#include "platform/wide_string.h"
 
 namespace qorn {
 

@@ -8,7 +8,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "base/wide_string.h"
+#include "platform/platform.h"
+#include "platform/wide_string.h"
 
 namespace qorn {
 
@@ -80,10 +81,10 @@ void showLastError(RunReporter& reporter);
 void showPathError(RunReporter& reporter, const char16_t* path);
 // The disk-write failure: one box, then the process ends with status 1.
 [[noreturn]] void fatalWriteError(RunReporter& reporter, const char16_t* text);
-// A failed allocation: the system's text for "not enough memory" in a box
-// through allocationReporter (when one is set), then the process ends with
-// kExitOutOfMemory. The caller has dealt with any file it was writing.
-[[noreturn]] void failAllocation();
+// failAllocation() (declared in platform.h, defined here): the system's
+// text for "not enough memory" in a box through allocationReporter (when
+// one is set), then the process ends with kExitOutOfMemory. The caller has
+// dealt with any file it was writing.
 extern RunReporter* allocationReporter;
 
 // Texts of the boxes. The stub may replace them at start-up with those of

@@ -2,7 +2,7 @@
 // and output files, restoring a file's time stamp.
 #pragma once
 
-#include "base/wide_string.h"
+#include "platform/wide_string.h"
 #include "payload/archive_entry.h"
 #include "payload/binary_file.h"
 

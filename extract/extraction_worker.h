@@ -3,7 +3,7 @@
 #pragma once
 
 #include "base/failure.h"
-#include "base/wide_string.h"
+#include "platform/wide_string.h"
 #include "decode/decode_session.h"
 #include "payload/archive_entry.h"
 #include "payload/binary_file.h"

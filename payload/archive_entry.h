@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "base/failure.h"
-#include "base/wide_string.h"
+#include "platform/wide_string.h"
 #include "payload/binary_file.h"
 
 namespace qorn {

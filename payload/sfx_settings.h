@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "base/wide_string.h"
+#include "platform/wide_string.h"
 #include "payload/binary_file.h"
 
 namespace qorn {

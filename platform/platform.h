@@ -8,7 +8,16 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "base/wide_string.h"
+#include "platform/wide_string.h"
+
+namespace qorn {
+
+// Ends the process when memory cannot be had: a buffer of this layer (a
+// WideString's) fails that way, and so does any above it. The program
+// defines what it shows first (base/failure.cpp); it never returns.
+[[noreturn]] void failAllocation();
+
+}  // namespace qorn
 
 namespace qorn::platform {
 

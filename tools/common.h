@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/failure.h"
-#include "base/wide_string.h"
+#include "platform/wide_string.h"
 #include "payload/archive_entry.h"
 #include "payload/binary_file.h"
 #include "payload/sfx_settings.h"

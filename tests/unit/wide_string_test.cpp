@@ -1,4 +1,4 @@
-#include "base/wide_string.h"
+#include "platform/wide_string.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Owned UTF-16 text and a growable path buffer.
 //
 // Every buffer comes from new (std::nothrow); a failed allocation ends the
-// process through failAllocation() (see failure.h), so callers never see a
+// process through failAllocation() (see platform.h), so callers never see a
 // half-made string.
 #pragma once
 

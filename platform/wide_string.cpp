@@ -1,9 +1,8 @@
-#include "base/wide_string.h"
+#include "platform/wide_string.h"
 
 #include <cstring>
 #include <new>
 
-#include "base/failure.h"
 #include "platform/platform.h"
 
 namespace qorn {
