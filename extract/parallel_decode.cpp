@@ -20,8 +20,10 @@ unsigned decodeThreads() {
 
 namespace {
 
-// Extraction keeps members of this size and more.
-constexpr uint32_t kSmallestKept = 32 * 1024;
+// Consecutive members go to a thread together until they come to this
+// many bytes, or this many members; a member this large is a job alone.
+constexpr uint64_t kBatchBytes = 256 * 1024;
+constexpr size_t kBatchMembers = 256;
 
 // The decoder decodeAhead takes members from.
 std::atomic<ParallelDecoder*> current{nullptr};
@@ -52,16 +54,23 @@ class SilentReporter : public RunReporter {
 
 }  // namespace
 
-struct ParallelDecoder::Job {
+struct ParallelDecoder::Member {
     int64_t dataStart;
     uint32_t packedSize;
     uint32_t originalSize;
     Method method;
+    bool decoded = false;  // false: the file could not be read here
+    MemberResult result;
+    size_t offset = 0;  // its bytes in the job's, when kept
+    size_t count = 0;
+};
+
+struct ParallelDecoder::Job {
+    std::vector<Member> members;  // consecutive in the archive
+    uint64_t originalSize = 0;    // theirs together
     bool started = false;
     bool done = false;
-    bool decoded = false;   // false: the file could not be read here
     bool released = false;  // taken or passed over by the run
-    MemberResult result;
     std::vector<uint8_t> bytes;
 };
 
@@ -101,30 +110,41 @@ void ParallelDecoder::scan(BinaryFile* headers) {
     std::unique_ptr<BinaryFile> file(headers);
     SilentReporter quiet;
     ArchiveEntry entry;
+    std::unique_ptr<Job> batch;
+    // Hands the batch being made to the threads; false once they stop.
+    const auto push = [this, &batch] {
+        if (!batch) return true;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) return false;
+        jobs_.push_back(std::move(batch));
+        changed_.notify_all();
+        return true;
+    };
     while (readEntryHeader(*file, entry, quiet) == HeaderResult::Member) {
         const int64_t dataStart = file->position();
         const Method method = methodOf(entry.method);
         const bool decoded =
             method != Method::Unknown && method != Method::Lhd && !isStored(method);
-        // A small member costs the run more to hand over than to decode
-        // where it writes it.
-        const bool worth = !keepBytes_ || (entry.originalSize >= kSmallestKept &&
-                                           entry.originalSize <= aheadBytes_);
-        if (decoded && worth) {
-            std::unique_ptr<Job> job(new Job);
-            job->dataStart = dataStart;
-            job->packedSize = entry.packedSize;
-            job->originalSize = entry.originalSize;
-            job->method = method;
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_) return;
-            jobs_.push_back(std::move(job));
-            changed_.notify_all();
+        if (decoded && (!keepBytes_ || entry.originalSize <= aheadBytes_)) {
+            // A large member goes alone, and first ends the batch before it.
+            if (entry.originalSize >= kBatchBytes && !push()) return;
+            if (!batch) batch.reset(new Job);
+            Member member;
+            member.dataStart = dataStart;
+            member.packedSize = entry.packedSize;
+            member.originalSize = entry.originalSize;
+            member.method = method;
+            batch->members.push_back(member);
+            batch->originalSize += entry.originalSize;
+            if ((batch->originalSize >= kBatchBytes || batch->members.size() >= kBatchMembers) &&
+                !push())
+                return;
         }
         if (!file->holds(dataStart, entry.packedSize) ||
             !file->moveTo(dataStart + static_cast<int64_t>(entry.packedSize)))
             break;
     }
+    if (!push()) return;
     std::lock_guard<std::mutex> lock(mutex_);
     scanned_ = true;
     changed_.notify_all();
@@ -152,8 +172,8 @@ void ParallelDecoder::work(BinaryFile* input) {
         job.started = true;
         if (keepBytes_) {
             held_ += job.originalSize;
-            // A buffer an earlier member used: its pages are in memory
-            // already (a fresh one's first writes fault page by page).
+            // A buffer an earlier job used: its pages are in memory already
+            // (a fresh one's first writes fault page by page).
             if (!spare_.empty()) {
                 job.bytes.swap(spare_.back());
                 spare_.pop_back();
@@ -162,18 +182,19 @@ void ParallelDecoder::work(BinaryFile* input) {
         lock.unlock();
 
         MemorySink memory(job.bytes);
-        bool ran = false;
-        if (file && file->moveTo(job.dataStart)) {
-            job.bytes.clear();
-            if (keepBytes_) job.bytes.reserve(job.originalSize);
-            context->sink = keepBytes_ ? static_cast<MemberSink*>(&memory) : &none;
-            job.result = decodeMember(*context, quiet, *file, nowhere, job.originalSize,
-                                      job.packedSize, job.method);
-            ran = true;
+        job.bytes.clear();
+        if (keepBytes_) job.bytes.reserve(job.originalSize);
+        context->sink = keepBytes_ ? static_cast<MemberSink*>(&memory) : &none;
+        for (Member& m : job.members) {
+            if (!file || !file->moveTo(m.dataStart)) continue;
+            m.offset = job.bytes.size();
+            m.result = decodeMember(*context, quiet, *file, nowhere, m.originalSize, m.packedSize,
+                                    m.method);
+            m.count = job.bytes.size() - m.offset;
+            m.decoded = true;
         }
 
         lock.lock();
-        job.decoded = ran;
         job.done = true;
         // Passed over while it ran: nobody will take the bytes.
         if (job.released) std::vector<uint8_t>().swap(job.bytes);
@@ -181,63 +202,74 @@ void ParallelDecoder::work(BinaryFile* input) {
     }
 }
 
-ParallelDecoder::Job* ParallelDecoder::wait(int64_t dataStart, std::unique_lock<std::mutex>& lock) {
-    // Jobs are in archive order, and so are the run's requests; the walk may
-    // not have reached this member yet.
+ParallelDecoder::Member* ParallelDecoder::wait(int64_t dataStart,
+                                               std::unique_lock<std::mutex>& lock, Job*& found) {
+    // Jobs and their members are in archive order, and so are the run's
+    // requests; the walk may not have reached this member yet.
     size_t i = consumed_;
     for (;;) {
-        while (i < jobs_.size() && jobs_[i]->dataStart < dataStart) ++i;
+        while (i < jobs_.size() && jobs_[i]->members.back().dataStart < dataStart) ++i;
         if (i < jobs_.size() || scanned_) break;
         changed_.wait(lock);
     }
-    if (i >= jobs_.size() || jobs_[i]->dataStart != dataStart) return nullptr;
-    // Members the run passed over are dropped with their bytes.
+    // Jobs the run passed over are dropped with their bytes.
     for (size_t k = consumed_; k < i; ++k) release(*jobs_[k]);
     consumed_ = i;
     changed_.notify_all();
+    if (i >= jobs_.size()) return nullptr;
     Job& job = *jobs_[i];
+    Member* member = nullptr;
+    for (Member& m : job.members) {
+        if (m.dataStart == dataStart) member = &m;
+    }
+    if (!member) return nullptr;
     changed_.wait(lock, [&job] { return job.done; });
-    consumed_ = i + 1;
-    if (!job.decoded) {
-        release(job);
+    // The job's last member: the run is done with it.
+    if (member == &job.members.back()) consumed_ = i + 1;
+    if (!member->decoded) {
+        if (consumed_ > i) release(job);
         return nullptr;
     }
-    return &job;
+    found = &job;
+    return member;
 }
 
 void ParallelDecoder::release(Job& job) {
     if (job.released) return;
     job.released = true;
     if (job.started && keepBytes_) held_ -= job.originalSize;
-    if (job.done) std::vector<uint8_t>().swap(job.bytes);
+    if (!job.done) return;
+    // Its buffer is kept for a job to come.
+    if (keepBytes_ && spare_.size() < threads_.size() + 2) spare_.push_back(std::move(job.bytes));
+    std::vector<uint8_t>().swap(job.bytes);
 }
 
 bool ParallelDecoder::result(int64_t dataStart, MemberResult& result) {
     std::unique_lock<std::mutex> lock(mutex_);
-    Job* job = wait(dataStart, lock);
-    if (!job) return false;
-    result = job->result;
-    release(*job);
+    Job* job = nullptr;
+    Member* member = wait(dataStart, lock, job);
+    if (!member) return false;
+    result = member->result;
+    if (member == &job->members.back()) release(*job);
     changed_.notify_all();
     return true;
 }
 
 bool ParallelDecoder::take(int64_t dataStart, RunReporter& reporter, BinaryFile& output,
                            MemberResult& result) {
-    std::vector<uint8_t> bytes;
+    Job* job = nullptr;
+    Member* member;
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        Job* job = wait(dataStart, lock);
-        if (!job) return false;
-        result = job->result;
-        bytes.swap(job->bytes);
-        release(*job);
+        member = wait(dataStart, lock, job);
+        if (!member) return false;
+        result = member->result;
     }
-    changed_.notify_all();
+    // The job is done and not released: its bytes are the run's alone.
     // Out of memory, nothing was decoded: the run deals with it as usual.
     if (!result.outOfMemory) {
-        const uint8_t* p = bytes.data();
-        size_t left = bytes.size();
+        const uint8_t* p = job->bytes.data() + member->offset;
+        size_t left = member->count;
         while (left > 0) {
             const uint32_t piece = static_cast<uint32_t>(std::min<size_t>(left, 1u << 20));
             if (!output.write(p, piece)) fatalWriteError(reporter, kTextWriteFailed);
@@ -245,8 +277,13 @@ bool ParallelDecoder::take(int64_t dataStart, RunReporter& reporter, BinaryFile&
             left -= piece;
         }
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (spare_.size() < threads_.size() + 2) spare_.push_back(std::move(bytes));
+    if (member == &job->members.back()) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            release(*job);
+        }
+        changed_.notify_all();
+    }
     return true;
 }
 

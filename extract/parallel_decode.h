@@ -5,10 +5,11 @@
 // and gives each thread a context of its own; the run reads the headers
 // itself as before and takes each member's outcome by where its data
 // starts, so that everything it shows or writes comes in the order and
-// with the words of a run on one thread. A member the decoder has no job
-// for (stored, a folder, beyond a header it could not read, in extraction
-// one under 32 KiB or larger than it keeps in memory) is decoded by the run
-// as before.
+// with the words of a run on one thread. Small members go to the threads
+// in batches of consecutive members (a job per member would cost more in
+// hand-overs than in decoding). A member the decoder has no job for
+// (stored, a folder, beyond a header it could not read, in extraction one
+// larger than it keeps in memory) is decoded by the run as before.
 #pragma once
 
 #include <condition_variable>
@@ -54,11 +55,13 @@ class ParallelDecoder {
                                     uint32_t packedSize, Method method);
 
   private:
+    struct Member;
     struct Job;
     void scan(BinaryFile* headers);
     void work(BinaryFile* input);
-    // Waits for the job of dataStart; nullptr when there is none.
-    Job* wait(int64_t dataStart, std::unique_lock<std::mutex>& lock);
+    // Waits for the job that holds the member of dataStart and returns the
+    // member, its job in job; nullptr when there is none.
+    Member* wait(int64_t dataStart, std::unique_lock<std::mutex>& lock, Job*& job);
     // The run is done with job: its bytes go, its room is free.
     void release(Job& job);
 
