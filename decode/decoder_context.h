@@ -17,11 +17,13 @@
 // The DecodeSession part (the member's parameters, input and outcome) is
 // reset by decodeMember before each member.
 //
-// A context is large (the tables and trees, about 30 KB). In the stub it is
-// trivial and all zero is its starting state, so its one static instance
-// takes neither file space nor start-up code; the native build's
-// constructor also fills the constant position slots. The native tool has
-// one per decoding thread.
+// A context is large (the tables and trees, about 30 KB). Where the window
+// decoder is not built (the stub, the Windows tool) it is trivial and all
+// zero is its starting state, so the stub's one static instance takes
+// neither file space nor start-up code; one made with new must be
+// value-initialised (new DecoderContext()), or its fields start as
+// whatever the heap held. The native build's constructor also fills the
+// constant position slots. The native tool has one per decoding thread.
 #pragma once
 
 #include <cstdint>

@@ -152,7 +152,7 @@ void ParallelDecoder::scan(BinaryFile* headers) {
 
 void ParallelDecoder::work(BinaryFile* input) {
     std::unique_ptr<BinaryFile> file(input);
-    std::unique_ptr<DecoderContext> context(new DecoderContext);
+    std::unique_ptr<DecoderContext> context(new DecoderContext());
     NoSink none;
     SilentReporter quiet;
     BinaryFile nowhere;

@@ -133,7 +133,7 @@ void walkArchive(BinaryFile& file, const std::vector<uint8_t>& archive, ArchiveR
     std::vector<ArchiveProblem>& problems = report.problems;
     QuietReporter reporter;
     makeCrcTable();
-    std::unique_ptr<DecoderContext> decoder(new DecoderContext);
+    std::unique_ptr<DecoderContext> decoder(new DecoderContext());
     ArchiveEntry entry;
     std::map<std::u16string, bool>& made = report.names;
     unsigned index = 0;

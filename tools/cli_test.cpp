@@ -17,7 +17,7 @@ int runTest(const Arguments& args) {
     if (!file) return 1;
     TerminalReporter reporter;
     makeCrcTable();
-    std::unique_ptr<DecoderContext> decoder(new DecoderContext);
+    std::unique_ptr<DecoderContext> decoder(new DecoderContext());
     // Members decoded on every core, shown in archive order.
     std::unique_ptr<ParallelDecoder> ahead;
     if (decodeThreads() > 1)

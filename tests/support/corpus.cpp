@@ -219,7 +219,7 @@ void RecordingReporter::messageBox(BoxOwner owner, const char16_t* text, const c
 }
 
 DecoderContext& testDecoder() {
-    static thread_local std::unique_ptr<DecoderContext> context(new DecoderContext);
+    static thread_local std::unique_ptr<DecoderContext> context(new DecoderContext());
     return *context;
 }
 
