@@ -2,9 +2,9 @@
 // and output files, restoring a file's time stamp.
 #pragma once
 
-#include "platform/wide_string.h"
 #include "payload/archive_entry.h"
 #include "payload/binary_file.h"
+#include "platform/wide_string.h"
 
 namespace qorn {
 

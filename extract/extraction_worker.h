@@ -3,11 +3,11 @@
 #pragma once
 
 #include "base/failure.h"
-#include "platform/wide_string.h"
 #include "decode/decode_session.h"
 #include "payload/archive_entry.h"
 #include "payload/binary_file.h"
 #include "payload/sfx_settings.h"
+#include "platform/wide_string.h"
 
 namespace qorn {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "base/failure.h"
-#include "platform/wide_string.h"
 #include "payload/binary_file.h"
+#include "platform/wide_string.h"
 
 namespace qorn {
 

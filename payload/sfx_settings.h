@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "platform/wide_string.h"
 #include "payload/binary_file.h"
+#include "platform/wide_string.h"
 
 namespace qorn {
 

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "base/failure.h"
-#include "platform/wide_string.h"
 #include "payload/archive_entry.h"
 #include "payload/binary_file.h"
 #include "payload/sfx_settings.h"
+#include "platform/wide_string.h"
 
 namespace qorn::tool {
 
