@@ -164,8 +164,12 @@ void ParallelDecoder::work(BinaryFile* input) {
             if (stopping_) return true;
             if (next_ < consumed_) next_ = consumed_;
             if (next_ >= jobs_.size()) return scanned_;
+            // Kept bytes: a few jobs a thread ahead of the run, enough to
+            // keep the threads busy; more would only hold memory (and fresh
+            // memory costs a page fault a page).
             return !keepBytes_ || next_ <= consumed_ ||
-                   held_ + jobs_[next_]->originalSize <= aheadBytes_;
+                   (next_ - consumed_ < 2 * threads_.size() &&
+                    held_ + jobs_[next_]->originalSize <= aheadBytes_);
         });
         if (stopping_ || next_ >= jobs_.size()) return;
         Job& job = *jobs_[next_++];
@@ -173,10 +177,22 @@ void ParallelDecoder::work(BinaryFile* input) {
         if (keepBytes_) {
             held_ += job.originalSize;
             // A buffer an earlier job used: its pages are in memory already
-            // (a fresh one's first writes fault page by page).
-            if (!spare_.empty()) {
-                job.bytes.swap(spare_.back());
-                spare_.pop_back();
+            // (a fresh one's first writes fault page by page, and the
+            // allocator maps large ones afresh each time). The smallest
+            // that holds the job, else the largest, which then grows.
+            size_t pick = spare_.size();
+            for (size_t k = 0; k < spare_.size(); ++k) {
+                const size_t room = spare_[k].capacity();
+                if (pick == spare_.size() ||
+                    (room >= job.originalSize ? spare_[pick].capacity() < job.originalSize ||
+                                                    room < spare_[pick].capacity()
+                                              : spare_[pick].capacity() < job.originalSize &&
+                                                    room > spare_[pick].capacity()))
+                    pick = k;
+            }
+            if (pick != spare_.size()) {
+                job.bytes.swap(spare_[pick]);
+                spare_.erase(spare_.begin() + static_cast<ptrdiff_t>(pick));
             }
         }
         lock.unlock();
@@ -239,8 +255,18 @@ void ParallelDecoder::release(Job& job) {
     job.released = true;
     if (job.started && keepBytes_) held_ -= job.originalSize;
     if (!job.done) return;
-    // Its buffer is kept for a job to come.
-    if (keepBytes_ && spare_.size() < threads_.size() + 2) spare_.push_back(std::move(job.bytes));
+    // Its buffer is kept for a job to come: one for each thread and two
+    // more, the smallest giving way to a larger one.
+    if (keepBytes_) {
+        if (spare_.size() < threads_.size() + 2) {
+            spare_.push_back(std::move(job.bytes));
+        } else {
+            auto smallest = std::min_element(
+                spare_.begin(), spare_.end(),
+                [](const auto& a, const auto& b) { return a.capacity() < b.capacity(); });
+            if (smallest->capacity() < job.bytes.capacity()) smallest->swap(job.bytes);
+        }
+    }
     std::vector<uint8_t>().swap(job.bytes);
 }
 
