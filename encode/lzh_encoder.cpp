@@ -19,26 +19,23 @@ namespace qorn::encode {
 
 namespace {
 
-// Search effort. The binary tree keeps candidates in order, so a short walk
-// finds nearly every match a full search would: 0.6-0.9% smaller output than
-// hash chains, for 15-25% more time. At the default level -lh5- searches the
-// tree, as its small window leaves fewer matches to miss; -lh6- and -lh7-
-// keep to the chains, the faster of the two (a tree of 16 nodes, nice length
-// 64, would make -lh7- 0.5-0.6% smaller for 10-20% more time; the nice
-// length is what counts: 48 gives the chains' size). The maximum level searches the
-// tree deeper for every method, and parses each segment again priced by the
-// code lengths the pass before gave.
+// Search effort. Matches are found in a binary tree, which keeps candidates
+// in order, so a short walk finds nearly every match a full search would.
+// Hash chains (32 links, nice length 48) were the default for -lh6- and
+// -lh7- until the tree's 32 nodes and nice length 128 made the -lh7- text set
+// 0.93% and the binary set 0.63% smaller for 8-26% more CPU time (16 nodes,
+// nice length 64: 0.61% / 0.54%; the nice length is what counts). The
+// maximum level walks the tree deeper with longer matches, and parses each
+// segment again priced by the code lengths the pass before gave.
 struct SearchParameters {
-    bool tree;
-    int depth;         // tree nodes or chain links visited per position
+    int depth;         // tree nodes visited per position
     int niceLength;    // a match this long ends the search and is taken as it is
     int lengthPasses;  // parses priced by the previous pass's code lengths
 };
 
-SearchParameters parametersFor(int dictionaryBits, EncodeLevel level) {
-    if (level == EncodeLevel::Maximum) return {true, 64, 256, 2};
-    if (dictionaryBits <= 13) return {true, 32, 128, 0};
-    return {false, 32, 48, 0};
+SearchParameters parametersFor(EncodeLevel level) {
+    if (level == EncodeLevel::Maximum) return {64, 256, 2};
+    return {32, 128, 0};
 }
 
 // Positions parsed together; matches do not run past the end of a segment.
@@ -101,16 +98,15 @@ class MatchFinder {
           hash3Bits_(tableBits(14, expectedSize)),
           bufferSize_(2 * window_ + kSegment + 2 * kMaxMatch) {}
 
-    bool allocate(bool tree, Workspace& w) {
+    bool allocate(Workspace& w) {
         buffer_ = w.buffer.take(bufferSize_);
         const size_t heads = size_t{1} << hashBits_, heads3 = size_t{1} << hash3Bits_;
         head_ = w.head.take(heads);
         head3_ = w.head3.take(heads3);
         // The links are written for each position before a later one can
-        // reach them; the tree takes two a position, the chains one.
-        uint32_t* const links = w.links.take(tree ? 2 * size_t{window_} : window_);
-        (tree ? tree_ : prev_) = links;
-        if (!buffer_ || !head_ || !head3_ || !links) return false;
+        // reach them, two a position.
+        tree_ = w.links.take(2 * size_t{window_});
+        if (!buffer_ || !head_ || !head3_ || !tree_) return false;
         std::memset(head_, 0, heads * sizeof *head_);
         std::memset(head3_, 0, heads3 * sizeof *head3_);
         return true;
@@ -150,79 +146,6 @@ class MatchFinder {
 
     bool atEnd(uint64_t p) const { return p >= base_ + valid_; }
     uint8_t byteAt(uint64_t p) const { return buffer_[p - base_]; }
-
-    // Enters p in the chains without a search.
-    void insert(uint64_t p) {
-        const size_t i = static_cast<size_t>(p - base_);
-        if (i + kMinMatch > valid_) return;
-        head3_[hash3(buffer_ + i)] = static_cast<uint32_t>(p + 1);
-        if (i + 4 > valid_) return;
-        const uint32_t h = hash4(buffer_ + i);
-        prev_[p & (window_ - 1)] = head_[h];
-        head_[h] = static_cast<uint32_t>(p + 1);
-    }
-
-    // Hash chains: inserts p and appends its matches to out, each longer and
-    // further than the one before: for every length, the nearest source.
-    // Returns the longest length found (0 if none). No match runs past limit
-    // bytes.
-    uint32_t chainFind(uint64_t p, uint32_t limit, const SearchParameters& sp, MatchList& out) {
-        const size_t i = static_cast<size_t>(p - base_);
-        if (i + kMinMatch > valid_) return 0;
-        const uint8_t* here = buffer_ + i;
-        const uint32_t maxLength = std::min<uint32_t>(
-            limit, static_cast<uint32_t>(std::min<size_t>(kMaxMatch, valid_ - i)));
-        // The chains link positions with the same four bytes; three-byte
-        // matches only ever need the nearest one, kept in a table of its own.
-        uint32_t* const slot3 = &head3_[hash3(here)];
-        const uint32_t near3 = *slot3;
-        *slot3 = static_cast<uint32_t>(p + 1);
-        uint32_t candidate = 0;
-        if (i + 4 <= valid_) {
-            const uint32_t h = hash4(here);
-            candidate = head_[h];
-            prev_[p & (window_ - 1)] = candidate;
-            head_[h] = static_cast<uint32_t>(p + 1);
-        }
-        if (maxLength < kMinMatch) return 0;
-        uint32_t best = kMinMatch - 1;
-        if (near3 != 0 && p - (near3 - 1u) < window_) {
-            const uint8_t* there = buffer_ + (near3 - 1u - base_);
-            if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) {
-                best = matchLength(here, there, maxLength);
-                out.add(best, p - near3);
-                if (best >= static_cast<uint32_t>(sp.niceLength) || best == maxLength) return best;
-            }
-        }
-        int chain = sp.depth;
-        while (candidate != 0 && chain-- > 0) {
-            const uint64_t c = candidate - 1u;
-            const uint64_t d = p - c;
-            // Distances up to one less than the window: some decoders mishandle
-            // a match that reaches back exactly one full window.
-            if (d >= window_) break;
-            // Loaded first, so a mispredicted test below does not delay the
-            // next step.
-            const uint32_t next = prev_[c & (window_ - 1)];
-            const uint8_t* there = buffer_ + (c - base_);
-            // The four bytes ending at the current best decide most candidates
-            // (the first three while there is no match yet).
-            const bool promising =
-                best >= 3 ? load32(there + best - 3) == load32(here + best - 3)
-                          : there[0] == here[0] && there[1] == here[1] && there[2] == here[2];
-            if (promising) {
-                const uint32_t length = matchLength(here, there, maxLength);
-                if (length > best) {
-                    best = length;
-                    out.add(length, d - 1);
-                    if (length >= static_cast<uint32_t>(sp.niceLength) || length == maxLength)
-                        break;
-                }
-            }
-            candidate = next;
-        }
-        return best < kMinMatch ? 0 : best;
-    }
 
     // Binary tree: enters p and, with kCollect, appends its matches to out, each
     // longer and further than the one before: for every length, the nearest
@@ -321,11 +244,6 @@ class MatchFinder {
         while (bits < most && (uint64_t{1} << bits) < size) ++bits;
         return bits;
     }
-    static uint32_t load32(const uint8_t* b) {
-        uint32_t v;
-        std::memcpy(&v, b, 4);
-        return v;
-    }
     uint32_t hash3(const uint8_t* b) const {
         const uint32_t v = (uint32_t{b[0]} << 16) | (uint32_t{b[1]} << 8) | b[2];
         return (v * 2654435761u) >> (32 - hash3Bits_);
@@ -356,10 +274,9 @@ class MatchFinder {
     const size_t bufferSize_;
     // Arrays of the thread's workspace.
     uint8_t* buffer_ = nullptr;
-    uint32_t* head_ = nullptr;   // position + 1 of the tree root or newest entry per hash
+    uint32_t* head_ = nullptr;   // position + 1 of the tree root per hash
     uint32_t* head3_ = nullptr;  // position + 1 of the newest entry per three-byte hash
     uint32_t* tree_ = nullptr;   // position + 1 of the two subtrees, by position
-    uint32_t* prev_ = nullptr;   // position + 1 of the next older entry, by position
     uint64_t base_ = 0;          // stream position of buffer_[0]
     size_t valid_ = 0;
     uint64_t total_ = 0;
@@ -629,12 +546,12 @@ EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink, u
     prepareEncoder();
     EncodeResult result;
     const int dictionaryBits = methodIndex == 5 ? 13 : (methodIndex == 6 ? 15 : 16);
-    const SearchParameters sp = parametersFor(dictionaryBits, level);
+    const SearchParameters sp = parametersFor(level);
     static thread_local Workspace workspace;
     MatchFinder finder(dictionaryBits, source, expectedSize);
     SegmentParser parser(dictionaryBits, sp.lengthPasses, workspace);
     std::unique_ptr<BlockWriter> blocks(new (std::nothrow) BlockWriter(dictionaryBits));
-    if (!blocks || !finder.allocate(sp.tree, workspace) || !parser.ready()) {
+    if (!blocks || !finder.allocate(workspace) || !parser.ready()) {
         result.status = EncodeResult::OutOfMemory;
         return result;
     }
@@ -661,15 +578,11 @@ EncodeResult encodeStream(int methodIndex, ByteSource& source, ByteSink& sink, u
         for (uint32_t i = 0; i < n;) {
             firstMatch[i] = matches.count;
             matches.makeRoom(static_cast<uint32_t>(sp.depth) + 2);
-            const uint32_t longest = sp.tree ? finder.treeFind<true>(p + i, n - i, sp, &matches)
-                                             : finder.chainFind(p + i, n - i, sp, matches);
+            const uint32_t longest = finder.treeFind<true>(p + i, n - i, sp, &matches);
             if (longest >= static_cast<uint32_t>(sp.niceLength)) {
                 for (uint32_t k = 1; k < longest; ++k) {
                     firstMatch[i + k] = matches.count;
-                    if (sp.tree)
-                        finder.treeFind<false>(p + i + k, n - i - k, sp, nullptr);
-                    else
-                        finder.insert(p + i + k);
+                    finder.treeFind<false>(p + i + k, n - i - k, sp, nullptr);
                 }
                 i += longest;
             } else {
