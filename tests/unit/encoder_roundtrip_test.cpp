@@ -275,5 +275,66 @@ TEST(HuffmanBuilder, LengthsStayWithinLimitAndCodeIsComplete) {
     EXPECT_EQ(*std::max_element(lengths, lengths + 40), 6);
 }
 
+// Sum of 2^(limit - length): 2^limit for a complete code.
+uint64_t kraftSum(const uint8_t* lengths, int count, int limit) {
+    uint64_t sum = 0;
+    for (int s = 0; s < count; ++s)
+        if (lengths[s]) sum += uint64_t{1} << (limit - lengths[s]);
+    return sum;
+}
+
+// Under a limit the plain code does not keep, the lengths must still make a
+// complete code, and one no other code within the limit beats: checked
+// against every assignment of lengths to a few symbols.
+TEST(HuffmanBuilder, LimitedCodeIsTheBestThereIs) {
+    uint32_t seed = 12345;
+    const auto next = [&] { return seed = seed * 1103515245u + 12345u, seed >> 16; };
+    for (int round = 0; round < 300; ++round) {
+        const int n = 3 + static_cast<int>(next() % 5);  // 3..7 symbols
+        const int limit =
+            n <= 4 ? 2 + static_cast<int>(next() % 2) : 3 + static_cast<int>(next() % 2);
+        uint32_t freq[7];
+        for (int s = 0; s < n; ++s) freq[s] = 1 + next() % (round % 2 ? 1000 : 10);
+        // A skewed one now and then, so the plain code runs past the limit.
+        if (round % 3 == 0) freq[0] *= 500, freq[1] *= 50;
+        uint8_t lengths[7];
+        ASSERT_EQ(encode::buildCodeLengths(freq, n, limit, lengths), n);
+        uint64_t cost = 0;
+        for (int s = 0; s < n; ++s) {
+            ASSERT_GE(lengths[s], 1);
+            ASSERT_LE(lengths[s], limit);
+            cost += uint64_t{freq[s]} * lengths[s];
+        }
+        EXPECT_EQ(kraftSum(lengths, n, limit), uint64_t{1} << limit) << "round " << round;
+        uint64_t best = UINT64_MAX;
+        uint8_t l[7];
+        int total = 1;
+        for (int s = 0; s < n; ++s) total *= limit;
+        for (int k = 0; k < total; ++k) {
+            uint64_t c = 0;
+            for (int s = 0, v = k; s < n; ++s, v /= limit) {
+                l[s] = static_cast<uint8_t>(1 + v % limit);
+                c += uint64_t{freq[s]} * l[s];
+            }
+            if (kraftSum(l, n, limit) <= uint64_t{1} << limit) best = std::min(best, c);
+        }
+        EXPECT_EQ(cost, best) << "round " << round << ", " << n << " symbols, limit " << limit;
+    }
+}
+
+// The whole literal/length alphabet at the low limits small blocks choose.
+TEST(HuffmanBuilder, FullAlphabetAtLowLimits) {
+    uint32_t freq[encode::kLiteralSymbols];
+    for (int s = 0; s < encode::kLiteralSymbols; ++s)
+        freq[s] = s < 256 ? 1 + static_cast<uint32_t>(s * s % 9973) : 1 + (s % 3);
+    uint8_t lengths[encode::kLiteralSymbols];
+    for (const int limit : {9, 10, 12}) {
+        ASSERT_EQ(encode::buildCodeLengths(freq, encode::kLiteralSymbols, limit, lengths),
+                  encode::kLiteralSymbols);
+        EXPECT_LE(*std::max_element(lengths, lengths + encode::kLiteralSymbols), limit);
+        EXPECT_EQ(kraftSum(lengths, encode::kLiteralSymbols, 16), uint64_t{1} << 16) << limit;
+    }
+}
+
 }  // namespace
 }  // namespace qorn
