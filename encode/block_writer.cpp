@@ -135,11 +135,13 @@ void BlockWriter::makeCodes(const Histogram& h, Codes& c) const {
     // In a small block the literal/length lengths are a good part of the
     // header. A lower length limit leaves fewer different lengths, which
     // the length code sends in fewer bits; keep whichever limit costs least
-    // (every limit from 16 to 9 rather than 16 and 12 to 10: 0.06% on text).
+    // (every limit from 16 to 9 rather than 16 and 12 to 10: 0.06% on text;
+    // with the best code for each limit, going on down to 5 gave another
+    // 0.1% on text, 0.04% on binaries).
     uint64_t best = UINT64_MAX;
     uint8_t bestLengths[kLiteralSymbols];
     int longest = 0;
-    for (int limit : {kMaxCodeLength, 15, 14, 13, 12, 11, 10, 9}) {
+    for (int limit = kMaxCodeLength; limit >= 5; --limit) {
         // A limit the code already keeps to changes nothing.
         if (limit >= longest && limit < kMaxCodeLength) continue;
         if (limit < kMaxCodeLength &&
