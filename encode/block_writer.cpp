@@ -13,10 +13,7 @@ namespace {
 constexpr int kLengthCodeSymbols = 19;
 // Block cuts are considered every this many tokens (1024 gave binaries 0.07%
 // more).
-constexpr uint32_t kChunkTokens = 512;
-// The block's code count is a 16-bit field; 0 would mean 65536, which not
-// every decoder reads the same way.
-constexpr uint32_t kMaxBlockTokens = 65535;
+constexpr uint32_t kChunkTokens = kCutStepTokens;
 
 // One entry of the run-coded literal/length lengths.
 struct LengthEntry {
@@ -199,6 +196,15 @@ double entropyBits(const uint32_t* freq, int count, double perSymbol, double per
 uint64_t BlockWriter::cost(const Histogram& h) const {
     const double bits = 50 + positionCountBits_ + entropyBits(h.literal, kLiteralSymbols, 2, 3) +
                         entropyBits(h.position, positionCodes_, 3, 0);
+    return static_cast<uint64_t>(bits);
+}
+
+uint64_t estimateBlockBits(const uint32_t* literalCounts, const uint32_t* positionCounts,
+                           int dictionaryBits) {
+    const int positionCodes = dictionaryBits <= 14 ? 14 : (dictionaryBits == 16 ? 17 : 16);
+    const int positionCountBits = dictionaryBits <= 14 ? 4 : 5;
+    const double bits = 50 + positionCountBits + entropyBits(literalCounts, kLiteralSymbols, 2, 3) +
+                        entropyBits(positionCounts, positionCodes, 3, 0);
     return static_cast<uint64_t>(bits);
 }
 
