@@ -52,7 +52,11 @@ void limitedLengths(const uint64_t* sorted, int n, int maxLength, uint8_t* lengt
         uint64_t weight;
         int symbol;  // index into sorted, -1 for a pair
     };
-    std::vector<Item> levels(static_cast<size_t>(maxLength) * 2 * n);
+    // Kept for the thread: a block tries several limits, and clearing the
+    // lists afresh each time took more than filling them.
+    static thread_local std::vector<Item> levels;
+    const size_t room = static_cast<size_t>(maxLength) * 2 * n;
+    if (levels.size() < room) levels.resize(room);
     std::vector<int> sizes(static_cast<size_t>(maxLength));
     for (int i = 0; i < n; ++i) levels[i] = {sorted[i] >> 16, i};
     sizes[0] = n;
