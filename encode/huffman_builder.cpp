@@ -52,8 +52,8 @@ void limitedLengths(const uint64_t* sorted, int n, int maxLength, uint8_t* lengt
         uint64_t weight;
         int symbol;  // index into sorted, -1 for a pair
     };
-    // Kept for the thread: a block tries several limits, and clearing the
-    // lists afresh each time took more than filling them.
+    // Kept for the thread: a block tries several limits, and a new vector
+    // would be cleared for each.
     static thread_local std::vector<Item> levels;
     const size_t room = static_cast<size_t>(maxLength) * 2 * n;
     if (levels.size() < room) levels.resize(room);
