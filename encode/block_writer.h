@@ -23,6 +23,17 @@ inline int positionCode(uint32_t value) {
     return value == 0 ? 0 : 32 - __builtin_clz(value);
 }
 
+// The block writer's estimate of the bits a block of these symbol counts
+// takes, its header included; what it cuts blocks by.
+uint64_t estimateBlockBits(const uint32_t* literalCounts, const uint32_t* positionCounts,
+                           int dictionaryBits);
+
+// Symbols a block writer gathers before it chooses whether to cut.
+constexpr uint32_t kCutStepTokens = 512;
+// The block's code count is a 16-bit field; 0 would mean 65536, which not
+// every decoder reads the same way.
+constexpr uint32_t kMaxBlockTokens = 65535;
+
 class BlockWriter {
   public:
     // dictionaryBits 13, 15 or 16.

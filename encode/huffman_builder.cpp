@@ -1,6 +1,7 @@
 #include "encode/huffman_builder.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace qorn::encode {
 
@@ -40,6 +41,58 @@ int huffmanLengths(const uint64_t* sorted, int n, uint8_t* lengths) {
     return longest;
 }
 
+// Optimal lengths of at most maxLength bits (package-merge) over n symbols
+// sorted as above. Level 0 is the deepest: its list holds the symbols; each
+// level above holds the symbols and the pairs of the list below, merged by
+// weight. The 2n - 2 lightest items of the top list make the code: a symbol
+// gets a bit for each level where it is taken, and the pairs taken on a
+// level take the lightest items of the level below.
+void limitedLengths(const uint64_t* sorted, int n, int maxLength, uint8_t* lengths) {
+    struct Item {
+        uint64_t weight;
+        int symbol;  // index into sorted, -1 for a pair
+    };
+    // Kept for the thread: a block tries several limits, and a new vector
+    // would be cleared for each.
+    static thread_local std::vector<Item> levels;
+    const size_t room = static_cast<size_t>(maxLength) * 2 * n;
+    if (levels.size() < room) levels.resize(room);
+    std::vector<int> sizes(static_cast<size_t>(maxLength));
+    for (int i = 0; i < n; ++i) levels[i] = {sorted[i] >> 16, i};
+    sizes[0] = n;
+    for (int level = 1; level < maxLength; ++level) {
+        const Item* below = &levels[static_cast<size_t>(level - 1) * 2 * n];
+        Item* list = &levels[static_cast<size_t>(level) * 2 * n];
+        const int pairs = sizes[level - 1] / 2;
+        int leaf = 0, pair = 0, size = 0;
+        while (leaf < n || pair < pairs) {
+            const uint64_t pairWeight =
+                pair < pairs ? below[2 * pair].weight + below[2 * pair + 1].weight : 0;
+            if (pair >= pairs || (leaf < n && (sorted[leaf] >> 16) <= pairWeight)) {
+                list[size++] = {sorted[leaf] >> 16, leaf};
+                ++leaf;
+            } else {
+                list[size++] = {pairWeight, -1};
+                ++pair;
+            }
+        }
+        sizes[level] = size;
+    }
+    for (int i = 0; i < n; ++i) lengths[sorted[i] & 0xFFFF] = 0;
+    int take = 2 * n - 2;
+    for (int level = maxLength - 1; level >= 0 && take > 0; --level) {
+        const Item* list = &levels[static_cast<size_t>(level) * 2 * n];
+        int pairs = 0;
+        for (int k = 0; k < take; ++k) {
+            if (list[k].symbol >= 0)
+                ++lengths[sorted[list[k].symbol] & 0xFFFF];
+            else
+                ++pairs;
+        }
+        take = 2 * pairs;
+    }
+}
+
 }  // namespace
 
 int buildCodeLengths(const uint32_t* freq, int count, int maxLength, uint8_t* lengths) {
@@ -55,13 +108,12 @@ int buildCodeLengths(const uint32_t* freq, int count, int maxLength, uint8_t* le
     // never end.
     while ((1 << maxLength) < n) ++maxLength;
     std::sort(sorted, sorted + n);
-    // Flattening the frequencies until the tree fits keeps the code complete,
-    // which every decoder accepts; it costs little, as only rare symbols move.
-    while (huffmanLengths(sorted, n, lengths) > maxLength) {
-        for (int i = 0; i < n; ++i)
-            sorted[i] = ((sorted[i] >> 16) + 1) / 2 << 16 | (sorted[i] & 0xFFFF);
-        std::sort(sorted, sorted + n);
-    }
+    // Where the plain code is too long, the best code within the limit: it
+    // is complete too, which every decoder accepts. (Halving the
+    // frequencies until the tree fitted cost more bits, most in the low
+    // limits small blocks choose to send fewer different lengths.)
+    if (huffmanLengths(sorted, n, lengths) > maxLength)
+        limitedLengths(sorted, n, maxLength, lengths);
     return n;
 }
 

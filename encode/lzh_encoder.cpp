@@ -19,26 +19,25 @@ namespace qorn::encode {
 
 namespace {
 
-// Search effort. The binary tree keeps candidates in order, so a short walk
-// finds nearly every match a full search would: 0.6-0.9% smaller output than
-// hash chains, for 15-25% more time. At the default level -lh5- searches the
-// tree, as its small window leaves fewer matches to miss; -lh6- and -lh7-
-// keep to the chains, the faster of the two (a tree of 16 nodes, nice length
-// 64, would make -lh7- 0.5-0.6% smaller for 10-20% more time; the nice
-// length is what counts: 48 gives the chains' size). The maximum level searches the
-// tree deeper for every method, and parses each segment again priced by the
-// code lengths the pass before gave.
+// Search effort. Matches are found in a binary tree, which keeps candidates
+// in order, so a short walk finds nearly every match a full search would.
+// Hash chains (32 links, nice length 48) were the default for -lh6- and
+// -lh7- until the tree's 32 nodes and nice length 128 made the -lh7- text set
+// 0.93% and the binary set 0.63% smaller for 8-26% more CPU time (16 nodes,
+// nice length 64: 0.61% / 0.54%; the nice length is what counts). The
+// maximum level walks the tree deeper with longer matches, and parses each
+// segment twice more, priced by the codes of the blocks the pass before would
+// get. At the default level such a pass costs 25% more CPU time, which its
+// speed cannot spare.
 struct SearchParameters {
-    bool tree;
-    int depth;         // tree nodes or chain links visited per position
-    int niceLength;    // a match this long ends the search and is taken as it is
-    int lengthPasses;  // parses priced by the previous pass's code lengths
+    int depth;        // tree nodes visited per position
+    int niceLength;   // a match this long ends the search and is taken as it is
+    int blockPasses;  // parses priced by the codes of the blocks the pass before would get
 };
 
-SearchParameters parametersFor(int dictionaryBits, EncodeLevel level) {
-    if (level == EncodeLevel::Maximum) return {true, 64, 256, 2};
-    if (dictionaryBits <= 13) return {true, 32, 128, 0};
-    return {false, 32, 48, 0};
+SearchParameters parametersFor(EncodeLevel level) {
+    if (level == EncodeLevel::Maximum) return {64, 256, 2};
+    return {32, 128, 0};
 }
 
 // Positions parsed together; matches do not run past the end of a segment.
@@ -101,16 +100,15 @@ class MatchFinder {
           hash3Bits_(tableBits(14, expectedSize)),
           bufferSize_(2 * window_ + kSegment + 2 * kMaxMatch) {}
 
-    bool allocate(bool tree, Workspace& w) {
+    bool allocate(Workspace& w) {
         buffer_ = w.buffer.take(bufferSize_);
         const size_t heads = size_t{1} << hashBits_, heads3 = size_t{1} << hash3Bits_;
         head_ = w.head.take(heads);
         head3_ = w.head3.take(heads3);
         // The links are written for each position before a later one can
-        // reach them; the tree takes two a position, the chains one.
-        uint32_t* const links = w.links.take(tree ? 2 * size_t{window_} : window_);
-        (tree ? tree_ : prev_) = links;
-        if (!buffer_ || !head_ || !head3_ || !links) return false;
+        // reach them, two a position.
+        tree_ = w.links.take(2 * size_t{window_});
+        if (!buffer_ || !head_ || !head3_ || !tree_) return false;
         std::memset(head_, 0, heads * sizeof *head_);
         std::memset(head3_, 0, heads3 * sizeof *head3_);
         return true;
@@ -150,79 +148,6 @@ class MatchFinder {
 
     bool atEnd(uint64_t p) const { return p >= base_ + valid_; }
     uint8_t byteAt(uint64_t p) const { return buffer_[p - base_]; }
-
-    // Enters p in the chains without a search.
-    void insert(uint64_t p) {
-        const size_t i = static_cast<size_t>(p - base_);
-        if (i + kMinMatch > valid_) return;
-        head3_[hash3(buffer_ + i)] = static_cast<uint32_t>(p + 1);
-        if (i + 4 > valid_) return;
-        const uint32_t h = hash4(buffer_ + i);
-        prev_[p & (window_ - 1)] = head_[h];
-        head_[h] = static_cast<uint32_t>(p + 1);
-    }
-
-    // Hash chains: inserts p and appends its matches to out, each longer and
-    // further than the one before: for every length, the nearest source.
-    // Returns the longest length found (0 if none). No match runs past limit
-    // bytes.
-    uint32_t chainFind(uint64_t p, uint32_t limit, const SearchParameters& sp, MatchList& out) {
-        const size_t i = static_cast<size_t>(p - base_);
-        if (i + kMinMatch > valid_) return 0;
-        const uint8_t* here = buffer_ + i;
-        const uint32_t maxLength = std::min<uint32_t>(
-            limit, static_cast<uint32_t>(std::min<size_t>(kMaxMatch, valid_ - i)));
-        // The chains link positions with the same four bytes; three-byte
-        // matches only ever need the nearest one, kept in a table of its own.
-        uint32_t* const slot3 = &head3_[hash3(here)];
-        const uint32_t near3 = *slot3;
-        *slot3 = static_cast<uint32_t>(p + 1);
-        uint32_t candidate = 0;
-        if (i + 4 <= valid_) {
-            const uint32_t h = hash4(here);
-            candidate = head_[h];
-            prev_[p & (window_ - 1)] = candidate;
-            head_[h] = static_cast<uint32_t>(p + 1);
-        }
-        if (maxLength < kMinMatch) return 0;
-        uint32_t best = kMinMatch - 1;
-        if (near3 != 0 && p - (near3 - 1u) < window_) {
-            const uint8_t* there = buffer_ + (near3 - 1u - base_);
-            if (there[0] == here[0] && there[1] == here[1] && there[2] == here[2]) {
-                best = matchLength(here, there, maxLength);
-                out.add(best, p - near3);
-                if (best >= static_cast<uint32_t>(sp.niceLength) || best == maxLength) return best;
-            }
-        }
-        int chain = sp.depth;
-        while (candidate != 0 && chain-- > 0) {
-            const uint64_t c = candidate - 1u;
-            const uint64_t d = p - c;
-            // Distances up to one less than the window: some decoders mishandle
-            // a match that reaches back exactly one full window.
-            if (d >= window_) break;
-            // Loaded first, so a mispredicted test below does not delay the
-            // next step.
-            const uint32_t next = prev_[c & (window_ - 1)];
-            const uint8_t* there = buffer_ + (c - base_);
-            // The four bytes ending at the current best decide most candidates
-            // (the first three while there is no match yet).
-            const bool promising =
-                best >= 3 ? load32(there + best - 3) == load32(here + best - 3)
-                          : there[0] == here[0] && there[1] == here[1] && there[2] == here[2];
-            if (promising) {
-                const uint32_t length = matchLength(here, there, maxLength);
-                if (length > best) {
-                    best = length;
-                    out.add(length, d - 1);
-                    if (length >= static_cast<uint32_t>(sp.niceLength) || length == maxLength)
-                        break;
-                }
-            }
-            candidate = next;
-        }
-        return best < kMinMatch ? 0 : best;
-    }
 
     // Binary tree: enters p and, with kCollect, appends its matches to out, each
     // longer and further than the one before: for every length, the nearest
@@ -321,11 +246,6 @@ class MatchFinder {
         while (bits < most && (uint64_t{1} << bits) < size) ++bits;
         return bits;
     }
-    static uint32_t load32(const uint8_t* b) {
-        uint32_t v;
-        std::memcpy(&v, b, 4);
-        return v;
-    }
     uint32_t hash3(const uint8_t* b) const {
         const uint32_t v = (uint32_t{b[0]} << 16) | (uint32_t{b[1]} << 8) | b[2];
         return (v * 2654435761u) >> (32 - hash3Bits_);
@@ -356,10 +276,9 @@ class MatchFinder {
     const size_t bufferSize_;
     // Arrays of the thread's workspace.
     uint8_t* buffer_ = nullptr;
-    uint32_t* head_ = nullptr;   // position + 1 of the tree root or newest entry per hash
+    uint32_t* head_ = nullptr;   // position + 1 of the tree root per hash
     uint32_t* head3_ = nullptr;  // position + 1 of the newest entry per three-byte hash
     uint32_t* tree_ = nullptr;   // position + 1 of the two subtrees, by position
-    uint32_t* prev_ = nullptr;   // position + 1 of the next older entry, by position
     uint64_t base_ = 0;          // stream position of buffer_[0]
     size_t valid_ = 0;
     uint64_t total_ = 0;
@@ -399,9 +318,10 @@ class SinkDrain {
 // first segment of a member those of a quick parse of it.
 class SegmentParser {
   public:
-    SegmentParser(int dictionaryBits, int lengthPasses, Workspace& w)
-        : positionCodes_(dictionaryBits <= 14 ? 14 : (dictionaryBits == 16 ? 17 : 16)),
-          lengthPasses_(lengthPasses),
+    SegmentParser(int dictionaryBits, int blockPasses, Workspace& w)
+        : dictionaryBits_(dictionaryBits),
+          positionCodes_(dictionaryBits <= 14 ? 14 : (dictionaryBits == 16 ? 17 : 16)),
+          blockPasses_(blockPasses),
           cost_(w.cost.take(kSegment + 1 + kLanes)),
           start_(w.start.take(kSegment + 1 + kLanes)),
           distance_(w.distance.take(kSegment + 1 + kLanes)) {}
@@ -418,19 +338,25 @@ class SegmentParser {
         }
         shortestPath(finder, p, n, matches, firstMatch);
         pathStatistics(finder, p, n);
-        // Entropy prices every symbol as if codes had fractional lengths;
-        // the block gets whole ones, and a symbol the path does not use
-        // yet costs its length in the block header too. Priced by the
-        // lengths the path's codes would get, the next pass trades some
-        // symbols for cheaper ones.
-        for (int pass = 0; pass < lengthPasses_; ++pass) {
-            codeLengthPrices();
+        // The prices so far are one set for the whole segment, by entropy:
+        // codes with fractional lengths, no header, what the segment would
+        // cost were it one block. The block writer cuts where the statistics
+        // change and gives each block whole code lengths and a header, in
+        // which a symbol new to the block costs its length too. Priced by
+        // the codes of the blocks the path would get, stretch by stretch,
+        // the next pass fits each part (one such pass: -lh5- / -lh7- 0.2 /
+        // 0.28% smaller on text, 0.35 / 0.39% on binaries; one priced by
+        // the code lengths of the whole segment gave 0.14 / 0.17 and 0.26 /
+        // 0.28%; a third pass under 0.02%).
+        for (int pass = 0; pass < blockPasses_; ++pass) {
+            collectPath(n);
+            planBlocks(finder, p);
             shortestPath(finder, p, n, matches, firstMatch);
             pathStatistics(finder, p, n);
+            regions_.resize(1);
         }
         // The path is followed backwards from the end; emit it forwards.
-        path_.clear();
-        for (uint32_t i = n; i > 0; i = start_[i]) path_.push_back(i);
+        collectPath(n);
         for (size_t k = path_.size(); k-- > 0;) {
             const uint32_t end = path_[k];
             const uint32_t start = start_[end];
@@ -443,6 +369,7 @@ class SegmentParser {
 
   private:
     static constexpr uint32_t kLiteral = 0xFFFFFFFF;
+
     // Lengths priced together; the arrays they index have this much room
     // past their end.
     static constexpr uint32_t kLanes = 4;
@@ -451,18 +378,112 @@ class SegmentParser {
     // Above any path's cost, and below 2^31 so the costs compare as signed.
     static constexpr uint32_t kUnreached = 0x7FFFFFFF;
 
+    // Prices that hold from a position of the segment on.
+    struct Prices {
+        uint32_t from;
+        // Room for a last group of lengths to run past the longest.
+        uint32_t literal[kLiteralSymbols + kLanes];
+        uint32_t position[kMaxPositionCodes];
+    };
+    struct Counts {
+        uint32_t literal[kLiteralSymbols];
+        uint32_t position[kMaxPositionCodes];
+        void clear() { std::memset(this, 0, sizeof *this); }
+        void add(const Counts& o) {
+            for (int s = 0; s < kLiteralSymbols; ++s) literal[s] += o.literal[s];
+            for (int s = 0; s < kMaxPositionCodes; ++s) position[s] += o.position[s];
+        }
+    };
+
+    // The path's ends, last first.
+    void collectPath(uint32_t n) {
+        path_.clear();
+        for (uint32_t i = n; i > 0; i = start_[i]) path_.push_back(i);
+    }
+
+    // Cuts the path into blocks as the block writer would (steps of its
+    // size, each joining the block before while that costs no more), and
+    // prices each block's stretch by the code lengths of its counts.
+    void planBlocks(const MatchFinder& finder, uint64_t p) {
+        regions_.clear();
+        Counts block, step, joined;
+        block.clear();
+        step.clear();
+        uint64_t blockBits = 0;
+        uint32_t blockFrom = 0, stepFrom = 0, inStep = 0, inBlock = 0;
+        const auto closeStep = [&](uint32_t next) {
+            const uint64_t stepBits =
+                estimateBlockBits(step.literal, step.position, dictionaryBits_);
+            bool join = inBlock == 0;
+            uint64_t joinedBits = stepBits;
+            if (!join && inBlock + inStep <= kMaxBlockTokens) {
+                joined = block;
+                joined.add(step);
+                joinedBits = estimateBlockBits(joined.literal, joined.position, dictionaryBits_);
+                join = joinedBits <= blockBits + stepBits;
+            }
+            if (join) {
+                block.add(step);
+                inBlock += inStep;
+            } else {
+                addRegion(blockFrom, block);
+                blockFrom = stepFrom;
+                block = step;
+                joinedBits = stepBits;
+                inBlock = inStep;
+            }
+            blockBits = joinedBits;
+            inStep = 0;
+            step.clear();
+            stepFrom = next;
+        };
+        for (size_t k = path_.size(); k-- > 0;) {
+            const uint32_t end = path_[k];
+            const uint32_t start = start_[end];
+            if (distance_[end] == kLiteral) {
+                ++step.literal[finder.byteAt(p + start)];
+            } else {
+                ++step.literal[end - start - kMinMatch + 256];
+                ++step.position[positionCode(distance_[end])];
+            }
+            if (++inStep == kCutStepTokens) closeStep(end);
+        }
+        if (inStep) closeStep(0);
+        addRegion(blockFrom, block);
+    }
+
+    void addRegion(uint32_t from, const Counts& c) {
+        regions_.emplace_back();
+        Prices& r = regions_.back();
+        r.from = from;
+        std::memset(r.literal, 0, sizeof r.literal);
+        setPrices(c.literal, kLiteralSymbols, r.literal, false);
+        setPrices(c.position, positionCodes_, r.position, true);
+        lengthsToPrices(c.literal, kLiteralSymbols, r.literal, false);
+        lengthsToPrices(c.position, positionCodes_, r.position, true);
+    }
+
     void shortestPath(const MatchFinder& finder, uint64_t p, uint32_t n, const MatchList& matches,
                       const std::vector<uint32_t>& firstMatch) {
         cost_[0] = 0;
         for (uint32_t i = 1; i <= n; ++i) cost_[i] = kUnreached;
         // Indexed by match length.
-        const uint32_t* const lengthPrice = literalPrice_ + 256 - kMinMatch;
+        const uint32_t* literalPrice = regions_[0].literal;
+        const uint32_t* positionPrice = regions_[0].position;
+        const uint32_t* lengthPrice = literalPrice + 256 - kMinMatch;
+        size_t region = 0;
 #ifdef __SSE2__
         const __m128i kLaneSteps = _mm_setr_epi32(0, 1, 2, 3);
 #endif
         for (uint32_t i = 0; i < n; ++i) {
+            if (region + 1 < regions_.size() && regions_[region + 1].from == i) {
+                ++region;
+                literalPrice = regions_[region].literal;
+                positionPrice = regions_[region].position;
+                lengthPrice = literalPrice + 256 - kMinMatch;
+            }
             const uint32_t here = cost_[i];
-            const uint32_t lit = here + literalPrice_[finder.byteAt(p + i)];
+            const uint32_t lit = here + literalPrice[finder.byteAt(p + i)];
             if (lit < cost_[i + 1]) {
                 cost_[i + 1] = lit;
                 start_[i + 1] = i;
@@ -474,7 +495,7 @@ class SegmentParser {
             uint32_t* const distance = &distance_[i];
             for (uint32_t m = firstMatch[i]; m < firstMatch[i + 1]; ++m) {
                 const Match& match = matches.items[m];
-                const uint32_t base = here + positionPrice_[positionCode(match.distance)];
+                const uint32_t base = here + positionPrice[positionCode(match.distance)];
 #ifdef __SSE2__
                 // Four lengths at a time: every price stays below 2^31.
                 const __m128i vBase = _mm_set1_epi32(static_cast<int>(base));
@@ -555,18 +576,13 @@ class SegmentParser {
                 ++positionCount_[positionCode(distance_[i])];
             }
         }
-        setPrices(literalCount_, kLiteralSymbols, literalPrice_, false);
-        setPrices(positionCount_, positionCodes_, positionPrice_, true);
+        setPrices(literalCount_, kLiteralSymbols, regions_[0].literal, false);
+        setPrices(positionCount_, positionCodes_, regions_[0].position, true);
     }
 
-    // Prices from the Huffman code lengths of the last path's counts. A
-    // symbol without a code costs a few bits over the longest one: a new
-    // code lengthens others, and its length goes into the header.
-    void codeLengthPrices() {
-        lengthsToPrices(literalCount_, kLiteralSymbols, literalPrice_, false);
-        lengthsToPrices(positionCount_, positionCodes_, positionPrice_, true);
-    }
-
+    // Prices from Huffman code lengths. A symbol without a code costs a few
+    // bits over the longest one: a new code lengthens others, and its
+    // length goes into the header.
     static void lengthsToPrices(const uint32_t* freq, int count, uint32_t* price, bool extraBits) {
         constexpr int kUnusedExtra = 3;
         uint8_t lengths[kLiteralSymbols];
@@ -599,15 +615,16 @@ class SegmentParser {
         }
     }
 
+    const int dictionaryBits_;
     const int positionCodes_;
-    const int lengthPasses_;
+    const int blockPasses_;
     bool first_ = true;
     // Symbol counts of the last path.
     uint32_t literalCount_[kLiteralSymbols];
     uint32_t positionCount_[kMaxPositionCodes];
-    // Room for a last group of lengths to run past the longest.
-    uint32_t literalPrice_[kLiteralSymbols + kLanes] = {};
-    uint32_t positionPrice_[kMaxPositionCodes];
+    // The prices of each stretch of the segment; one for all of it but in a
+    // pass priced by blocks.
+    std::vector<Prices> regions_ = std::vector<Prices>(1, Prices{});
     // Per position reached: the cheapest cost, where the step there starts,
     // and its distance - 1 (kLiteral for a literal).
     uint32_t* const cost_;
@@ -629,12 +646,12 @@ EncodeResult encodeStream(Method method, ByteSource& source, ByteSink& sink, uin
     prepareEncoder();
     EncodeResult result;
     const int dictionaryBits = method == Method::Lh5 ? 13 : (method == Method::Lh6 ? 15 : 16);
-    const SearchParameters sp = parametersFor(dictionaryBits, level);
+    const SearchParameters sp = parametersFor(level);
     static thread_local Workspace workspace;
     MatchFinder finder(dictionaryBits, source, expectedSize);
-    SegmentParser parser(dictionaryBits, sp.lengthPasses, workspace);
+    SegmentParser parser(dictionaryBits, sp.blockPasses, workspace);
     std::unique_ptr<BlockWriter> blocks(new (std::nothrow) BlockWriter(dictionaryBits));
-    if (!blocks || !finder.allocate(sp.tree, workspace) || !parser.ready()) {
+    if (!blocks || !finder.allocate(workspace) || !parser.ready()) {
         result.status = EncodeResult::OutOfMemory;
         return result;
     }
@@ -661,15 +678,11 @@ EncodeResult encodeStream(Method method, ByteSource& source, ByteSink& sink, uin
         for (uint32_t i = 0; i < n;) {
             firstMatch[i] = matches.count;
             matches.makeRoom(static_cast<uint32_t>(sp.depth) + 2);
-            const uint32_t longest = sp.tree ? finder.treeFind<true>(p + i, n - i, sp, &matches)
-                                             : finder.chainFind(p + i, n - i, sp, matches);
+            const uint32_t longest = finder.treeFind<true>(p + i, n - i, sp, &matches);
             if (longest >= static_cast<uint32_t>(sp.niceLength)) {
                 for (uint32_t k = 1; k < longest; ++k) {
                     firstMatch[i + k] = matches.count;
-                    if (sp.tree)
-                        finder.treeFind<false>(p + i + k, n - i - k, sp, nullptr);
-                    else
-                        finder.insert(p + i + k);
+                    finder.treeFind<false>(p + i + k, n - i - k, sp, nullptr);
                 }
                 i += longest;
             } else {

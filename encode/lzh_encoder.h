@@ -44,8 +44,8 @@ struct EncodeResult {
 
 // How hard the encoder works. Default is the speed `make` and `pack` need on
 // big folders; Maximum searches a deeper binary tree with longer matches and
-// parses each segment again with the code lengths of the pass before, for
-// 0.3-1% smaller output in about 1.5-2 times the time.
+// parses each segment twice more, priced by the codes of the blocks the pass
+// before would get, for 0.3-0.5% smaller output in about 1.5 times the time.
 enum class EncodeLevel { Default = 1, Maximum = 2 };
 
 // Sets up the shared CRC table; call it before starting threads that encode.

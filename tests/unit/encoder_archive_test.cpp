@@ -355,6 +355,17 @@ void writePeerInput(const std::string& in) {
     ASSERT_TRUE(writeFileBytes(in + "/megabyte.txt", test::wordyBytes(1 << 20, 7)));
     // A first block of 65,535 codes, the most a block holds, then one more.
     ASSERT_TRUE(writeFileBytes(in + "/full-block", test::matchlessBytes(65536)));
+    // Statistics that change every few KB: several blocks in each segment
+    // of the parse, each priced by its own codes at the maximum level.
+    std::vector<uint8_t> stretches;
+    for (uint32_t i = 0; stretches.size() < 150000; ++i) {
+        std::vector<uint8_t> part =
+            i % 2 ? test::randomBytes(2500 + 700 * (i % 4), i) : test::wordyBytes(6000, i);
+        if (i % 2)
+            for (uint8_t& b : part) b = static_cast<uint8_t>(1 + (b & 3));
+        stretches.insert(stretches.end(), part.begin(), part.end());
+    }
+    ASSERT_TRUE(writeFileBytes(in + "/stretches", stretches));
     // Each window size and one byte either side, with the file's start
     // repeated at its end: matches as far back as the window allows.
     for (uint32_t window : {8192u, 32768u, 65536u}) {

@@ -128,8 +128,8 @@ TEST(EncoderRoundTrip, BlocksReachTheCodeLimitAndNoMore) {
     }
 }
 
-// The maximum level searches further and prices its parse by real code
-// lengths; it must not lose to the default level where either applies.
+// The maximum level searches further and prices its later parses by the
+// codes of their blocks; it must not lose to the default level.
 TEST(EncoderRoundTrip, MaximumLevelIsNoLarger) {
     std::vector<uint8_t> tool;
     ASSERT_TRUE(test::readFileBytes(QORN_TOOL, tool));
@@ -179,6 +179,32 @@ TEST(EncoderRoundTrip, BlocksAreCutWhereTheStatisticsChange) {
         }
         ASSERT_TRUE(encode::encodeBuffer(m.index, whole.data(), whole.size(), packed));
         EXPECT_LT(packed.size(), parts + parts / 200) << "-lh" << static_cast<int>(m.index) << "-";
+    }
+}
+
+// Stretches of text and of four-letter noise, a few KB each, so a segment of
+// the parse holds several blocks. In the noise a literal takes about 2 bits
+// in its own block's code but more at the segment's prices, by which short
+// matches look cheaper. The maximum level prices its later parses by each
+// block's own codes: it must read back at every method and gain on the
+// default level (0.35-0.6% when it came).
+TEST(EncoderRoundTrip, BlocksWithinASegmentArePricedByTheirOwnCodes) {
+    std::vector<uint8_t> data;
+    for (uint32_t i = 0; data.size() < 200000; ++i) {
+        auto part = (i % 2) ? test::randomBytes(3000 + 500 * (i % 5), i)
+                            : test::wordyBytes(9000 + 1000 * (i % 7), i);
+        if (i % 2)
+            for (uint8_t& b : part) b = static_cast<uint8_t>(1 + (b & 3));
+        data.insert(data.end(), part.begin(), part.end());
+    }
+    expectRoundTrip(data, "stretches of two alphabets");
+    for (const TestMethod& m : kMethods) {
+        std::vector<uint8_t> normal, maximum;
+        ASSERT_TRUE(encode::encodeBuffer(m.index, data.data(), data.size(), normal));
+        ASSERT_TRUE(encode::encodeBuffer(m.index, data.data(), data.size(), maximum,
+                                         encode::EncodeLevel::Maximum));
+        EXPECT_LT(maximum.size(), normal.size() - normal.size() / 400)
+            << "-lh" << static_cast<int>(m.index) << "-";
     }
 }
 
@@ -276,6 +302,67 @@ TEST(HuffmanBuilder, LengthsStayWithinLimitAndCodeIsComplete) {
     // given instead of flattening for ever.
     ASSERT_EQ(encode::buildCodeLengths(freq, 40, 4, lengths), 40);
     EXPECT_EQ(*std::max_element(lengths, lengths + 40), 6);
+}
+
+// Sum of 2^(limit - length): 2^limit for a complete code.
+uint64_t kraftSum(const uint8_t* lengths, int count, int limit) {
+    uint64_t sum = 0;
+    for (int s = 0; s < count; ++s)
+        if (lengths[s]) sum += uint64_t{1} << (limit - lengths[s]);
+    return sum;
+}
+
+// Under a limit the plain code does not keep, the lengths must still make a
+// complete code, and one no other code within the limit beats: checked
+// against every assignment of lengths to a few symbols.
+TEST(HuffmanBuilder, LimitedCodeIsTheBestThereIs) {
+    uint32_t seed = 12345;
+    const auto next = [&] { return seed = seed * 1103515245u + 12345u, seed >> 16; };
+    for (int round = 0; round < 300; ++round) {
+        const int n = 3 + static_cast<int>(next() % 5);  // 3..7 symbols
+        const int limit =
+            n <= 4 ? 2 + static_cast<int>(next() % 2) : 3 + static_cast<int>(next() % 2);
+        uint32_t freq[7];
+        for (int s = 0; s < n; ++s) freq[s] = 1 + next() % (round % 2 ? 1000 : 10);
+        // A skewed one now and then, so the plain code runs past the limit.
+        if (round % 3 == 0) freq[0] *= 500, freq[1] *= 50;
+        uint8_t lengths[7];
+        ASSERT_EQ(encode::buildCodeLengths(freq, n, limit, lengths), n);
+        uint64_t cost = 0;
+        for (int s = 0; s < n; ++s) {
+            ASSERT_GE(lengths[s], 1);
+            ASSERT_LE(lengths[s], limit);
+            cost += uint64_t{freq[s]} * lengths[s];
+        }
+        EXPECT_EQ(kraftSum(lengths, n, limit), uint64_t{1} << limit) << "round " << round;
+        uint64_t best = UINT64_MAX;
+        uint8_t l[7];
+        int total = 1;
+        for (int s = 0; s < n; ++s) total *= limit;
+        for (int k = 0; k < total; ++k) {
+            uint64_t c = 0;
+            for (int s = 0, v = k; s < n; ++s, v /= limit) {
+                l[s] = static_cast<uint8_t>(1 + v % limit);
+                c += uint64_t{freq[s]} * l[s];
+            }
+            if (kraftSum(l, n, limit) <= uint64_t{1} << limit) best = std::min(best, c);
+        }
+        EXPECT_EQ(cost, best) << "round " << round << ", " << n << " symbols, limit " << limit;
+    }
+}
+
+// The whole literal/length alphabet at the low limits small blocks choose.
+TEST(HuffmanBuilder, FullAlphabetAtLowLimits) {
+    uint32_t freq[encode::kLiteralSymbols];
+    for (int s = 0; s < encode::kLiteralSymbols; ++s)
+        freq[s] = s < 256 ? 1 + static_cast<uint32_t>(s * s % 9973) : 1 + (s % 3);
+    uint8_t lengths[encode::kLiteralSymbols];
+    for (const int limit : {9, 10, 12}) {
+        ASSERT_EQ(encode::buildCodeLengths(freq, encode::kLiteralSymbols, limit, lengths),
+                  encode::kLiteralSymbols);
+        EXPECT_LE(*std::max_element(lengths, lengths + encode::kLiteralSymbols), limit);
+        EXPECT_EQ(kraftSum(lengths, encode::kLiteralSymbols, 16), uint64_t{1} << 16) << limit;
+    }
 }
 
 }  // namespace
