@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/crc16.h"
 #include "decode/decoder_context.h"
+#include "platform/platform.h"
 
 namespace qorn {
 
@@ -34,22 +36,83 @@ class NoSink : public MemberSink {
     bool write(const uint8_t*, uint32_t) override { return true; }
 };
 
-class MemorySink : public MemberSink {
-  public:
-    explicit MemorySink(std::vector<uint8_t>& bytes) : bytes_(bytes) {}
-    bool write(const uint8_t* bytes, uint32_t count) override {
-        bytes_.insert(bytes_.end(), bytes, bytes + count);
-        return true;
-    }
-
-  private:
-    std::vector<uint8_t>& bytes_;
-};
-
 // Headers are walked without a word: the run reads them again and speaks.
 class SilentReporter : public RunReporter {
   public:
     void messageBox(BoxOwner, const char16_t*, const char16_t*, uint32_t) override {}
+};
+
+}  // namespace
+
+// Decoded bytes kept for the run, in pages of their own: a buffer is used
+// again job after job, and its pages are faulted in once (in huge pages
+// where the system gives them), where the heap's large blocks went back to
+// the system when freed and came back one page fault a 4 KiB page.
+class PageBuffer {
+  public:
+    PageBuffer() = default;
+    PageBuffer(PageBuffer&& other) noexcept { swap(other); }
+    PageBuffer& operator=(PageBuffer&& other) noexcept {
+        swap(other);
+        return *this;
+    }
+    ~PageBuffer() { platform::freePages(data_, capacity_); }
+
+    void swap(PageBuffer& other) noexcept {
+        std::swap(data_, other.data_);
+        std::swap(capacity_, other.capacity_);
+        std::swap(size_, other.size_);
+    }
+    const uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+    size_t capacity() const { return capacity_; }
+    void clear() { size_ = 0; }
+    // False when the memory cannot be had (the buffer is as it was).
+    bool reserve(size_t count) {
+        if (count <= capacity_) return true;
+        constexpr size_t kStep = size_t{2} << 20;
+        if (count > SIZE_MAX - kStep) return false;
+        const size_t rounded = (count + kStep - 1) / kStep * kStep;
+        uint8_t* pages = static_cast<uint8_t*>(platform::allocatePages(rounded));
+        if (!pages) return false;
+        if (size_) std::memcpy(pages, data_, size_);
+        platform::freePages(data_, capacity_);
+        data_ = pages;
+        capacity_ = rounded;
+        return true;
+    }
+    bool append(const uint8_t* bytes, size_t count) {
+        if (count > capacity_ - size_ &&
+            (count > SIZE_MAX - size_ || !reserve(std::max(size_ + count, capacity_ * 2))))
+            return false;
+        std::memcpy(data_ + size_, bytes, count);
+        size_ += count;
+        return true;
+    }
+
+  private:
+    uint8_t* data_ = nullptr;
+    size_t capacity_ = 0;
+    size_t size_ = 0;
+};
+
+namespace {
+
+// Keeps what a member decodes to; when memory runs out it drops the rest
+// and says so, and the run decodes the member itself.
+class MemorySink : public MemberSink {
+  public:
+    explicit MemorySink(PageBuffer& bytes) : bytes_(bytes) {}
+    bool write(const uint8_t* bytes, uint32_t count) override {
+        if (!failed_ && !bytes_.append(bytes, count)) failed_ = true;
+        return true;
+    }
+    bool failed() const { return failed_; }
+    void reset() { failed_ = false; }
+
+  private:
+    PageBuffer& bytes_;
+    bool failed_ = false;
 };
 
 }  // namespace
@@ -71,7 +134,7 @@ struct ParallelDecoder::Job {
     bool started = false;
     bool done = false;
     bool released = false;  // taken or passed over by the run
-    std::vector<uint8_t> bytes;
+    PageBuffer bytes;
 };
 
 ParallelDecoder::ParallelDecoder(const char16_t* path, int64_t offset, bool keepBytes,
@@ -168,7 +231,7 @@ void ParallelDecoder::work(BinaryFile* input) {
             // keep the threads busy; more would only hold memory (and fresh
             // memory costs a page fault a page).
             return !keepBytes_ || next_ <= consumed_ ||
-                   (next_ - consumed_ < 2 * threads_.size() &&
+                   (next_ - consumed_ < threads_.size() &&
                     held_ + jobs_[next_]->originalSize <= aheadBytes_);
         });
         if (stopping_ || next_ >= jobs_.size()) return;
@@ -204,16 +267,17 @@ void ParallelDecoder::work(BinaryFile* input) {
         for (Member& m : job.members) {
             if (!file || !file->moveTo(m.dataStart)) continue;
             m.offset = job.bytes.size();
+            memory.reset();
             m.result = decodeMember(*context, quiet, *file, nowhere, m.originalSize, m.packedSize,
                                     m.method);
             m.count = job.bytes.size() - m.offset;
-            m.decoded = true;
+            m.decoded = !memory.failed();
         }
 
         lock.lock();
         job.done = true;
         // Passed over while it ran: nobody will take the bytes.
-        if (job.released) std::vector<uint8_t>().swap(job.bytes);
+        if (job.released) PageBuffer().swap(job.bytes);
         changed_.notify_all();
     }
 }
@@ -267,7 +331,7 @@ void ParallelDecoder::release(Job& job) {
             if (smallest->capacity() < job.bytes.capacity()) smallest->swap(job.bytes);
         }
     }
-    std::vector<uint8_t>().swap(job.bytes);
+    PageBuffer().swap(job.bytes);
 }
 
 bool ParallelDecoder::result(int64_t dataStart, MemberResult& result) {

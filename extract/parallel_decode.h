@@ -27,6 +27,8 @@ namespace qorn {
 // per core. With one, the run decodes alone, as the stub does.
 unsigned decodeThreads();
 
+class PageBuffer;  // decoded bytes kept for the run (parallel_decode.cpp)
+
 class ParallelDecoder {
   public:
     // The archive at path, from offset on (the first member header).
@@ -72,8 +74,8 @@ class ParallelDecoder {
     size_t consumed_ = 0;  // jobs before this one are dropped
     uint64_t held_ = 0;    // bytes of kept members not yet taken
     bool stopping_ = false;
-    bool scanned_ = false;                     // every job is in jobs_
-    std::vector<std::vector<uint8_t>> spare_;  // buffers to use again
+    bool scanned_ = false;           // every job is in jobs_
+    std::vector<PageBuffer> spare_;  // buffers to use again
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::thread> threads_;

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -428,6 +429,22 @@ uint64_t availablePhysicalMemory() {
 uint8_t* allocateBuffer(size_t size) {
     if (g_faults.failAllocationAbove && size > g_faults.failAllocationAbove) return nullptr;
     return new (std::nothrow) uint8_t[size];
+}
+
+void* allocatePages(size_t size) {
+    if (size == 0 || (g_faults.failAllocationAbove && size > g_faults.failAllocationAbove))
+        return nullptr;
+    void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) return nullptr;
+#ifdef MADV_HUGEPAGE
+    // Only advice: without huge pages the memory works all the same.
+    madvise(pages, size, MADV_HUGEPAGE);
+#endif
+    return pages;
+}
+
+void freePages(void* pages, size_t size) {
+    if (pages) munmap(pages, size);
 }
 
 bool setFileTime(const char16_t* path, int64_t modified) {

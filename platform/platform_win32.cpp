@@ -232,6 +232,15 @@ uint8_t* allocateBuffer(size_t size) {
     return new (std::nothrow) uint8_t[size];
 }
 
+void* allocatePages(size_t size) {
+    if (size == 0) return nullptr;
+    return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void freePages(void* pages, size_t) {
+    if (pages) VirtualFree(pages, 0, MEM_RELEASE);
+}
+
 bool setFileTime(const char16_t* path, int64_t modified) {
     // Times before 1970 are left to the file system, as the C runtime does.
     if (modified < 0) return false;
