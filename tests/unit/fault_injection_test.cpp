@@ -16,6 +16,7 @@
 #include "decode/bit_reader.h"
 #include "decode/decode_session.h"
 #include "extract/extraction_worker.h"
+#include "extract/parallel_decode.h"
 #include "platform/platform.h"
 #include "tests/support/corpus.h"
 #include "tests/support/memory_session.h"
@@ -377,6 +378,52 @@ TEST_F(FaultInjection, DecodingWithAHalvedBufferAndWithNone) {
             run([&](RunRecorder& r) { allocationReporter = &r; });
         },
         ::testing::ExitedWithCode(kExitSwitchOutOfMemory), "");
+}
+
+}  // namespace
+}  // namespace qorn
+
+namespace qorn {
+namespace {
+
+// Members decoded ahead whose bytes find no pages to be kept in are left to
+// the run (take says no, and the run decodes them itself); outcomes without
+// bytes still come from the threads.
+TEST_F(FaultInjection, MembersDecodedAheadThatCannotBeKeptAreLeftToTheRun) {
+    // Pages come in steps of 2 MiB; the decoder's own input buffer is smaller.
+    platform::faults().failAllocationAbove = 1u << 20;
+    int members = 0;
+    for (const std::string& name : corpus::archives()) {
+        const std::string path = corpus::folder() + "/" + name;
+        const std::u16string wide = platform::fromUtf8(path.c_str()).c_str();
+        for (const bool keep : {true, false}) {
+            SCOPED_TRACE(name + (keep ? ", bytes kept" : ", outcomes only"));
+            std::unique_ptr<BinaryFile> f(BinaryFile::openForReading(wide.c_str()));
+            ASSERT_TRUE(f);
+            ParallelDecoder ahead(wide.c_str(), 0, keep, 64u << 20, 2);
+            corpus::RecordingReporter reporter;
+            ArchiveEntry entry;
+            while (readEntryHeader(*f, entry, reporter) == HeaderResult::Member) {
+                const int64_t dataStart = f->position();
+                const Method method = methodOf(entry.method);
+                // An empty member needs no pages.
+                if (method != Method::Unknown && method != Method::Lhd && !isStored(method) &&
+                    entry.originalSize != 0) {
+                    members += keep;
+                    MemberResult result;
+                    BinaryFile nowhere(platform::createForWriting(
+                        platform::fromUtf8((root_ + "/out").c_str()).c_str()));
+                    const bool given = keep ? ahead.take(dataStart, reporter, nowhere, result)
+                                            : ahead.result(dataStart, result);
+                    EXPECT_EQ(given, !keep);
+                }
+                if (!f->holds(dataStart, entry.packedSize) ||
+                    !f->moveTo(dataStart + static_cast<int64_t>(entry.packedSize)))
+                    break;
+            }
+        }
+    }
+    EXPECT_GT(members, 20);
 }
 
 }  // namespace
