@@ -133,6 +133,7 @@ struct ParallelDecoder::Job {
     uint64_t originalSize = 0;    // theirs together
     bool started = false;
     bool done = false;
+    bool byRun = false;     // the run came to it first and decodes it itself
     bool released = false;  // taken or passed over by the run
     PageBuffer bytes;
 };
@@ -236,6 +237,7 @@ void ParallelDecoder::work(BinaryFile* input) {
         });
         if (stopping_ || next_ >= jobs_.size()) return;
         Job& job = *jobs_[next_++];
+        if (job.started) continue;  // the run's own
         job.started = true;
         if (keepBytes_) {
             held_ += job.originalSize;
@@ -303,6 +305,12 @@ ParallelDecoder::Member* ParallelDecoder::wait(int64_t dataStart,
         if (m.dataStart == dataStart) member = &m;
     }
     if (!member) return nullptr;
+    // No thread has started it: rather than wait, the run decodes its
+    // members itself, in place (as a run on one thread does).
+    if (!job.started) {
+        job.started = job.done = job.byRun = true;
+        for (Member& m : job.members) m.decoded = false;
+    }
     changed_.wait(lock, [&job] { return job.done; });
     // The job's last member: the run is done with it.
     if (member == &job.members.back()) consumed_ = i + 1;
@@ -317,7 +325,7 @@ ParallelDecoder::Member* ParallelDecoder::wait(int64_t dataStart,
 void ParallelDecoder::release(Job& job) {
     if (job.released) return;
     job.released = true;
-    if (job.started && keepBytes_) held_ -= job.originalSize;
+    if (job.started && !job.byRun && keepBytes_) held_ -= job.originalSize;
     if (!job.done) return;
     // Its buffer is kept for a job to come: one for each thread and two
     // more, the smallest giving way to a larger one.
