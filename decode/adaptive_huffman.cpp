@@ -531,8 +531,7 @@ uint8_t* lh1Run(DecoderContext& s, uint8_t* out, const uint8_t* stop, uint32_t m
             if (used > 32) break;
             b.refillCounted();
         }
-        b.window <<= used;
-        b.spare -= static_cast<int>(used);
+        b.drop(used);
         const int symbol = static_cast<int>(~v);
         climbLiteralTree(a, symbol, static_cast<uint32_t>(a.tree.leafNode[symbol]));
         if (symbol < 256) {

@@ -44,7 +44,7 @@ inline uint16_t getBits(DecodeSession& s, unsigned n) {
     return v;
 }
 
-// The bit reader. Its state is the window, the next bits of the stream with
+// The bit reader. Its state (BitWindow) is the window, the next bits of the stream with
 // the first in the top bit, and its count, how many of those bits are the
 // stream's; below the count the window may hold zeros or the stream's next
 // bits. A decoder peeks at the top 16 bits (16 are always held) and takes
@@ -61,29 +61,43 @@ inline uint16_t getBits(DecodeSession& s, unsigned n) {
 //   one unaligned word load with no check, for the fused loops that have
 //   made sure the input holds their margin (kInputMargin below).
 #ifdef QORN_WINDOW_DECODER
-class CarefulBits {
+// The reader's state in locals, for both variants: the window and its
+// count less the 16 bits always kept.
+struct BitWindow {
+    uint64_t window;
+    int spare;
+
+    uint16_t peek() const { return static_cast<uint16_t>(window >> 48); }
+    unsigned top(unsigned n) const { return static_cast<unsigned>(window >> (64 - n)); }
+    // The take itself, once the caller has refilled where the rule says.
+    void drop(unsigned n) {
+        window <<= n;
+        spare -= static_cast<int>(n);
+    }
+};
+
+class CarefulBits : BitWindow {
   public:
-    explicit CarefulBits(DecodeSession& s) : s_(s), window_(s.bitWindow), count_(s.bitCount) {}
+    explicit CarefulBits(DecodeSession& s) : BitWindow{s.bitWindow, s.bitCount - 16}, s_(s) {}
     ~CarefulBits() {
-        s_.bitWindow = window_;
-        s_.bitCount = count_;
+        s_.bitWindow = window;
+        s_.bitCount = spare + 16;
     }
     CarefulBits(const CarefulBits&) = delete;
     CarefulBits& operator=(const CarefulBits&) = delete;
 
-    uint16_t peek() const { return static_cast<uint16_t>(window_ >> 48); }
+    using BitWindow::peek;
     // fillBuffer for n of at most 32.
     void consume(unsigned n) {
         assert(n <= 32);
-        if (count_ < static_cast<int>(n) + 16) {
-            s_.bitWindow = window_;
-            s_.bitCount = count_;
+        if (spare < static_cast<int>(n)) {
+            s_.bitWindow = window;
+            s_.bitCount = spare + 16;
             refillBits(s_);
-            window_ = s_.bitWindow;
-            count_ = s_.bitCount;
+            window = s_.bitWindow;
+            spare = s_.bitCount - 16;
         }
-        window_ <<= n;
-        count_ -= static_cast<int>(n);
+        drop(n);
     }
     uint16_t get(unsigned n) {
         if (n == 0) return 0;
@@ -94,8 +108,6 @@ class CarefulBits {
 
   private:
     DecodeSession& s_;
-    uint64_t window_;
-    int count_;
 };
 #else
 // The stub keeps its size: the same steps on the context itself.
@@ -156,9 +168,7 @@ inline uint64_t loadBigEndian(const uint8_t* p) {
 // The fast variant: the context's state in locals, for a loop that starts
 // a symbol only with `margin` bytes left both in the input buffer and in
 // the member, and so never needs refillBits' checks.
-struct FastBits {
-    uint64_t window;
-    int spare;  // bits held beyond the 16 always kept: the count less 16
+struct FastBits : BitWindow {
     const uint8_t* in;
     // Where symbols stop being safe to start: `margin` bytes before the end
     // of the buffer's valid bytes or of the member, whichever comes first
@@ -172,9 +182,8 @@ struct FastBits {
     const uint8_t* dataEnd;  // no refill reads past it
 #endif
 
-    FastBits(const DecodeSession& s, unsigned margin, uint8_t* outputLimit = nullptr) {
-        window = s.bitWindow;
-        spare = s.bitCount - 16;
+    FastBits(const DecodeSession& s, unsigned margin, uint8_t* outputLimit = nullptr)
+        : BitWindow{s.bitWindow, s.bitCount - 16} {
         assert(spare >= 0);
         in = s.inputBuffer + s.inputPosition;
         const uint64_t valid = s.inputValid - s.inputPosition;
@@ -212,18 +221,13 @@ struct FastBits {
     void consumeCounted(unsigned n) {
         assert(n <= 32);
         if (spare < static_cast<int>(n)) refillCounted();
-        window <<= n;
-        spare -= static_cast<int>(n);
+        drop(n);
     }
     // A take that clears limit at fastEnd.
     void consume(unsigned n) {
         assert(n <= 32);
         if (spare < static_cast<int>(n)) refill();
-        window <<= n;
-        spare -= static_cast<int>(n);
-    }
-    unsigned top(unsigned n) const {
-        return static_cast<unsigned>(window >> (64 - n));
+        drop(n);
     }
 };
 #endif
