@@ -139,8 +139,8 @@ struct ParallelDecoder::Job {
 };
 
 ParallelDecoder::ParallelDecoder(const char16_t* path, int64_t offset, bool keepBytes,
-                                 uint64_t aheadBytes, unsigned threads)
-    : keepBytes_(keepBytes), aheadBytes_(aheadBytes) {
+                                 uint64_t aheadBytes, unsigned threads, bool runDecodes)
+    : keepBytes_(keepBytes), runDecodes_(runDecodes), aheadBytes_(aheadBytes) {
     // Before any thread computes a CRC; later calls leave the tables alone.
     makeCrcTable();
     if (threads == 0) threads = decodeThreads();
@@ -307,7 +307,7 @@ ParallelDecoder::Member* ParallelDecoder::wait(int64_t dataStart,
     if (!member) return nullptr;
     // No thread has started it: rather than wait, the run decodes its
     // members itself, in place (as a run on one thread does).
-    if (!job.started) {
+    if (!job.started && runDecodes_) {
         job.started = job.done = job.byRun = true;
         for (Member& m : job.members) m.decoded = false;
     }

@@ -35,8 +35,11 @@ class ParallelDecoder {
     // keepBytes: members are kept in memory for the run to write (at most
     // aheadBytes of them beyond the one it waits for); otherwise only
     // their CRCs are computed. threads 0: one per core.
+    // runDecodes: the run decodes a batch no thread has started when it
+    // comes to it (false: it waits, so that every member goes through the
+    // threads).
     ParallelDecoder(const char16_t* path, int64_t offset, bool keepBytes,
-                    uint64_t aheadBytes = 64u << 20, unsigned threads = 0);
+                    uint64_t aheadBytes = 64u << 20, unsigned threads = 0, bool runDecodes = true);
     ~ParallelDecoder();
     ParallelDecoder(const ParallelDecoder&) = delete;
     ParallelDecoder& operator=(const ParallelDecoder&) = delete;
@@ -68,6 +71,7 @@ class ParallelDecoder {
     void release(Job& job);
 
     const bool keepBytes_;
+    const bool runDecodes_;
     const uint64_t aheadBytes_;
     std::vector<std::unique_ptr<Job>> jobs_;
     size_t next_ = 0;      // the next job a thread starts

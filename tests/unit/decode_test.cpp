@@ -679,8 +679,9 @@ TEST(ParallelDecoder, OutcomesAndBytesAsDecodedInPlace) {
             std::unique_ptr<BinaryFile> f(
                 BinaryFile::openForReading(platform::fromUtf8(path.c_str()).c_str()));
             ASSERT_TRUE(f);
+            // Every member through the threads: the run waits for them.
             ParallelDecoder ahead(platform::fromUtf8(path.c_str()).c_str(), 0, keep,
-                                  keep ? 40000 : 64u << 20, 2);
+                                  keep ? 40000 : 64u << 20, 2, false);
             corpus::RecordingReporter reporter;
             ArchiveEntry entry;
             int index = 0;

@@ -400,7 +400,7 @@ TEST_F(FaultInjection, MembersDecodedAheadThatCannotBeKeptAreLeftToTheRun) {
             SCOPED_TRACE(name);
             std::unique_ptr<BinaryFile> f(BinaryFile::openForReading(wide.c_str()));
             ASSERT_TRUE(f);
-            ParallelDecoder ahead(wide.c_str(), 0, true, 64u << 20, 2);
+            ParallelDecoder ahead(wide.c_str(), 0, true, 64u << 20, 2, false);
             corpus::RecordingReporter reporter;
             ArchiveEntry entry;
             while (readEntryHeader(*f, entry, reporter) == HeaderResult::Member) {
