@@ -245,19 +245,17 @@ void ParallelDecoder::work(BinaryFile* input) {
             // (a fresh one's first writes fault page by page, and the
             // allocator maps large ones afresh each time). The smallest
             // that holds the job, else the largest, which then grows.
-            size_t pick = spare_.size();
-            for (size_t k = 0; k < spare_.size(); ++k) {
-                const size_t room = spare_[k].capacity();
-                if (pick == spare_.size() ||
-                    (room >= job.originalSize ? spare_[pick].capacity() < job.originalSize ||
-                                                    room < spare_[pick].capacity()
-                                              : spare_[pick].capacity() < job.originalSize &&
-                                                    room > spare_[pick].capacity()))
-                    pick = k;
+            auto fits = spare_.end(), largest = spare_.end();
+            for (auto it = spare_.begin(); it != spare_.end(); ++it) {
+                if (it->capacity() >= job.originalSize &&
+                    (fits == spare_.end() || it->capacity() < fits->capacity()))
+                    fits = it;
+                if (largest == spare_.end() || it->capacity() > largest->capacity()) largest = it;
             }
-            if (pick != spare_.size()) {
-                job.bytes.swap(spare_[pick]);
-                spare_.erase(spare_.begin() + static_cast<ptrdiff_t>(pick));
+            const auto pick = fits != spare_.end() ? fits : largest;
+            if (pick != spare_.end()) {
+                job.bytes.swap(*pick);
+                spare_.erase(pick);
             }
         }
         lock.unlock();

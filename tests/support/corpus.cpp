@@ -244,4 +244,16 @@ DecodeOutcome decodeBytes(const std::vector<uint8_t>& packed, uint32_t originalS
     return outcome;
 }
 
+void forEachMember(BinaryFile& file, RunReporter& reporter,
+                   const std::function<void(const ArchiveEntry&, int64_t dataStart)>& fn) {
+    ArchiveEntry entry;
+    while (readEntryHeader(file, entry, reporter) == HeaderResult::Member) {
+        const int64_t dataStart = file.position();
+        fn(entry, dataStart);
+        if (!file.holds(dataStart, entry.packedSize) ||
+            !file.moveTo(dataStart + static_cast<int64_t>(entry.packedSize)))
+            break;
+    }
+}
+
 }  // namespace qorn::corpus

@@ -2,11 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "base/failure.h"
 #include "decode/decoder_context.h"
+#include "payload/archive_entry.h"
 
 namespace qorn::corpus {
 
@@ -68,5 +70,11 @@ DecodeOutcome decodeBytes(const std::vector<uint8_t>& packed, uint32_t originalS
 
 // The tests' decoder context (one per thread), made at the first call.
 DecoderContext& testDecoder();
+
+// Each member header of the archive in file, in order: fn(entry, dataStart)
+// with the file anywhere; the walk then moves past the member's data, and
+// stops at the end mark, a header it cannot read or data cut short.
+void forEachMember(BinaryFile& file, RunReporter& reporter,
+                   const std::function<void(const ArchiveEntry&, int64_t dataStart)>& fn);
 
 }  // namespace qorn::corpus

@@ -402,9 +402,7 @@ TEST_F(FaultInjection, MembersDecodedAheadThatCannotBeKeptAreLeftToTheRun) {
             ASSERT_TRUE(f);
             ParallelDecoder ahead(wide.c_str(), 0, true, 64u << 20, 2, false);
             corpus::RecordingReporter reporter;
-            ArchiveEntry entry;
-            while (readEntryHeader(*f, entry, reporter) == HeaderResult::Member) {
-                const int64_t dataStart = f->position();
+            corpus::forEachMember(*f, reporter, [&](const ArchiveEntry& entry, int64_t dataStart) {
                 const Method method = methodOf(entry.method);
                 // An empty member needs no pages.
                 if (method != Method::Unknown && method != Method::Lhd && !isStored(method) &&
@@ -415,10 +413,7 @@ TEST_F(FaultInjection, MembersDecodedAheadThatCannotBeKeptAreLeftToTheRun) {
                         platform::fromUtf8((root_ + "/out").c_str()).c_str()));
                     EXPECT_FALSE(ahead.take(dataStart, reporter, nowhere, result));
                 }
-                if (!f->holds(dataStart, entry.packedSize) ||
-                    !f->moveTo(dataStart + static_cast<int64_t>(entry.packedSize)))
-                    break;
-            }
+            });
         }
     }
     EXPECT_GT(members, 20);
