@@ -3,9 +3,8 @@
 # sizes, wall and CPU (user + sys) times and peak memory per method. Each
 # tool runs RUNS times (default 3), the two in turn, and the best wall and
 # the best CPU time count, as other work on the machine only ever adds.
-# METHODS lists the methods (default "5 7"). Where the build has
-# bench/qorn-bench-pack, a second row per method packs at the encoder's
-# maximum level (lv max). CHECK=1 also tests every archive of ours with
+# METHODS lists the methods (default "5 7"). A second row per method packs
+# with --effort max (lv max). CHECK=1 also tests every archive of ours with
 # lhasa and 7-Zip.
 #   bench/encode-bench.sh QORNSFX TEXT_DIR BIN_DIR [WORK_DIR]
 # bench/make-sets.sh builds the two sets; bench/README.md has the figures.
@@ -15,8 +14,6 @@ mkdir -p "$work"
 tool=$(realpath "$1") text=$(realpath "$2") bin=$(realpath "$3") work=$(realpath "$work")
 runs=${RUNS:-3}
 methods=${METHODS:-5 7}
-maxpack=$(dirname "$(dirname "$tool")")/bench/qorn-bench-pack
-[ -x "$maxpack" ] || maxpack=
 
 best() {  # smaller of two decimal numbers
     awk -v a="$1" -v b="$2" 'BEGIN { print (a < b ? a : b) }'
@@ -43,15 +40,12 @@ for set in text bin; do
         j=$work/j-$set-$m.lzh
         jw=1e9 jc=1e9 jm=0
         for level in def max; do
-            [ "$level" = max ] && [ -z "$maxpack" ] && continue
             q=$work/q-$set-$m-$level.lzh
             qw=1e9 qc=1e9 qm=0
             for _ in $(seq "$runs"); do
-                if [ "$level" = def ]; then
-                    measure "$q" "$tool" pack "$q" "$base" --method "lh$m"
-                else
-                    measure "$q" "$maxpack" "$q" "lh${m}max" "$base"
-                fi
+                effort=default
+                [ "$level" = max ] && effort=max
+                measure "$q" "$tool" pack "$q" "$base" --method "lh$m" --effort "$effort"
                 qw=$(best "$qw" "$wall") qc=$(best "$qc" "$cpu") qm=$((rss > qm ? rss : qm))
                 # jlha runs beside the default level only; the max row reuses its figures.
                 if [ "$level" = def ]; then

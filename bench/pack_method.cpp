@@ -5,11 +5,7 @@
 // -lzs- and -lz5- come from a greedy LZSS parse here. Level-2 headers,
 // members in name order.
 //
-// It also packs with the product's encoder at its maximum level (lh5max,
-// lh6max, lh7max), which the builder's command line does not offer yet;
-// the archive is what `qornsfx pack` would write at that level.
-//
-// Usage: qorn-bench-pack OUT.lzh lh1|lh2|lh3|lzs|lz5|lh5max|lh6max|lh7max DIR
+// Usage: qorn-bench-pack OUT.lzh lh1|lh2|lh3|lzs|lz5 DIR
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -20,8 +16,8 @@
 
 #include "base/crc16.h"
 #include "decode/adaptive_tree.h"
-#include "encode/archive_writer.h"
 #include "encode/huffman_builder.h"
+#include "encode/member_header.h"
 #include "tests/support/adaptive_encoder.h"
 
 namespace {
@@ -203,24 +199,10 @@ void listFiles(const std::string& dir, const std::string& prefix, std::vector<st
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(
-            stderr,
-            "usage: qorn-bench-pack OUT.lzh lh1|lh2|lh3|lzs|lz5|lh5max|lh6max|lh7max DIR\n");
+        std::fprintf(stderr, "usage: qorn-bench-pack OUT.lzh lh1|lh2|lh3|lzs|lz5 DIR\n");
         return 2;
     }
     const std::string method = argv[2], dir = argv[3];
-    if (method.size() == 6 && method.compare(0, 2, "lh") == 0 && method.compare(3, 3, "max") == 0 &&
-        method[2] >= '5' && method[2] <= '7') {
-        qorn::encode::PackOptions options;
-        options.method = static_cast<qorn::Method>(method[2] - '0');
-        options.encodeLevel = qorn::encode::EncodeLevel::Maximum;
-        FILE* out = std::fopen(argv[1], "wb");
-        if (!out) return 1;
-        std::string error;
-        const bool ok = qorn::encode::writeArchive({dir}, options, out, error);
-        if (!ok) std::fprintf(stderr, "qorn-bench-pack: %s\n", error.c_str());
-        return std::fclose(out) == 0 && ok ? 0 : 1;
-    }
     if (method != "lh1" && method != "lh2" && method != "lh3" && method != "lzs" && method != "lz5")
         return 2;
     qorn::makeCrcTable();
